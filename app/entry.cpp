@@ -1,0 +1,61 @@
+#include "app/app.h"
+
+#include "drives/drive_record.h"
+#include "resources/resource_ids.h"
+#include "service/service.h"
+
+HINSTANCE appInstance;
+UINT msgSecondInstance;
+
+ATOM registerMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
+    windowClass.lpszClassName = kInstanceKey;
+    const ATOM atom = RegisterClassExW(&windowClass);
+    appInstance = instance;
+    return atom;
+}
+
+HWND createMainWindow(HINSTANCE instance) {
+    // Never shown; placed well off every screen all the same.
+    return CreateWindowExW(0, kInstanceKey, nullptr, 0, 2 * GetSystemMetrics(SM_CXSCREEN),
+                           2 * GetSystemMetrics(SM_CYSCREEN), 0, 0, nullptr, nullptr, instance, nullptr);
+}
+
+int runMessageLoop() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        bool consumed = false;
+        if (driveRecordCount != 0) {
+            // Countdown dialogs are modeless: give them their keyboard first.
+            for (DriveRecord* record : DriveTable) {
+                if (record != nullptr && record->countdownDialog != nullptr &&
+                    IsDialogMessageW(record->countdownDialog, &message)) {
+                    consumed = true;
+                    break;
+                }
+            }
+        }
+        if (!consumed) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+int programMain(HINSTANCE instance) {
+    startServiceDispatcher();
+    msgSecondInstance = RegisterWindowMessageW(kInstanceKey);
+    if (HWND running = FindWindowW(kInstanceKey, nullptr); running != nullptr) {
+        PostMessageW(running, msgSecondInstance, 0, 0);
+        return 0;
+    }
+    registerMainWindowClass(instance);
+    createMainWindow(instance);
+    return runMessageLoop();
+}

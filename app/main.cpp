@@ -1,0 +1,5 @@
+#include "app/app.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    return programMain(instance);
+}

@@ -1,0 +1,59 @@
+// The drive table and the drive record: one record per optical drive letter.
+#ifndef SPINDLEBAY_DRIVE_RECORD_H
+#define SPINDLEBAY_DRIVE_RECORD_H
+
+#include <windows.h>
+#include <ntddcdrm.h>
+#include <cstdint>
+
+#include "settings/settings_file.h"
+
+struct TrayIconRecord;
+
+enum MediaState : uint8_t { TrayOpen = 0, ClosedEmpty = 1, MediumPresent = 2 };
+enum MediaKind : uint8_t { None = 0, AudioCd = 1, DataDisc = 2, UnreadableMedium = 3 };
+
+constexpr uint8_t kAudioPlaying = 0x11;   // AUDIO_STATUS_IN_PROGRESS
+constexpr uint8_t kAudioPaused = 0x12;    // AUDIO_STATUS_PAUSED
+constexpr uint8_t kAudioNoStatus = 0x15;  // AUDIO_STATUS_NO_STATUS
+
+struct DriveRecord {
+    volatile LONG   stopRequested;      // asks the monitor thread to end
+    uint16_t        speedCommand;       // 40059..40065, the chosen read speed
+    uint16_t        letter;             // 'A'..'Z', fixed
+    HWND            countdownDialog;    // null while no countdown runs
+    int32_t         locked;             // wanted lock state
+    int32_t         playStarted;        // the last play request succeeded
+    int32_t         ejectHotKeyRegistered;
+    int32_t         closeHotKeyRegistered;
+    TrayIconRecord* trayIcon;           // null while the icon is hidden
+    HANDLE          monitorThread;
+    HANDLE          stopEvent;          // manual reset
+    HICON           icons[8];           // all eight exist, or icons[0] is null
+    wchar_t         tipNoMedium[128];
+    wchar_t         tipTrayOpen[128];
+    uint8_t         assumedClosed;      // tray position the program last set
+    uint8_t         mediaKind;          // MediaKind
+    uint8_t         audioStatus;
+    SUB_Q_CHANNEL_DATA subQ;
+    CDROM_TOC       toc;
+    int32_t         ejectHotKeyId;      // index | 0x100
+    int32_t         closeHotKeyId;      // index
+    int32_t         countdownRemaining;
+    HWND            countdownProgress;
+};
+
+static_assert(sizeof(SUB_Q_CHANNEL_DATA) == 24);
+static_assert(sizeof(CDROM_TOC) == 804);
+
+extern DriveRecord* DriveTable[kDriveCount];
+extern int32_t driveRecordCount;
+extern int32_t trayIconCount;
+
+// The tray-tip head that every drive tip starts with.
+constexpr wchar_t kTipHead[] = L"Spindlebay v.6\n";
+
+// Fills tipNoMedium and tipTrayOpen from the current language's texts.
+void buildFixedTips(DriveRecord* record);
+
+#endif

@@ -1,0 +1,31 @@
+// The language resource library: every text, menu and dialog of the program.
+#ifndef SPINDLEBAY_LANGUAGE_H
+#define SPINDLEBAY_LANGUAGE_H
+
+#include <windows.h>
+#include <cstdint>
+#include <initializer_list>
+
+// The loaded library, null when loading failed.
+extern HMODULE languageModule;
+
+// Releases the current library and loads the one "nLanguage" chooses from
+// the program folder; sets the thread locale to match.
+void loadLanguageLibrary();
+
+// Loads string `id` of the library into `buffer` (capacity in characters,
+// terminator included), cut to fit; empty when missing.
+void loadText(UINT id, wchar_t* buffer, int capacity);
+
+// The program's formatter for the library's texts: "%d" takes the next
+// argument as a signed 32-bit number, "%u" as unsigned, "%c" as a UTF-16 code
+// unit, "%%" is a percent sign; any other conversion is copied as it stands
+// and consumes nothing, so a broken library can never make it read past its
+// arguments. The result is cut to `capacity` (terminator included).
+void formatText(wchar_t* buffer, int capacity, const wchar_t* format, std::initializer_list<int64_t> args);
+
+// Appends `text` to the string in `buffer`, cut to `capacity` (terminator
+// included).
+void appendText(wchar_t* buffer, int capacity, const wchar_t* text);
+
+#endif

@@ -1,0 +1,141 @@
+#include "resources/tray_menu.h"
+
+#include "app/app.h"
+#include "drives/drive_record.h"
+#include "resources/language.h"
+#include "resources/resource_ids.h"
+
+#include <new>
+
+MenuRecord* menuRecord;
+wchar_t textCountdownTitle[50];
+wchar_t textAbout[260];
+wchar_t textNoMedium[50];
+wchar_t textTrayOpen[50];
+wchar_t textAudioPlaying[50];
+wchar_t textAudioPaused[50];
+wchar_t textAudioStopped[50];
+wchar_t textBusy[25];
+
+namespace {
+
+constexpr COLORREF kMaskColour = RGB(0, 255, 255);
+
+void setItemType(UINT item, UINT type) {
+    MENUITEMINFOW& info = menuRecord->scratch;
+    info = MENUITEMINFOW{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE;
+    info.fType = type;
+    SetMenuItemInfoW(menuRecord->popup, item, FALSE, &info);
+}
+
+void rebuildFixedTips() {
+    for (int i = kDriveCount - 1; i >= 0; --i) {
+        if (DriveTable[i] != nullptr) buildFixedTips(DriveTable[i]);
+    }
+}
+
+}  // namespace
+
+void addImagesFromBitmap(HIMAGELIST images, UINT bitmapId) {
+    auto bitmap = static_cast<HBITMAP>(
+        LoadImageW(appInstance, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    if (bitmap == nullptr) return;
+    ImageList_AddMasked(images, bitmap, kMaskColour);
+    DeleteObject(bitmap);
+}
+
+HIMAGELIST createImageListFromBitmap(UINT bitmapId, int imageCount) {
+    HIMAGELIST images = ImageList_Create(16, 16, ILC_MASK | ILC_COLOR32, imageCount, 0);
+    if (images != nullptr) addImagesFromBitmap(images, bitmapId);
+    return images;
+}
+
+void setMenuItemImage(int imageIndex, UINT item, UINT byPosition) {
+    MenuRecord* record = menuRecord;
+    if (record == nullptr || record->count >= record->capacity) return;
+    auto* entry = new (std::nothrow) MenuImageEntry{imageIndex, item, record->popup, byPosition};
+    if (entry == nullptr) return;
+
+    MENUITEMINFOW& info = record->scratch;
+    info = MENUITEMINFOW{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_BITMAP | MIIM_DATA;
+    info.hbmpItem = HBMMENU_CALLBACK;
+    info.dwItemData = static_cast<ULONG_PTR>(imageIndex);
+    SetMenuItemInfoW(record->popup, item, byPosition != 0, &info);
+
+    record->entries[record->count++] = entry;
+}
+
+void destroyMenuRecord(MenuRecord* record) {
+    if (record == nullptr) return;
+    for (int i = 0; i < record->count; ++i) delete record->entries[i];
+    if (record->menuImages != nullptr) ImageList_Destroy(record->menuImages);
+    if (record->menu != nullptr) DestroyMenu(record->menu);
+    delete record;
+}
+
+void loadLanguageAndMenu() {
+    loadLanguageLibrary();
+
+    if (menuRecord != nullptr) {
+        destroyMenuRecord(menuRecord);
+        menuRecord = nullptr;
+    }
+    menuRecord = new (std::nothrow) MenuRecord{};
+    if (menuRecord != nullptr) {
+        menuRecord->menu = languageModule != nullptr ? LoadMenuW(languageModule, MAKEINTRESOURCEW(IDM_TRAY)) : nullptr;
+        menuRecord->popup = menuRecord->menu != nullptr ? GetSubMenu(menuRecord->menu, 0) : nullptr;
+        menuRecord->capacity = kMenuImageCapacity;
+        menuRecord->count = 0;
+        menuRecord->menuImages = createImageListFromBitmap(IDB_MENU, kMenuImageCapacity);
+
+        setMenuItemImage(3, IDM_EXIT, 0);
+        setMenuItemImage(2, IDM_ABOUT, 0);
+        setMenuItemImage(5, IDM_README, 0);
+        setMenuItemImage(4, IDM_SETTINGS, 0);
+        setMenuItemImage(6, TRAY_POS_AUDIO, MF_BYPOSITION);
+        setMenuItemImage(7, TRAY_POS_SPEED, MF_BYPOSITION);
+        setMenuItemImage(1, IDM_OPEN, 0);
+        setMenuItemImage(0, IDM_CLOSE, 0);
+        setMenuItemImage(14, TRAY_POS_SHELL, MF_BYPOSITION);
+        setMenuItemImage(13, IDM_AUTORUN, 0);
+        setMenuItemImage(15, IDM_UPDATE, 0);
+        setMenuItemImage(16, TRAY_POS_PROGRAM, MF_BYPOSITION);
+        setMenuItemImage(12, IDM_PLAY, 0);
+
+        if (isVistaOrLater) {
+            // Newer systems hand audio CDs to their own player: only Play stays.
+            DeleteMenu(menuRecord->popup, IDM_STOP, MF_BYCOMMAND);
+            DeleteMenu(menuRecord->popup, IDM_PREVIOUS, MF_BYCOMMAND);
+            DeleteMenu(menuRecord->popup, IDM_NEXT, MF_BYCOMMAND);
+            DeleteMenu(menuRecord->popup, IDM_PAUSE, MF_BYCOMMAND);
+            setItemType(IDM_PLAY, MFT_RADIOCHECK);
+        } else {
+            setMenuItemImage(8, IDM_STOP, 0);
+            setMenuItemImage(9, IDM_PREVIOUS, 0);
+            setMenuItemImage(10, IDM_NEXT, 0);
+            setMenuItemImage(11, IDM_PAUSE, 0);
+            setItemType(IDM_PLAY, MFT_RADIOCHECK);
+            setItemType(IDM_STOP, MFT_RADIOCHECK);
+            setItemType(IDM_PAUSE, MFT_RADIOCHECK);
+        }
+        for (UINT id = IDM_SPEED_1X; id <= IDM_SPEED_MAX; ++id) {
+            setMenuItemImage(static_cast<int>(kNoMenuImage), id, 0);
+            setItemType(id, MFT_RADIOCHECK);
+        }
+    }
+
+    loadText(IDS_TIP_EMPTY, textNoMedium, 50);
+    loadText(IDS_TIP_OPEN, textTrayOpen, 50);
+    loadText(IDS_BUSY_TIP, textBusy, 25);
+    loadText(IDS_AUDIO_PLAYING, textAudioPlaying, 50);
+    loadText(IDS_AUDIO_PAUSED, textAudioPaused, 50);
+    loadText(IDS_AUDIO_STOPPED, textAudioStopped, 50);
+    loadText(IDS_ABOUT, textAbout, 260);
+    loadText(IDS_COUNTDOWN, textCountdownTitle, 50);
+
+    rebuildFixedTips();
+}

@@ -1,0 +1,242 @@
+// The settings file: reading with the number rules, saving, the location.
+#include "settings/settings_file.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        liveSettings = SettingsBlock{};
+        sheetSettings = SettingsBlock{};
+        for (int32_t& flag : globalHotKeyRegistered) flag = 0;
+        lstrcpynW(settingsPath, dir.file(L"sbay.ini").c_str(), MAX_PATH);
+        window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    }
+    void TearDown() override {
+        for (int id : {kHotKeyDefEject, kHotKeyDefClose, kHotKeyDefSelect}) UnregisterHotKey(window, id);
+        DestroyWindow(window);
+        settingsPath[0] = L'\0';
+    }
+    void load(const std::string& text) {
+        writeTextFile(settingsPath, text);
+        loadSettings(window);
+    }
+    TempDir dir;
+    HWND window = nullptr;
+};
+
+TEST(SettingsFileNumbers, FollowBlanksSignDigitsAndClampTo32Bits) {
+    EXPECT_EQ(parseSettingsNumber(L"   112"), 112);
+    EXPECT_EQ(parseSettingsNumber(L"\t+7"), 7);
+    EXPECT_EQ(parseSettingsNumber(L"-12abc"), -12);
+    EXPECT_EQ(parseSettingsNumber(L"0x70"), 0);
+    EXPECT_EQ(parseSettingsNumber(L"abc"), 0);
+    EXPECT_EQ(parseSettingsNumber(L""), 0);
+    EXPECT_EQ(parseSettingsNumber(L"- 5"), 0);
+    EXPECT_EQ(parseSettingsNumber(L"2147483647"), 2147483647);
+    EXPECT_EQ(parseSettingsNumber(L"2147483648"), 2147483647);
+    EXPECT_EQ(parseSettingsNumber(L"-2147483648"), INT32_MIN);
+    EXPECT_EQ(parseSettingsNumber(L"-99999999999999999999999"), INT32_MIN);
+    EXPECT_EQ(parseSettingsNumber(L"000000000000000000000042"), 42);
+    EXPECT_EQ(parseSettingsNumber(nullptr), 0);
+}
+
+TEST_F(SettingsFileTest, ReadsEveryKeyOfTheGlobalAndDriveSections) {
+    load("[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\n"
+         "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
+         "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=121\r\n"
+         "hkDefDiskSelect.fsModifiers=5\r\nhkDefDiskSelect.vk=122\r\n"
+         "[dpDiskProp3]\r\nhkEject.fsModifiers=2\r\nhkEject.vk=   112\r\nhkClose.fsModifiers=4\r\n"
+         "hkClose.vk=0x70\r\nbAutoCloseIn=1\r\nuAutoCloseSeconds=0\r\nbShowTime=1\r\nbLogOffEject=1\r\n"
+         "bBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n"
+         "[dpDiskPropD]\r\nbLock=1\r\n[dpDiskProp25]\r\nuAutoCloseSeconds=-1\r\n");
+    const GlobalSettings& g = liveSettings.global;
+    EXPECT_EQ(g.nLanguage, 1);
+    EXPECT_EQ(g.nDefaultDisk, 68);
+    EXPECT_EQ(g.hkDefDiskEject.modifiers, 3);
+    EXPECT_EQ(g.hkDefDiskEject.key, 120);
+    EXPECT_EQ(g.hkDefDiskClose.modifiers, 6);
+    EXPECT_EQ(g.hkDefDiskClose.key, 121);
+    EXPECT_EQ(g.hkDefDiskSelect.modifiers, 5);
+    EXPECT_EQ(g.hkDefDiskSelect.key, 122);
+
+    const DriveSettings& d = liveSettings.drives[3];
+    EXPECT_EQ(d.hkEject.modifiers, 2);
+    EXPECT_EQ(d.hkEject.key, 112);
+    EXPECT_EQ(d.hkClose.modifiers, 4);
+    EXPECT_EQ(d.hkClose.key, 0);
+    EXPECT_EQ(d.bAutoCloseIn, 1);
+    EXPECT_EQ(d.uAutoCloseSeconds, 0u);
+    EXPECT_EQ(d.bShowTime, 1);
+    EXPECT_EQ(d.bLogOffEject, 1);
+    EXPECT_EQ(d.bBeepDiskInside, 1);
+    EXPECT_EQ(d.bHide, 1);
+    EXPECT_EQ(d.bLock, 1);
+    // The suffix is the index, never the letter.
+    for (int i = 0; i < kDriveCount; ++i) {
+        if (i != 3) {
+            EXPECT_EQ(liveSettings.drives[i].bLock, 0) << "drive " << i;
+        }
+    }
+    EXPECT_EQ(liveSettings.drives[25].uAutoCloseSeconds, 0xFFFFFFFFu);
+}
+
+TEST_F(SettingsFileTest, GarbageMissingSectionsAndLongValuesReadSafely) {
+    load("this is not a settings file\r\n[g_propMain\r\n=5\r\n[g_propMain]\r\n"
+         "nLanguage=1\r\nnLanguage=0\r\n"                       // the first of duplicate keys wins
+         "nDefaultDisk=0000000000000000000000068\r\n"          // 25 characters: "...06" survives the cut
+         "hkDefDiskEject.vk=-1\r\nhkDefDiskClose.vk=65536\r\n"  // 16-bit fields keep the low bits
+         "hkDefDiskSelect.vk=99999999999999999999999999999999\r\n"
+         "[dpDiskProp0]\r\nbHide=\r\nbLock=yes\r\n");
+    const GlobalSettings& g = liveSettings.global;
+    EXPECT_EQ(g.nLanguage, 1);
+    EXPECT_EQ(g.nDefaultDisk, 0);  // 6 names no drive
+    EXPECT_EQ(g.hkDefDiskEject.key, 65535);
+    EXPECT_EQ(g.hkDefDiskClose.key, 0);
+    EXPECT_EQ(g.hkDefDiskSelect.key, 0xFFFF);  // clamped to 2147483647, low 16 bits
+    EXPECT_EQ(liveSettings.drives[0].bHide, 0);
+    EXPECT_EQ(liveSettings.drives[0].bLock, 0);
+    EXPECT_EQ(liveSettings.drives[1].uAutoCloseSeconds, 0u);
+}
+
+TEST_F(SettingsFileTest, BinaryJunkAndAMissingFileGiveZeroes) {
+    std::string junk;
+    for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 73 + 11) & 0xFF));
+    load(junk);
+    for (const DriveSettings& d : liveSettings.drives) EXPECT_EQ(d.uAutoCloseSeconds, 0u);
+    EXPECT_EQ(liveSettings.global.nDefaultDisk, 0);
+
+    lstrcpynW(settingsPath, dir.file(L"absent\\sbay.ini").c_str(), MAX_PATH);
+    liveSettings.global.nLanguage = 9;
+    loadSettings(window);
+    EXPECT_EQ(liveSettings.global.nLanguage, 0);
+}
+
+TEST_F(SettingsFileTest, DefaultDiskOutsideTheDriveLettersMeansNone) {
+    for (const char* value : {"64", "91", "-68", "200", "4294967364", "97"}) {
+        load(std::string("[g_propMain]\r\nnDefaultDisk=") + value + "\r\nhkDefDiskEject.vk=120\r\n");
+        EXPECT_EQ(liveSettings.global.nDefaultDisk, 0) << value;
+        EXPECT_EQ(globalHotKeyRegistered[0], 0) << value;
+    }
+    for (const char* value : {"65", "90"}) {
+        load(std::string("[g_propMain]\r\nnDefaultDisk=") + value + "\r\n");
+        EXPECT_EQ(liveSettings.global.nDefaultDisk, atoi(value));
+    }
+}
+
+TEST_F(SettingsFileTest, GlobalHotKeysAreRegisteredOnlyWithADefaultDisk) {
+    const std::string keys = "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
+                             "hkDefDiskClose.fsModifiers=3\r\nhkDefDiskClose.vk=121\r\n"
+                             "hkDefDiskSelect.fsModifiers=3\r\nhkDefDiskSelect.vk=122\r\n";
+    load("[g_propMain]\r\nnDefaultDisk=0\r\n" + keys);
+    for (int32_t flag : globalHotKeyRegistered) EXPECT_EQ(flag, 0);
+    EXPECT_FALSE(UnregisterHotKey(window, kHotKeyDefEject));
+
+    load("[g_propMain]\r\nnDefaultDisk=69\r\n" + keys);
+    for (int32_t flag : globalHotKeyRegistered) EXPECT_NE(flag, 0);
+    EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefEject));
+    EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefClose));
+    EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefSelect));
+}
+
+TEST_F(SettingsFileTest, SavedSectionsReadBackAndRaiseShortCountdowns) {
+    liveSettings.global.nLanguage = -1;
+    liveSettings.global.nDefaultDisk = 'E';
+    liveSettings.global.hkDefDiskSelect = {0x000B, 0x74};
+    DriveSettings& d = liveSettings.drives[4];
+    d.hkEject = {0xFFFF, 0x41};
+    d.uAutoCloseSeconds = 3;
+    d.bShowTime = 1;
+    liveSettings.drives[5].uAutoCloseSeconds = 0xFFFFFFFF;  // not below 5 as unsigned
+    saveGlobalSection();
+    saveDriveSection(4);
+    saveDriveSection(5);
+    saveDriveSection(26);  // out of range: ignored
+    saveDriveSection(-1);
+
+    EXPECT_EQ(d.uAutoCloseSeconds, 5u);
+    EXPECT_EQ(sheetSettings.drives[4].uAutoCloseSeconds, 5u);
+    const std::string text = readTextFile(settingsPath);
+    EXPECT_NE(text.find("nLanguage=-1"), std::string::npos);
+    EXPECT_NE(text.find("hkEject.fsModifiers=65535"), std::string::npos);
+    EXPECT_NE(text.find("uAutoCloseSeconds=-1"), std::string::npos);
+    EXPECT_EQ(text.find("dpDiskProp26"), std::string::npos);
+
+    const SettingsBlock saved = liveSettings;
+    liveSettings = SettingsBlock{};
+    loadSettings(window);
+    EXPECT_EQ(liveSettings.global.nLanguage, -1);
+    EXPECT_EQ(liveSettings.global.nDefaultDisk, 'E');
+    EXPECT_EQ(liveSettings.global.hkDefDiskSelect.modifiers, 0x000B);
+    EXPECT_EQ(liveSettings.global.hkDefDiskSelect.key, 0x74);
+    EXPECT_EQ(liveSettings.drives[4].hkEject.modifiers, 0xFFFF);
+    EXPECT_EQ(liveSettings.drives[4].uAutoCloseSeconds, 5u);
+    EXPECT_EQ(liveSettings.drives[4].bShowTime, 1);
+    EXPECT_EQ(liveSettings.drives[5].uAutoCloseSeconds, saved.drives[5].uAutoCloseSeconds);
+}
+
+TEST_F(SettingsFileTest, SavingTheDefaultDiskTouchesNothingElse) {
+    writeTextFile(settingsPath, "[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\n[dpDiskProp3]\r\nbLock=1\r\n");
+    liveSettings.global.nLanguage = 0;
+    liveSettings.global.nDefaultDisk = 'F';
+    saveDefaultDisk();
+    const std::string text = readTextFile(settingsPath);
+    EXPECT_NE(text.find("nDefaultDisk=70"), std::string::npos);
+    EXPECT_NE(text.find("nLanguage=1"), std::string::npos);
+    EXPECT_NE(text.find("bLock=1"), std::string::npos);
+}
+
+TEST(SettingsFileLocation, UserFolderOrProgramFolder) {
+    TempDir appData;
+    ScopedEnvironment environment(L"APPDATA", appData.path().c_str());
+    wchar_t path[MAX_PATH];
+    wchar_t folder[MAX_PATH];
+    ASSERT_TRUE(chooseSettingsPath(false, L"C:\\Program Files\\sbay\\", path, folder));
+    EXPECT_EQ(std::wstring(path), appData.path() + L"\\sbay\\sbay.ini");
+    EXPECT_EQ(std::wstring(folder), appData.path() + L"\\sbay");
+
+    ASSERT_TRUE(chooseSettingsPath(true, L"C:\\Program Files\\sbay\\", path, folder));
+    EXPECT_STREQ(path, L"C:\\Program Files\\sbay\\sbay.ini");
+    EXPECT_STREQ(folder, L"");
+}
+
+TEST(SettingsFileLocation, NeverRelativeWhenAppDataIsMissingOrOdd) {
+    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"relative\\folder", L"%OTHER%"}) {
+        ScopedEnvironment environment(L"APPDATA", value);
+        wchar_t path[MAX_PATH] = L"unchanged";
+        wchar_t folder[MAX_PATH] = L"unchanged";
+        if (chooseSettingsPath(false, L"C:\\sbay\\", path, folder)) {
+            const std::wstring text(path);
+            EXPECT_EQ(text.find(L'%'), std::wstring::npos);
+            EXPECT_TRUE(text.size() > 3 && text[1] == L':' && text[2] == L'\\') << text.c_str();
+            EXPECT_EQ(text.substr(text.size() - 14), L"\\sbay\\sbay.ini");
+        } else {
+            EXPECT_STREQ(path, L"");
+        }
+    }
+    wchar_t path[MAX_PATH] = L"x";
+    EXPECT_FALSE(chooseSettingsPath(true, L"", path, nullptr));
+    EXPECT_STREQ(path, L"");
+}
+
+TEST(SettingsFileLocation, WithoutALocationNothingIsReadOrWritten) {
+    TempDir dir;
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(dir.path().c_str());
+    settingsPath[0] = L'\0';
+    liveSettings = SettingsBlock{};
+    liveSettings.global.nDefaultDisk = 'D';
+    saveGlobalSection();
+    saveDriveSection(3);
+    saveDefaultDisk();
+    loadSettings(nullptr);
+    EXPECT_EQ(liveSettings.global.nDefaultDisk, 0);
+    EXPECT_FALSE(fileExists(dir.file(L"sbay.ini")));
+    SetCurrentDirectoryW(previous);
+}
+
+}  // namespace

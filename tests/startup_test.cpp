@@ -1,0 +1,142 @@
+// The main window's start-up and shut-down, hosted in the test process.
+#include "app/app.h"
+#include "app/common_icon.h"
+#include "drives/drive_record.h"
+#include "drives/tray_icon.h"
+#include "resources/language.h"
+#include "resources/resource_ids.h"
+#include "resources/tray_menu.h"
+#include "settings/settings_file.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::wstring englishText(UINT id) {
+    HMODULE library = LoadLibraryW((testProgramDir() + L"sbay_6_eng.dll").c_str());
+    wchar_t text[260] = L"";
+    LoadStringW(library, id, text, 260);
+    FreeLibrary(library);
+    return text;
+}
+
+TEST(Startup, PreparesPathsVersionImagesAndTheCommonIcon) {
+    MainWindowHost host;
+    ASSERT_NE(host.window(), nullptr);
+    EXPECT_EQ(mainWindow, host.window());
+    EXPECT_FALSE(IsWindowVisible(mainWindow));
+    EXPECT_NE(msgTaskbarCreated, 0u);
+
+    EXPECT_EQ(std::wstring(programDir), testProgramDir());
+    EXPECT_EQ(std::wstring(soundPath), testProgramDir() + L"diskinside.wav");
+    EXPECT_STREQ(productString, L"Spindlebay v.6.3.4.11");
+    EXPECT_EQ(std::wstring(settingsPath), host.settingsFile());
+
+    EXPECT_EQ(ImageList_GetImageCount(stateImages), 4);
+    EXPECT_EQ(ImageList_GetImageCount(highlightImages), 4);
+    EXPECT_EQ(ImageList_GetImageCount(letterImages), 26);
+    EXPECT_NE(templateIcon, nullptr);
+    EXPECT_NE(busyIcon, nullptr);
+    ASSERT_NE(menuRecord, nullptr);
+    EXPECT_NE(menuRecord->popup, nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(menuRecord->menuImages), 17);
+
+    // No optical drive here: the common icon stands in, with tip 173.
+    EXPECT_EQ(driveRecordCount, 0);
+    ASSERT_NE(commonIconRecord, nullptr);
+    EXPECT_EQ(trayIconCount, 1);
+    const NOTIFYICONDATAW& data = commonIconRecord->data;
+    EXPECT_EQ(data.cbSize, 952u);
+    EXPECT_EQ(data.hWnd, mainWindow);
+    EXPECT_EQ(data.uID, 26u);
+    EXPECT_EQ(data.uCallbackMessage, 1165u);
+    EXPECT_EQ(data.hIcon, commonIcon);
+    EXPECT_EQ(std::wstring(data.szTip), englishText(IDS_COMMON_TIP));
+    EXPECT_NE(commonIconRecord->added, 0) << "the notification area refused the icon";
+}
+
+TEST(Startup, CommonIconIsTheClosedDiscWithoutALetter) {
+    MainWindowHost host;
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(commonIcon, &info));
+    BITMAP bitmap{};
+    GetObjectW(info.hbmMask, sizeof bitmap, &bitmap);
+    EXPECT_EQ(bitmap.bmWidth, 16);
+
+    // Compare the icon's mask with the transparency of state image 0.
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP reference = CreateBitmap(16, 16, 1, 1, nullptr);
+    HGDIOBJ old = SelectObject(dc, reference);
+    PatBlt(dc, 0, 0, 16, 16, WHITENESS);
+    ImageList_Draw(stateImages, 0, dc, 0, 0, ILD_MASK);
+    int opaque = 0;
+    int mismatches = 0;
+    HDC maskDc = CreateCompatibleDC(nullptr);
+    HGDIOBJ oldMask = SelectObject(maskDc, info.hbmMask);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const bool expectedOpaque = GetPixel(dc, x, y) == RGB(0, 0, 0);
+            const bool iconOpaque = GetPixel(maskDc, x, y) == RGB(0, 0, 0);
+            opaque += iconOpaque;
+            mismatches += expectedOpaque != iconOpaque;
+        }
+    }
+    SelectObject(maskDc, oldMask);
+    SelectObject(dc, old);
+    DeleteDC(maskDc);
+    DeleteDC(dc);
+    DeleteObject(reference);
+    DeleteObject(info.hbmMask);
+    DeleteObject(info.hbmColor);
+    EXPECT_GT(opaque, 60) << "the disc should cover a good part of the icon";
+    EXPECT_LT(opaque, 256) << "the corners should stay transparent";
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(Startup, ShutDownReleasesEverythingAndQuitsWithZero) {
+    {
+        MainWindowHost host;
+        host.destroy();
+        EXPECT_TRUE(host.sawQuit());
+        EXPECT_EQ(host.quitCode(), 0);
+    }
+    EXPECT_EQ(commonIconRecord, nullptr);
+    EXPECT_EQ(trayIconCount, 0);
+    EXPECT_EQ(menuRecord, nullptr);
+    EXPECT_EQ(languageModule, nullptr);
+    EXPECT_EQ(stateImages, nullptr);
+    EXPECT_EQ(commonIcon, nullptr);
+}
+
+TEST(Startup, RepeatedStartsLeakNoGdiObjectsOrIcons) {
+    { MainWindowHost warmUp; }  // first use loads libraries and caches for good
+    const int gdiBefore = freeGdiSlots();
+    const int iconsBefore = freeIconSlots();
+    for (int i = 0; i < 10; ++i) {
+        MainWindowHost host;
+    }
+    EXPECT_EQ(freeGdiSlots(), gdiBefore);
+    EXPECT_EQ(freeIconSlots(), iconsBefore);
+}
+
+TEST(Startup, SettingsChooseTheLanguageAndAreNeverWrittenAtStartUp) {
+    const std::string settings = "[g_propMain]\r\nnLanguage=7\r\nnDefaultDisk=68\r\n";
+    MainWindowHost host(settings);
+    EXPECT_EQ(liveSettings.global.nLanguage, 7);
+    wchar_t tip[50];
+    loadText(IDS_COMMON_TIP, tip, 50);
+    EXPECT_NE(std::wstring(tip), englishText(IDS_COMMON_TIP)) << "expected the Russian library";
+    host.destroy();
+    // No drive record existed, so not even the default drive was written.
+    EXPECT_EQ(readTextFile(host.settingsFile()), settings);
+}
+
+TEST(Startup, NoSettingsFileIsCreatedWhenNoneExists) {
+    MainWindowHost host;
+    host.destroy();
+    EXPECT_FALSE(fileExists(host.settingsFile()));
+    EXPECT_FALSE(fileExists(host.appData().file(L"sbay")));
+}
+
+}  // namespace

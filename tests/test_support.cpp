@@ -1,0 +1,222 @@
+#include "tests/test_support.h"
+
+#include "app/app.h"
+
+#include <shellapi.h>
+#include <fstream>
+#include <sstream>
+
+std::wstring testProgramDir() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+std::wstring distDir() {
+    return testProgramDir() + L"..\\dist\\";
+}
+
+TempDir::TempDir() {
+    static int serial = 0;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"sbay_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+            std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++serial);
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() {
+    std::wstring from = path_;
+    from.push_back(L'\0');  // the shell wants a double-NUL-terminated list
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationW(&operation);
+}
+
+void writeTextFile(const std::wstring& path, const std::string& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string readTextFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
+    CloseHandle(file);
+    return text;
+}
+
+bool fileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
+    wchar_t old[32767];
+    const DWORD length = GetEnvironmentVariableW(name, old, 32767);
+    hadOld_ = length > 0 && length < 32767;
+    if (hadOld_) old_ = old;
+    SetEnvironmentVariableW(name, value);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+MainWindowHost::MainWindowHost(const std::string& settings)
+    : environment_(L"APPDATA", appData_.path().c_str()) {
+    if (!settings.empty()) {
+        CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr);
+        writeTextFile(settingsFile(), settings);
+    }
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (!GetClassInfoExW(GetModuleHandleW(nullptr), kInstanceKey, &existing) ||
+        existing.lpfnWndProc != mainWindowProc) {
+        UnregisterClassW(kInstanceKey, GetModuleHandleW(nullptr));
+        registerMainWindowClass(GetModuleHandleW(nullptr));
+    }
+    window_ = createMainWindow(GetModuleHandleW(nullptr));
+}
+
+MainWindowHost::~MainWindowHost() {
+    destroy();
+}
+
+void MainWindowHost::destroy() {
+    if (window_ == nullptr) return;
+    DestroyWindow(window_);
+    window_ = nullptr;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            sawQuit_ = true;
+            quitCode_ = static_cast<int>(message.wParam);
+            break;
+        }
+        DispatchMessageW(&message);
+    }
+}
+
+void pumpMessages(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    MSG message;
+    while (GetTickCount() - start < milliseconds) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+StartedProcess::~StartedProcess() {
+    if (process == nullptr) return;
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+    CloseHandle(process);
+}
+
+DWORD StartedProcess::waitExit(DWORD milliseconds) {
+    if (WaitForSingleObject(process, milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
+                  StartedProcess& started) {
+    std::vector<wchar_t> block;
+    if (!environment.empty()) {
+        wchar_t* current = GetEnvironmentStringsW();
+        for (const wchar_t* entry = current; *entry != L'\0'; entry += wcslen(entry) + 1) {
+            std::wstring text(entry);
+            bool overridden = false;
+            for (const std::wstring& wanted : environment) {
+                const std::wstring name = wanted.substr(0, wanted.find(L'=') + 1);
+                if (_wcsnicmp(text.c_str(), name.c_str(), name.size()) == 0) overridden = true;
+            }
+            if (!overridden) block.insert(block.end(), text.c_str(), text.c_str() + text.size() + 1);
+        }
+        FreeEnvironmentStringsW(current);
+        for (const std::wstring& wanted : environment) {
+            block.insert(block.end(), wanted.c_str(), wanted.c_str() + wanted.size() + 1);
+        }
+        block.push_back(L'\0');
+    }
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, block.empty() ? nullptr : block.data(), nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    CloseHandle(info.hThread);
+    started.process = info.hProcess;
+    started.id = info.dwProcessId;
+    return true;
+}
+
+HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    do {
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, kInstanceKey, nullptr)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (processId == 0 || owner == processId) {
+                // The window exists from the start of its creation: wait until
+                // the start-up has finished and the message loop runs.
+                if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, owner)) {
+                    const DWORD spent = GetTickCount() - start;
+                    WaitForInputIdle(process, spent < milliseconds ? milliseconds - spent : 0);
+                    CloseHandle(process);
+                }
+                return window;
+            }
+        }
+        Sleep(20);
+    } while (GetTickCount() - start < milliseconds);
+    return nullptr;
+}
+
+void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& names) {
+    for (const std::wstring& name : names) {
+        CopyFileW((distDir() + name).c_str(), (folder + L"\\" + name).c_str(), FALSE);
+    }
+}
+
+int freeGdiSlots() {
+    std::vector<HGDIOBJ> pens;
+    pens.reserve(70000);
+    for (;;) {
+        HPEN pen = CreatePen(PS_SOLID, 1, RGB(1, 2, 3));
+        if (pen == nullptr || pens.size() > 200000) break;
+        pens.push_back(pen);
+    }
+    for (HGDIOBJ pen : pens) DeleteObject(pen);
+    return static_cast<int>(pens.size());
+}
+
+int freeIconSlots() {
+    BYTE andBits[32 * 4] = {};
+    BYTE xorBits[32 * 4] = {};
+    std::vector<HICON> icons;
+    icons.reserve(40000);
+    for (;;) {
+        HICON icon = CreateIcon(nullptr, 16, 16, 1, 1, andBits, xorBits);
+        if (icon == nullptr || icons.size() > 200000) break;
+        icons.push_back(icon);
+    }
+    for (HICON icon : icons) DestroyIcon(icon);
+    return static_cast<int>(icons.size());
+}
