@@ -2,6 +2,8 @@
 #include "app/app.h"
 
 #include "app/common_icon.h"
+#include "drives/device_commands.h"
+#include "drives/device_seam.h"
 #include "drives/drive_record.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
@@ -117,12 +119,28 @@ void onMainWindowCreate(HWND window) {
     templateIcon = loadIcon(IDI_TEMPLATE);
     busyIcon = loadIcon(IDI_BUSY);
 
+    // One record per optical drive, from Z: down to A:. A lock left on a
+    // drive is released; the monitor applies the wanted one on its next pass.
+    for (int index = kDriveCount - 1; index >= 0; --index) {
+        wchar_t root[] = L"A:\\";
+        root[0] = static_cast<wchar_t>(L'A' + index);
+        if (seamGetDriveType(root) != DRIVE_CDROM) continue;
+        DriveRecord* record = newDriveRecord(root[0]);
+        DriveTable[index] = record;
+        if (record == nullptr) continue;
+        setLock(record, record->locked);
+        record->locked = liveSettings.drives[index].bLock;
+    }
+
     commonIcon = composeDriveIcon(stateImages, 0, 0, false);
     showCommonIcon();
 }
 
 void onMainWindowDestroy() {
-    if (driveRecordCount != 0) saveDefaultDisk();
+    if (driveRecordCount != 0) {
+        saveDefaultDisk();
+        for (int index = 0; index < kDriveCount; ++index) removeDriveRecord(index);
+    }
     if (menuRecord != nullptr) {
         destroyMenuRecord(menuRecord);
         menuRecord = nullptr;

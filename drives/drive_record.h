@@ -41,6 +41,14 @@ struct DriveRecord {
     int32_t         closeHotKeyId;      // index
     int32_t         countdownRemaining;
     HWND            countdownProgress;
+
+    // Guards what the main thread and the monitor thread both write: the
+    // tray icon record and the shell calls on it, the icons, the fixed tips,
+    // subQ and toc. Never held across a device request.
+    CRITICAL_SECTION guard;
+    // The owner's reference plus one held by a running monitor thread, so a
+    // thread that outlives the destruction's wait never touches freed memory.
+    volatile LONG   references;
 };
 
 static_assert(sizeof(SUB_Q_CHANNEL_DATA) == 24);
@@ -53,7 +61,30 @@ extern int32_t trayIconCount;
 // The tray-tip head that every drive tip starts with.
 constexpr wchar_t kTipHead[] = L"Spindlebay v.6\n";
 
+// Hot-key ids: the close key is the drive index, the open key index | 0x100.
+constexpr int kHotKeyOpenFlag = 0x100;
+constexpr uint16_t kSpeedMax = 40065;
+
+// Initialises freshly allocated record memory for `letter`, registers the
+// drive's hot keys and shows its icon unless the drive is hidden.
+DriveRecord* createDriveRecord(DriveRecord* memory, wchar_t letter);
+// Releases everything the record holds; the caller then releases the record.
+void destroyDriveRecord(DriveRecord* record);
+// Allocates and creates a record; null when out of memory.
+DriveRecord* newDriveRecord(wchar_t letter);
+// Drops one reference; the last one frees the record.
+void releaseDriveRecord(DriveRecord* record);
+// Destroys and releases the record in slot `index` and empties the slot.
+void removeDriveRecord(int index);
+
+// Registers, re-registers or unregisters the drive's two hot keys from its
+// current settings.
+void registerDriveHotKeys(DriveRecord* record);
 // Fills tipNoMedium and tipTrayOpen from the current language's texts.
 void buildFixedTips(DriveRecord* record);
+
+// The record for a tray icon id or a letter code, or null when that is no
+// letter or its slot is empty.
+DriveRecord* driveRecordForLetter(int letterCode);
 
 #endif

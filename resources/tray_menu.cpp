@@ -19,6 +19,8 @@ wchar_t textBusy[25];
 
 namespace {
 
+SRWLOCK textsLock = SRWLOCK_INIT;
+
 constexpr COLORREF kMaskColour = RGB(0, 255, 255);
 
 void setItemType(UINT item, UINT type) {
@@ -37,6 +39,12 @@ void rebuildFixedTips() {
 }
 
 }  // namespace
+
+void copyLanguageText(const wchar_t* text, wchar_t* buffer, int capacity) {
+    AcquireSRWLockShared(&textsLock);
+    lstrcpynW(buffer, text, capacity);
+    ReleaseSRWLockShared(&textsLock);
+}
 
 void addImagesFromBitmap(HIMAGELIST images, UINT bitmapId) {
     auto bitmap = static_cast<HBITMAP>(
@@ -128,6 +136,7 @@ void loadLanguageAndMenu() {
         }
     }
 
+    AcquireSRWLockExclusive(&textsLock);
     loadText(IDS_TIP_EMPTY, textNoMedium, 50);
     loadText(IDS_TIP_OPEN, textTrayOpen, 50);
     loadText(IDS_BUSY_TIP, textBusy, 25);
@@ -136,6 +145,7 @@ void loadLanguageAndMenu() {
     loadText(IDS_AUDIO_STOPPED, textAudioStopped, 50);
     loadText(IDS_ABOUT, textAbout, 260);
     loadText(IDS_COUNTDOWN, textCountdownTitle, 50);
+    ReleaseSRWLockExclusive(&textsLock);
 
     rebuildFixedTips();
 }

@@ -39,6 +39,10 @@ extern wchar_t textAudioPaused[50];     // 182
 extern wchar_t textAudioStopped[50];    // 183
 extern wchar_t textBusy[25];            // 184
 
+// Copies one of the texts above; a language switch never lets a reader (the
+// monitor threads among them) see a half-written text.
+void copyLanguageText(const wchar_t* text, wchar_t* buffer, int capacity);
+
 // Loads the language library chosen by the settings, rebuilds the tray menu
 // and reloads the texts and the drives' fixed tips.
 void loadLanguageAndMenu();

@@ -220,3 +220,12 @@ int freeIconSlots() {
     for (HICON icon : icons) DestroyIcon(icon);
     return static_cast<int>(icons.size());
 }
+
+int liveKernelHandles() {
+    int live = 0;
+    for (uintptr_t value = 4; value < 0x20000; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++live;
+    }
+    return live;
+}

@@ -91,5 +91,8 @@ void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& 
 // A workload that leaks lowers the figure by exactly what it leaked.
 int freeGdiSlots();
 int freeIconSlots();
+// Live kernel handles of this process, found by probing handle values
+// (Wine answers 0 to GetProcessHandleCount).
+int liveKernelHandles();
 
 #endif

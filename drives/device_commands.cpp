@@ -1,0 +1,198 @@
+#include "drives/device_commands.h"
+
+#include "app/app.h"
+#include "drives/device_seam.h"
+#include "drives/drive_record.h"
+
+#include <ntddscsi.h>
+#include <shellapi.h>
+
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 56);
+static_assert(sizeof(CDROM_SET_SPEED) == 12);
+static_assert(sizeof(CDROM_PLAY_AUDIO_MSF) == 6);
+
+namespace {
+
+// Closes a device handle when the request is done, whatever the path.
+class Device {
+public:
+    explicit Device(HANDLE handle) : handle_(handle) {}
+    ~Device() {
+        if (ok()) seamCloseDevice(handle_);
+    }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+    bool ok() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    bool send(DWORD code, void* in = nullptr, DWORD inSize = 0, void* out = nullptr, DWORD outSize = 0) {
+        DWORD returned = 0;
+        return ok() && seamDeviceIoControl(handle_, code, in, inSize, out, outSize, &returned) != FALSE;
+    }
+private:
+    HANDLE handle_;
+};
+
+// One SCSI command through pass-through, data flowing in.
+bool sendPassThrough(Device& device, const UCHAR (&cdb)[16], UCHAR cdbLength, void* buffer, ULONG length) {
+    SCSI_PASS_THROUGH_DIRECT request{};
+    request.Length = sizeof request;
+    request.CdbLength = cdbLength;
+    request.DataIn = SCSI_IOCTL_DATA_IN;
+    request.DataTransferLength = length;
+    request.TimeOutValue = 5;
+    request.DataBuffer = buffer;
+    for (int i = 0; i < 16; ++i) request.Cdb[i] = cdb[i];
+    return device.send(IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request);
+}
+
+wchar_t letterOf(const DriveRecord* record) {
+    return static_cast<wchar_t>(record->letter);
+}
+
+// Plays from `start` to the end of the disc on an open device.
+void playFrom(DriveRecord* record, Device& device, UCHAR minute, UCHAR second, UCHAR frame) {
+    CDROM_PLAY_AUDIO_MSF play{minute, second, frame, 0xFF, 0xFF, 0xFF};
+    record->playStarted = device.send(IOCTL_CDROM_PLAY_AUDIO_MSF, &play, sizeof play);
+}
+
+// Starts the track whose TOC entry is chosen by `pickEntry` from the cached
+// position. A stale or impossible position or table (no track, a track
+// number outside the table) ignores the command rather than indexing
+// outside the 100 entries.
+template <typename PickEntry>
+void skipTrack(DriveRecord* record, PickEntry pickEntry) {
+    EnterCriticalSection(&record->guard);
+    const int track = record->subQ.CurrentPosition.TrackNumber;
+    const int first = record->toc.FirstTrack;
+    const int last = record->toc.LastTrack;
+    const bool valid = first >= 1 && first <= last && last <= MAXIMUM_NUMBER_TRACKS - 1 && track >= first &&
+                       track <= last;
+    const int entry = valid ? pickEntry(track, first, last) : -1;
+    TRACK_DATA start{};
+    if (entry >= 0 && entry < MAXIMUM_NUMBER_TRACKS) start = record->toc.TrackData[entry];
+    LeaveCriticalSection(&record->guard);
+    if (entry < 0 || entry >= MAXIMUM_NUMBER_TRACKS) return;
+
+    Device device(openDeviceRead(letterOf(record)));
+    if (!device.ok() || !device.send(IOCTL_CDROM_STOP_AUDIO)) return;
+    playFrom(record, device, start.Address[1], start.Address[2], start.Address[3]);
+}
+
+}  // namespace
+
+HANDLE openDeviceRead(wchar_t letter) {
+    return seamOpenDevice(letter, GENERIC_READ, FILE_SHARE_READ, 0);
+}
+
+HANDLE openDevicePassThrough(wchar_t letter) {
+    return seamOpenDevice(letter, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          FILE_ATTRIBUTE_NORMAL);
+}
+
+uint8_t queryMediaState(DriveRecord* record) {
+    {
+        // GET EVENT STATUS NOTIFICATION, polled, media class only.
+        static constexpr UCHAR kEventStatus[16] = {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 0x08};
+        UCHAR reply[8] = {};
+        Device device(openDevicePassThrough(letterOf(record)));
+        if (device.ok() && sendPassThrough(device, kEventStatus, 10, reply, sizeof reply)) {
+            const UCHAR mediaStatus = reply[5];
+            if (mediaStatus & 0x01) {
+                record->audioStatus = kAudioNoStatus;
+                record->mediaKind = None;
+                return TrayOpen;
+            }
+            if (mediaStatus & 0x02) return MediumPresent;
+            record->audioStatus = kAudioNoStatus;
+            record->mediaKind = None;
+            return ClosedEmpty;
+        }
+    }
+    wchar_t root[] = L"A:\\";
+    root[0] = letterOf(record);
+    wchar_t label[MAX_PATH + 1];
+    if (seamGetVolumeLabel(root, label, MAX_PATH + 1)) return MediumPresent;
+
+    record->audioStatus = kAudioNoStatus;
+    Device device(openDeviceRead(letterOf(record)));
+    if (device.send(IOCTL_STORAGE_CHECK_VERIFY)) {
+        record->mediaKind = UnreadableMedium;
+        return MediumPresent;
+    }
+    record->mediaKind = None;
+    return record->assumedClosed ? ClosedEmpty : TrayOpen;
+}
+
+int queryLockState(DriveRecord* record) {
+    // MODE SENSE(10) of the capabilities and mechanical status page.
+    static constexpr UCHAR kModeSense[16] = {0x5A, 0x00, 0x2A, 0, 0, 0, 0, 0x01, 0x00};
+    UCHAR reply[256] = {};
+    Device device(openDevicePassThrough(letterOf(record)));
+    if (!device.ok() || !sendPassThrough(device, kModeSense, 12, reply, sizeof reply)) return 0;
+    return (reply[14] & 0x02) != 0 ? 1 : 0;
+}
+
+void setLock(DriveRecord* record, int lock) {
+    if (lock == 1 && queryLockState(record) == 1) return;
+    Device device(openDeviceRead(letterOf(record)));
+    if (!device.ok()) return;
+    if (lock == 1) {
+        PREVENT_MEDIA_REMOVAL allow{FALSE};
+        if (!device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow)) return;
+    }
+    PREVENT_MEDIA_REMOVAL wanted{static_cast<BOOLEAN>(lock != 0)};
+    device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &wanted, sizeof wanted);
+}
+
+void playAudio(DriveRecord* record) {
+    if (isVistaOrLater) {
+        // Newer systems play audio discs with their own player.
+        wchar_t track[] = L"A:\\Track01.cda";
+        track[0] = letterOf(record);
+        seamShellExecute(nullptr, nullptr, track, nullptr, nullptr, SW_SHOWNORMAL);
+        return;
+    }
+    Device device(openDeviceRead(letterOf(record)));
+    if (!device.ok()) return;
+    playFrom(record, device, 0, 2, 0);
+}
+
+void stopAudio(DriveRecord* record) {
+    Device device(openDeviceRead(letterOf(record)));
+    if (device.ok() && device.send(IOCTL_CDROM_STOP_AUDIO)) record->playStarted = 0;
+}
+
+void pauseResumeAudio(DriveRecord* record) {
+    const uint8_t status = record->audioStatus;
+    if (status != kAudioPlaying && status != kAudioPaused) return;
+    Device device(openDeviceRead(letterOf(record)));
+    device.send(status == kAudioPlaying ? IOCTL_CDROM_PAUSE_AUDIO : IOCTL_CDROM_RESUME_AUDIO);
+}
+
+void nextTrack(DriveRecord* record) {
+    // Entry n - 1 holds track n: the track after T is entry T.
+    skipTrack(record, [](int track, int first, int last) { return track == last ? first - 1 : track; });
+}
+
+void previousTrack(DriveRecord* record) {
+    skipTrack(record, [](int track, int first, int last) { return track == first ? last - 1 : track - 2; });
+}
+
+uint16_t speedForCommand(uint16_t speedCommand) {
+    switch (speedCommand) {
+    case 40059: return 177;
+    case 40060: return 354;
+    case 40061: return 708;
+    case 40062: return 1416;
+    case 40063: return 2832;
+    case 40064: return 5664;
+    default: return 0xFFFF;
+    }
+}
+
+void applySpeed(DriveRecord* record) {
+    Device device(openDeviceRead(letterOf(record)));
+    if (!device.ok()) return;
+    const USHORT speed = speedForCommand(record->speedCommand);
+    CDROM_SET_SPEED request{CdromSetSpeed, speed, speed, CdromDefaultRotation};
+    device.send(IOCTL_CDROM_SET_SPEED, &request, sizeof request);
+}

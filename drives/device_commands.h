@@ -1,0 +1,33 @@
+// Every command the program sends to an optical drive, apart from moving the
+// tray. Each operation opens its own handle and closes it before returning.
+#ifndef SPINDLEBAY_DEVICE_COMMANDS_H
+#define SPINDLEBAY_DEVICE_COMMANDS_H
+
+#include <windows.h>
+#include <cstdint>
+
+struct DriveRecord;
+
+// Opens the drive's device: read mode for every request but the two SCSI
+// pass-through commands, which need the pass-through mode.
+HANDLE openDeviceRead(wchar_t letter);
+HANDLE openDevicePassThrough(wchar_t letter);
+
+// Tray open, closed and empty, or closed with a medium (MediaState); updates
+// mediaKind and audioStatus as the drive reports.
+uint8_t queryMediaState(DriveRecord* record);
+// 1 when the drive reports itself locked.
+int queryLockState(DriveRecord* record);
+void setLock(DriveRecord* record, int lock);
+
+void playAudio(DriveRecord* record);
+void stopAudio(DriveRecord* record);
+void pauseResumeAudio(DriveRecord* record);
+void nextTrack(DriveRecord* record);
+void previousTrack(DriveRecord* record);
+void applySpeed(DriveRecord* record);
+
+// Read speed in kB/s for a speed command 40059..40065 (0xFFFF: the maximum).
+uint16_t speedForCommand(uint16_t speedCommand);
+
+#endif

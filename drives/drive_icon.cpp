@@ -1,0 +1,276 @@
+#include "drives/drive_icon.h"
+
+#include "app/app.h"
+#include "drives/device_commands.h"
+#include "drives/device_seam.h"
+#include "drives/drive_record.h"
+#include "drives/tray_icon.h"
+#include "resources/language.h"
+#include "resources/tray_menu.h"
+#include "settings/settings_file.h"
+
+#include <shlwapi.h>
+
+namespace {
+
+constexpr int kLabelCapacity = MAX_PATH + 1;
+
+// Icon entries: other medium, audio CD, closed and empty, tray open; the
+// default drive's four follow at +4.
+constexpr int kIconOtherMedium = 0;
+constexpr int kIconAudio = 1;
+constexpr int kIconEmpty = 2;
+constexpr int kIconOpen = 3;
+constexpr int kIconDefaultOffset = 4;
+
+bool stopping(const DriveRecord* record) {
+    return record->stopRequested != 0;
+}
+
+void driveRoot(const DriveRecord* record, wchar_t (&root)[4]) {
+    root[0] = static_cast<wchar_t>(record->letter);
+    root[1] = L':';
+    root[2] = L'\\';
+    root[3] = L'\0';
+}
+
+// " <size>" of the volume, or nothing when its size cannot be read: showing
+// "0 bytes" for a disc would be wrong.
+void appendVolumeSize(const wchar_t* root, wchar_t* buffer, int capacity) {
+    ULARGE_INTEGER total{};
+    if (!seamGetDiskTotalBytes(root, &total)) return;
+    wchar_t size[kLabelCapacity] = L"";
+    StrFormatByteSizeW(static_cast<LONGLONG>(total.QuadPart), size, kLabelCapacity);
+    appendText(buffer, capacity, L" <");
+    appendText(buffer, capacity, size);
+    appendText(buffer, capacity, L">");
+}
+
+// The audio text for the cached position and table, in the current language.
+void appendAudioText(const DriveRecord* record, wchar_t* buffer, int capacity) {
+    wchar_t format[50];
+    wchar_t text[kTipBufferCapacity];
+    const int track = record->subQ.CurrentPosition.TrackNumber;
+    const int last = record->toc.LastTrack;
+    if (record->audioStatus == kAudioPlaying) {
+        copyLanguageText(textAudioPlaying, format, 50);
+        formatText(text, kTipBufferCapacity, format, {track, last});
+    } else if (record->audioStatus == kAudioPaused) {
+        copyLanguageText(textAudioPaused, format, 50);
+        formatText(text, kTipBufferCapacity, format, {track, last});
+    } else {
+        copyLanguageText(textAudioStopped, format, 50);
+        formatText(text, kTipBufferCapacity, format, {last});
+    }
+    appendText(buffer, capacity, text);
+}
+
+// Reads the table of contents (and the position when asked) into locals and
+// stores what succeeded, so no reader ever sees a half-written copy.
+void refreshAudioData(DriveRecord* record, bool withPosition) {
+    SUB_Q_CHANNEL_DATA subQ{};
+    CDROM_TOC toc{};
+    bool haveSubQ = false;
+    bool haveToc = false;
+    HANDLE handle = openDeviceRead(static_cast<wchar_t>(record->letter));
+    if (handle != INVALID_HANDLE_VALUE) {
+        DWORD returned = 0;
+        if (withPosition) {
+            CDROM_SUB_Q_DATA_FORMAT format{IOCTL_CDROM_CURRENT_POSITION, 0};
+            haveSubQ = seamDeviceIoControl(handle, IOCTL_CDROM_READ_Q_CHANNEL, &format, sizeof format, &subQ,
+                                           sizeof subQ, &returned) != FALSE;
+        }
+        haveToc = seamDeviceIoControl(handle, IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc, &returned) != FALSE;
+        seamCloseDevice(handle);
+    }
+    EnterCriticalSection(&record->guard);
+    if (haveSubQ) record->subQ = subQ;
+    if (haveToc) record->toc = toc;
+    if (withPosition) record->audioStatus = record->subQ.CurrentPosition.Header.AudioStatus;
+    LeaveCriticalSection(&record->guard);
+}
+
+// Adds or modifies the icon on the shell. Call with the guard held.
+void sendToShell(DriveRecord* record, bool modifyWhenAdded) {
+    TrayIconRecord* icon = record->trayIcon;
+    if (modifyWhenAdded && icon->added) {
+        icon->data.uFlags = NIF_ICON | NIF_TIP;
+        Shell_NotifyIconW(NIM_MODIFY, &icon->data);
+    } else {
+        icon->data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        icon->added = Shell_NotifyIconW(NIM_ADD, &icon->data);
+    }
+}
+
+}  // namespace
+
+void composeDriveIcons(DriveRecord* record) {
+    if (record->icons[0] != nullptr) return;
+    const int letterIndex = record->letter - L'A';
+    // Entries in the order 0, 1, 3, 2 of each set: other medium, audio, open, empty.
+    static constexpr int kOrder[] = {0, 1, 3, 2};
+    static constexpr int kStateImage[] = {3, 2, 0, 1};  // by entry within a set
+    HICON icons[8];
+    for (int set = 0; set < 2; ++set) {
+        HIMAGELIST images = set == 0 ? stateImages : highlightImages;
+        for (int entry : kOrder) {
+            icons[set * kIconDefaultOffset + entry] = composeDriveIcon(images, kStateImage[entry], letterIndex, true);
+        }
+    }
+    EnterCriticalSection(&record->guard);
+    for (int i = 0; i < 8; ++i) record->icons[i] = icons[i];
+    LeaveCriticalSection(&record->guard);
+}
+
+void destroyDriveIcons(DriveRecord* record) {
+    if (record->icons[0] == nullptr) return;
+    for (HICON& icon : record->icons) {
+        if (icon != nullptr) DestroyIcon(icon);
+        icon = nullptr;
+    }
+}
+
+void buildTrayTip(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]) {
+    wchar_t root[4];
+    driveRoot(record, root);
+    wchar_t drive[] = L"[A:] ";
+    drive[1] = static_cast<wchar_t>(record->letter);
+    lstrcpynW(buffer, kTipHead, kTipBufferCapacity);
+    appendText(buffer, kTipBufferCapacity, drive);
+
+    wchar_t label[kLabelCapacity] = L"";
+    if (!seamGetVolumeLabel(root, label, kLabelCapacity)) return;
+    label[kLabelCapacity - 1] = L'\0';
+    if (lstrcmpiW(label, L"Audio CD") == 0) {
+        record->mediaKind = AudioCd;
+        appendText(buffer, kTipBufferCapacity, L"Audio CD");
+        refreshAudioData(record, true);
+        EnterCriticalSection(&record->guard);
+        appendAudioText(record, buffer, kTipBufferCapacity);
+        LeaveCriticalSection(&record->guard);
+        return;
+    }
+    record->audioStatus = kAudioNoStatus;
+    record->mediaKind = DataDisc;
+    record->playStarted = 0;
+    appendText(buffer, kTipBufferCapacity, label);
+    appendVolumeSize(root, buffer, kTipBufferCapacity);
+}
+
+void buildInfoText(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]) {
+    wchar_t root[4];
+    driveRoot(record, root);
+    lstrcpynW(buffer, L"[A:] ", kTipBufferCapacity);
+    buffer[1] = static_cast<wchar_t>(record->letter);
+
+    wchar_t label[kLabelCapacity] = L"";
+    if (!seamGetVolumeLabel(root, label, kLabelCapacity)) return;
+    label[kLabelCapacity - 1] = L'\0';
+    if (lstrcmpiW(label, L"Audio CD") != 0) {
+        appendText(buffer, kTipBufferCapacity, label);
+        appendVolumeSize(root, buffer, kTipBufferCapacity);
+        return;
+    }
+    HANDLE handle = openDeviceRead(static_cast<wchar_t>(record->letter));
+    if (handle == INVALID_HANDLE_VALUE) return;
+    seamCloseDevice(handle);
+    refreshAudioData(record, false);
+    wchar_t format[50];
+    wchar_t tracks[kTipBufferCapacity];
+    copyLanguageText(textAudioStopped, format, 50);
+    EnterCriticalSection(&record->guard);
+    formatText(tracks, kTipBufferCapacity, format, {record->toc.LastTrack});
+    LeaveCriticalSection(&record->guard);
+    appendText(label, kLabelCapacity, tracks);
+    appendText(buffer, kTipBufferCapacity, label);
+}
+
+void updateDriveIcon(DriveRecord* record, bool poll) {
+    const bool isDefault = liveSettings.global.nDefaultDisk == record->letter && trayIconCount > 1;
+    if (record->speedCommand != kSpeedMax) applySpeed(record);
+    const uint8_t state = queryMediaState(record);
+    if (stopping(record) && poll) return;
+
+    wchar_t tip[kTipBufferCapacity] = L"";
+    int entry = kIconEmpty;
+    if (state == MediumPresent) {
+        buildTrayTip(record, tip);
+        entry = record->mediaKind == AudioCd ? kIconAudio : kIconOtherMedium;
+    } else {
+        record->playStarted = 0;
+        entry = state == ClosedEmpty ? kIconEmpty : kIconOpen;
+    }
+    if (isDefault) entry += kIconDefaultOffset;
+
+    EnterCriticalSection(&record->guard);
+    bool addFailed = false;
+    if (poll) {
+        // A thread that outlived its record's destruction touches nothing.
+        if (!stopping(record) && record->trayIcon != nullptr) {
+            NOTIFYICONDATAW& data = record->trayIcon->data;
+            lstrcpynW(data.szTip, state == MediumPresent ? tip
+                                  : state == ClosedEmpty ? record->tipNoMedium
+                                                         : record->tipTrayOpen, 128);
+            data.hIcon = record->icons[entry];
+            sendToShell(record, true);
+        }
+    } else {
+        if (record->trayIcon == nullptr) record->trayIcon = createTrayIconRecord(record->letter);
+        if (record->trayIcon != nullptr) {
+            NOTIFYICONDATAW& data = record->trayIcon->data;
+            lstrcpynW(data.szTip, state == MediumPresent ? tip
+                                  : state == ClosedEmpty ? record->tipNoMedium
+                                                         : record->tipTrayOpen, 128);
+            data.hIcon = record->icons[entry];
+            sendToShell(record, false);
+            addFailed = !record->trayIcon->added;
+        }
+    }
+    LeaveCriticalSection(&record->guard);
+    if (addFailed) Sleep(1000);
+
+    if (stopping(record) && poll) return;
+    setLock(record, record->locked);
+}
+
+DWORD WINAPI monitorThreadProc(void* parameter) {
+    auto* record = static_cast<DriveRecord*>(parameter);
+    while (!stopping(record)) {
+        updateDriveIcon(record, true);
+        if (stopping(record)) break;
+        WaitForSingleObject(record->stopEvent, 1000);
+    }
+    releaseDriveRecord(record);
+    return 0;
+}
+
+void setIconVisible(DriveRecord* record, bool show) {
+    if (show) {
+        if (record->trayIcon != nullptr) return;
+        composeDriveIcons(record);
+        updateDriveIcon(record, false);
+        InterlockedExchange(&record->stopRequested, 0);
+        if (record->stopEvent == nullptr) record->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        InterlockedIncrement(&record->references);
+        record->monitorThread = CreateThread(nullptr, 0, monitorThreadProc, record, 0, nullptr);
+        if (record->monitorThread == nullptr) InterlockedDecrement(&record->references);
+        return;
+    }
+    if (record->trayIcon == nullptr) return;
+    InterlockedExchange(&record->stopRequested, 1);
+    if (record->stopEvent != nullptr) SetEvent(record->stopEvent);
+    if (record->monitorThread != nullptr) {
+        WaitForSingleObject(record->monitorThread, INFINITE);
+        CloseHandle(record->monitorThread);
+        record->monitorThread = nullptr;
+    }
+    if (record->stopEvent != nullptr) {
+        CloseHandle(record->stopEvent);
+        record->stopEvent = nullptr;
+    }
+    EnterCriticalSection(&record->guard);
+    removeTrayIconRecord(record->trayIcon);
+    record->trayIcon = nullptr;
+    destroyDriveIcons(record);
+    LeaveCriticalSection(&record->guard);
+}

@@ -1,0 +1,165 @@
+// Drive records as the start-up creates them from the simulated drives: the
+// order, the hot keys, hidden drives, the lock at start and the destruction.
+#include "app/app.h"
+#include "app/common_icon.h"
+#include "drives/device_commands.h"
+#include "drives/drive_icon.h"
+#include "drives/tray_icon.h"
+#include "tests/drive_test_support.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+class DriveRecordTest : public ::testing::Test {
+protected:
+    void SetUp() override { simReset(); }
+    void TearDown() override {
+        host.reset();
+        EXPECT_EQ(driveRecordCount, 0);
+        EXPECT_EQ(trayIconCount, 0);
+        for (DriveRecord* record : DriveTable) EXPECT_EQ(record, nullptr);
+    }
+    void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
+    std::unique_ptr<MainWindowHost> host;
+};
+
+size_t firstLineOf(char letter, const std::vector<std::string>& journal) {
+    for (size_t i = 0; i < journal.size(); ++i) {
+        if (journal[i][0] == letter) return i;
+    }
+    return journal.size();
+}
+
+TEST_F(DriveRecordTest, StartUpCreatesARecordPerDriveFromZDownToA) {
+    simConfigure(L'D', dataDisc(L"HOLIDAY_2026", 4700000000ull));
+    simConfigure(L'E', audioDisc(12));
+    start();
+    ASSERT_NE(DriveTable[3], nullptr);
+    ASSERT_NE(DriveTable[4], nullptr);
+    EXPECT_EQ(driveRecordCount, 2);
+    EXPECT_EQ(commonIconRecord, nullptr) << "drives exist: no common icon";
+    EXPECT_EQ(trayIconCount, 2);
+    for (int i = 0; i < kDriveCount; ++i) {
+        if (i != 3 && i != 4) {
+            EXPECT_EQ(DriveTable[i], nullptr) << "slot " << i;
+        }
+    }
+    const DriveRecord* d = DriveTable[3];
+    EXPECT_EQ(d->letter, L'D');
+    EXPECT_EQ(d->speedCommand, 40065);
+    EXPECT_EQ(d->assumedClosed, 1);
+    EXPECT_NE(d->trayIcon, nullptr);
+    EXPECT_NE(d->monitorThread, nullptr);
+    EXPECT_NE(d->stopEvent, nullptr);
+    const std::vector<std::string> journal = simJournal();
+    EXPECT_LT(firstLineOf('E', journal), firstLineOf('D', journal)) << "E: must be created before D:";
+}
+
+TEST_F(DriveRecordTest, HotKeyIdsCarryTheDriveIndex) {
+    simConfigure(L'A', emptyDrive());
+    simConfigure(L'Z', emptyDrive());
+    simConfigure(L'M', emptyDrive());
+    start("[dpDiskProp0]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=112\r\nhkClose.fsModifiers=3\r\nhkClose.vk=113\r\n"
+          "[dpDiskProp25]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=114\r\nhkClose.fsModifiers=3\r\nhkClose.vk=115\r\n"
+          "[dpDiskProp12]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=0\r\nhkClose.fsModifiers=0\r\nhkClose.vk=0\r\n");
+    DriveRecord* a = DriveTable[0];
+    DriveRecord* z = DriveTable[25];
+    DriveRecord* m = DriveTable[12];
+    ASSERT_TRUE(a && z && m);
+    EXPECT_EQ(a->closeHotKeyId, 0);
+    EXPECT_EQ(a->ejectHotKeyId, 256);
+    EXPECT_EQ(z->closeHotKeyId, 25);
+    EXPECT_EQ(z->ejectHotKeyId, 281);
+    EXPECT_TRUE(a->ejectHotKeyRegistered && a->closeHotKeyRegistered);
+    EXPECT_TRUE(z->ejectHotKeyRegistered && z->closeHotKeyRegistered);
+    EXPECT_FALSE(m->ejectHotKeyRegistered) << "modifiers without a key register nothing";
+    EXPECT_FALSE(m->closeHotKeyRegistered);
+
+    // Registering again ends in the same state; clearing a key unregisters it.
+    registerDriveHotKeys(a);
+    EXPECT_TRUE(a->ejectHotKeyRegistered && a->closeHotKeyRegistered);
+    liveSettings.drives[0].hkEject.key = 0;
+    registerDriveHotKeys(a);
+    EXPECT_FALSE(a->ejectHotKeyRegistered);
+    EXPECT_TRUE(RegisterHotKey(nullptr, 1, 3, 112)) << "the cleared key is free again";
+    UnregisterHotKey(nullptr, 1);
+    EXPECT_FALSE(RegisterHotKey(nullptr, 1, 3, 115)) << "Z's close key is held";
+}
+
+TEST_F(DriveRecordTest, HiddenDrivesHaveNoIconThreadOrEventButStillUnlockOnDestruction) {
+    simConfigure(L'D', emptyDrive());
+    start("[dpDiskProp3]\r\nbHide=1\r\n");
+    DriveRecord* d = DriveTable[3];
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->trayIcon, nullptr);
+    EXPECT_EQ(d->monitorThread, nullptr);
+    EXPECT_EQ(d->stopEvent, nullptr);
+    EXPECT_EQ(d->icons[0], nullptr);
+    EXPECT_EQ(trayIconCount, 0) << "a hidden drive is still a drive: no common icon either";
+    EXPECT_EQ(commonIconRecord, nullptr);
+
+    simClearJournal();
+    removeDriveRecord(3);
+    EXPECT_EQ(journalOf('D'), (std::vector<std::string>{"D: open read -> ok",
+                                                        "D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok", "D: close"}));
+    EXPECT_EQ(driveRecordCount, 0);
+}
+
+TEST_F(DriveRecordTest, StartUpReleasesAnOldLockThenTheMonitorAppliesTheWantedOne) {
+    SimDriveConfig locked = emptyDrive();
+    locked.locked = true;
+    simConfigure(L'D', locked);
+    simConfigure(L'E', locked);
+    start("[dpDiskProp3]\r\nbLock=1\r\n");
+    EXPECT_EQ(DriveTable[3]->locked, 1);
+    EXPECT_EQ(DriveTable[4]->locked, 0);
+    EXPECT_FALSE(simState(L'E').locked) << "a lock left on a drive is released";
+    EXPECT_TRUE(waitUntil([] { return simState(L'D').locked; }, 3000)) << "the monitor never locked D:";
+    EXPECT_TRUE(journalHas("D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"));
+    host.reset();
+    EXPECT_FALSE(simState(L'D').locked) << "leaving releases the lock";
+}
+
+TEST_F(DriveRecordTest, DestroyingARecordThatPlaysStopsTheAudioFirst) {
+    simConfigure(L'E', audioDisc(5));
+    start();
+    DriveRecord* e = DriveTable[4];
+    ASSERT_NE(e, nullptr);
+    isVistaOrLater = 0;
+    playAudio(e);
+    ASSERT_TRUE(waitUntil([e] { return e->audioStatus == kAudioPlaying; }, 3000));
+    simClearJournal();
+    removeDriveRecord(4);
+    const std::vector<std::string> lines = journalOf('E');
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "E: IOCTL_CDROM_STOP_AUDIO -> ok"), lines.end());
+    EXPECT_EQ(simState(L'E').audioStatus, kAudioNoStatus);
+}
+
+TEST_F(DriveRecordTest, DestructionWhileAPollIsStuckNeverTouchesTheFreedRecord) {
+    simConfigure(L'D', emptyDrive());
+    start();
+    ASSERT_NE(DriveTable[3], nullptr);
+    // Every request now takes longer than destruction waits for the thread.
+    simSetDelay(L'D', 22000);
+    ASSERT_TRUE(waitUntil([] { return simOpenHandleCount() > 0; }, 3000)) << "the monitor did not start a request";
+    // Meanwhile the drive goes away, so destruction's own unlock finds no device.
+    simSetPresent(L'D', false);
+    const DWORD start = GetTickCount();
+    removeDriveRecord(3);
+    const DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 14500u);
+    EXPECT_LT(waited, 19500u) << "destruction must not wait for the stuck request itself";
+    EXPECT_EQ(driveRecordCount, 0);
+    // The thread comes back from its request after the record is gone; it
+    // must end quietly, closing its device and releasing what it held.
+    simSetDelay(L'D', 0);
+    EXPECT_TRUE(waitUntil([] { return simOpenHandleCount() == 0; }, 10000));
+    pumpMessages(300);
+    EXPECT_EQ(trayIconCount, 0);
+}
+
+}  // namespace
