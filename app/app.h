@@ -39,6 +39,8 @@ int programMain(HINSTANCE instance);
 ATOM registerMainWindowClass(HINSTANCE instance);
 HWND createMainWindow(HINSTANCE instance);
 int runMessageLoop();
+// One message of the loop: offered to the countdown dialogs first.
+void routeMessage(MSG& message);
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

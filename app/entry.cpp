@@ -26,25 +26,23 @@ HWND createMainWindow(HINSTANCE instance) {
                            2 * GetSystemMetrics(SM_CYSCREEN), 0, 0, nullptr, nullptr, instance, nullptr);
 }
 
-int runMessageLoop() {
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        bool consumed = false;
-        if (driveRecordCount != 0) {
-            // Countdown dialogs are modeless: give them their keyboard first.
-            for (DriveRecord* record : DriveTable) {
-                if (record != nullptr && record->countdownDialog != nullptr &&
-                    IsDialogMessageW(record->countdownDialog, &message)) {
-                    consumed = true;
-                    break;
-                }
+void routeMessage(MSG& message) {
+    if (driveRecordCount != 0) {
+        // Countdown dialogs are modeless: give them their keyboard first.
+        for (DriveRecord* record : DriveTable) {
+            if (record != nullptr && record->countdownDialog != nullptr &&
+                IsDialogMessageW(record->countdownDialog, &message)) {
+                return;
             }
         }
-        if (!consumed) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
     }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+int runMessageLoop() {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) routeMessage(message);
     return static_cast<int>(message.wParam);
 }
 

@@ -23,13 +23,19 @@ SRWLOCK textsLock = SRWLOCK_INIT;
 
 constexpr COLORREF kMaskColour = RGB(0, 255, 255);
 
-void setItemType(UINT item, UINT type) {
+// One change to one item of the tray popup, through the record's scratch block.
+void changeItem(UINT item, bool byPosition, UINT mask, UINT value) {
     MENUITEMINFOW& info = menuRecord->scratch;
     info = MENUITEMINFOW{};
     info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE;
-    info.fType = type;
-    SetMenuItemInfoW(menuRecord->popup, item, FALSE, &info);
+    info.fMask = mask;
+    if (mask == MIIM_FTYPE) info.fType = value;
+    else info.fState = value;
+    SetMenuItemInfoW(menuRecord->popup, item, byPosition, &info);
+}
+
+void setItemType(UINT item, UINT type) {
+    changeItem(item, false, MIIM_FTYPE, type);
 }
 
 void rebuildFixedTips() {
@@ -44,6 +50,10 @@ void copyLanguageText(const wchar_t* text, wchar_t* buffer, int capacity) {
     AcquireSRWLockShared(&textsLock);
     lstrcpynW(buffer, text, capacity);
     ReleaseSRWLockShared(&textsLock);
+}
+
+void setTrayItemState(UINT item, bool byPosition, UINT state) {
+    if (menuRecord != nullptr) changeItem(item, byPosition, MIIM_STATE, state);
 }
 
 void addImagesFromBitmap(HIMAGELIST images, UINT bitmapId) {

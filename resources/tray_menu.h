@@ -48,6 +48,8 @@ void copyLanguageText(const wchar_t* text, wchar_t* buffer, int capacity);
 void loadLanguageAndMenu();
 void destroyMenuRecord(MenuRecord* record);
 void setMenuItemImage(int imageIndex, UINT item, UINT byPosition);
+// Replaces the whole state (MFS_*) of one item of the tray popup.
+void setTrayItemState(UINT item, bool byPosition, UINT state);
 
 // Adds a bitmap strip of the executable to `images`, cyan being transparent.
 void addImagesFromBitmap(HIMAGELIST images, UINT bitmapId);

@@ -138,7 +138,7 @@ TEST_P(LanguageLibraryTest, LanguageNamesAreEachInTheirOwnLanguage) {
     EXPECT_STREQ(russian, L"\x0420\x0443\x0441\x0441\x043A\x0438\x0439");
 }
 
-TEST_P(LanguageLibraryTest, TrayMenuHoldsEveryCommandAndTheFixedPositions) {
+TEST_P(LanguageLibraryTest, PopupHoldsEveryCommandAndTheFixedPositions) {
     HMENU menu = LoadMenuW(module, MAKEINTRESOURCEW(IDM_TRAY));
     ASSERT_NE(menu, nullptr);
     HMENU popup = GetSubMenu(menu, 0);
