@@ -1,5 +1,6 @@
 #include "app/app.h"
 
+#include "app/system_events.h"
 #include "app/tray_commands.h"
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -31,7 +32,25 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         onCommand(wParam);
         return 0;
+    case WM_DEVICECHANGE:
+        return onDeviceChange(wParam, lParam);
+    case WM_POWERBROADCAST:
+        return onPowerBroadcast(wParam);
+    case WM_QUERYENDSESSION:
+        return onQueryEndSession(lParam);
+    case WM_HOTKEY:
+        onHotKey(wParam);
+        return 0;
     default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        break;
     }
+    if (message == msgTaskbarCreated && msgTaskbarCreated != 0) {
+        onTaskbarCreated();
+        return 0;
+    }
+    if (message == msgSecondInstance && msgSecondInstance != 0) {
+        onSecondInstance();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Creates the build's private Wine prefix once. The prefix keeps the normal
-# graphics driver, so under Xvfb the notification area exists.
+# Creates the build's private Wine prefix once. Programs in it run inside a
+# Wine virtual desktop with its own taskbar and notification area: windows
+# then come and go without waiting on an X window manager (Xvfb has none),
+# which keeps the tray quick and the tests steady.
 set -e
 prefix="$1"
 [ -n "$prefix" ] || { echo "usage: $0 PREFIX" >&2; exit 2; }
@@ -11,4 +13,10 @@ if [ ! -f "$prefix/system.reg" ]; then
     wineserver -w
 fi
 [ -f "$prefix/system.reg" ] || { echo "could not create the Wine prefix $prefix" >&2; exit 1; }
+if [ ! -f "$prefix/.sbay-virtual-desktop" ]; then
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+    wineserver -w
+    touch "$prefix/.sbay-virtual-desktop"
+fi
 echo "Wine prefix ready: $prefix"

@@ -119,12 +119,13 @@ void loadSettings(HWND window) {
     g.hkDefDiskSelect.key = readWord(kGlobalSection, L"hkDefDiskSelect.vk");
 
     if (g.nDefaultDisk != 0) {
-        globalHotKeyRegistered[0] = RegisterHotKey(window, kHotKeyDefEject, g.hkDefDiskEject.modifiers,
-                                                   g.hkDefDiskEject.key);
-        globalHotKeyRegistered[1] = RegisterHotKey(window, kHotKeyDefClose, g.hkDefDiskClose.modifiers,
-                                                   g.hkDefDiskClose.key);
-        globalHotKeyRegistered[2] = RegisterHotKey(window, kHotKeyDefSelect, g.hkDefDiskSelect.modifiers,
-                                                   g.hkDefDiskSelect.key);
+        // A key of 0 means "no hot key": it is never registered.
+        const HotKeySetting* keys[] = {&g.hkDefDiskEject, &g.hkDefDiskClose, &g.hkDefDiskSelect};
+        const int ids[] = {kHotKeyDefEject, kHotKeyDefClose, kHotKeyDefSelect};
+        for (int i = 0; i < 3; ++i) {
+            globalHotKeyRegistered[i] =
+                keys[i]->key != 0 && RegisterHotKey(window, ids[i], keys[i]->modifiers, keys[i]->key);
+        }
     }
 
     for (int i = 0; i < kDriveCount; ++i) {

@@ -129,7 +129,7 @@ TEST(Process, KeepsRunningWithoutOrWithABrokenLanguageLibrary) {
 
 // Installs a copy of dist as the service, runs it through the service
 // control manager and removes it again.
-class ServiceTest : public ::testing::Test {
+class ServiceManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         copyDistFiles(folder.path(), kDistFiles);
@@ -170,7 +170,7 @@ protected:
     SC_HANDLE service = nullptr;
 };
 
-TEST_F(ServiceTest, RunsWithTheSettingsBesideTheExecutable) {
+TEST_F(ServiceManagerTest, RunsWithTheSettingsBesideTheExecutable) {
     // Beside the executable: one hot key. In the user's folder: another.
     writeTextFile(folder.file(L"sbay.ini"), settingsWithDefaultEject(kProbeKeyService));
     TempDir appData;

@@ -140,6 +140,11 @@ TEST_F(SettingsFileTest, GlobalHotKeysAreRegisteredOnlyWithADefaultDisk) {
     EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefEject));
     EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefClose));
     EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefSelect));
+
+    // A key of 0 is no hot key, whatever its modifiers.
+    load("[g_propMain]\r\nnDefaultDisk=69\r\nhkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=0\r\n");
+    for (int32_t flag : globalHotKeyRegistered) EXPECT_EQ(flag, 0);
+    EXPECT_FALSE(UnregisterHotKey(window, kHotKeyDefEject));
 }
 
 TEST_F(SettingsFileTest, SavedSectionsReadBackAndRaiseShortCountdowns) {

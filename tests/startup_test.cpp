@@ -6,12 +6,19 @@
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "resources/tray_menu.h"
+#include "drives/sim/sim_drives.h"
 #include "settings/settings_file.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+// No optical drive in these tests: the program starts as on a machine without one.
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override { simReset(); }
+};
 
 std::wstring englishText(UINT id) {
     HMODULE library = LoadLibraryW((testProgramDir() + L"sbay_6_eng.dll").c_str());
@@ -21,7 +28,7 @@ std::wstring englishText(UINT id) {
     return text;
 }
 
-TEST(Startup, PreparesPathsVersionImagesAndTheCommonIcon) {
+TEST_F(Startup, PreparesPathsVersionImagesAndTheCommonIcon) {
     MainWindowHost host;
     ASSERT_NE(host.window(), nullptr);
     EXPECT_EQ(mainWindow, host.window());
@@ -56,7 +63,7 @@ TEST(Startup, PreparesPathsVersionImagesAndTheCommonIcon) {
     EXPECT_NE(commonIconRecord->added, 0) << "the notification area refused the icon";
 }
 
-TEST(Startup, CommonIconIsTheClosedDiscWithoutALetter) {
+TEST_F(Startup, CommonIconIsTheClosedDiscWithoutALetter) {
     MainWindowHost host;
     ICONINFO info{};
     ASSERT_TRUE(GetIconInfo(commonIcon, &info));
@@ -94,7 +101,7 @@ TEST(Startup, CommonIconIsTheClosedDiscWithoutALetter) {
     EXPECT_EQ(mismatches, 0);
 }
 
-TEST(Startup, ShutDownReleasesEverythingAndQuitsWithZero) {
+TEST_F(Startup, ShutDownReleasesEverythingAndQuitsWithZero) {
     {
         MainWindowHost host;
         host.destroy();
@@ -109,18 +116,24 @@ TEST(Startup, ShutDownReleasesEverythingAndQuitsWithZero) {
     EXPECT_EQ(commonIcon, nullptr);
 }
 
-TEST(Startup, RepeatedStartsLeakNoGdiObjectsOrIcons) {
+TEST_F(Startup, RepeatedStartsLeakNoGdiObjectsOrIcons) {
     { MainWindowHost warmUp; }  // first use loads libraries and caches for good
-    const int gdiBefore = freeGdiSlots();
-    const int iconsBefore = freeIconSlots();
+    const int gdi = freeGdiSlots();
+    const int handles = liveKernelHandles();
     for (int i = 0; i < 10; ++i) {
         MainWindowHost host;
+        const HICON made[] = {templateIcon, busyIcon, commonIcon};
+        host.destroy();
+        for (HICON icon : made) {
+            ICONINFO info{};
+            EXPECT_FALSE(GetIconInfo(icon, &info)) << "an icon outlived the shut-down";
+        }
     }
-    EXPECT_EQ(freeGdiSlots(), gdiBefore);
-    EXPECT_EQ(freeIconSlots(), iconsBefore);
+    EXPECT_EQ(freeGdiSlots(), gdi);
+    EXPECT_EQ(liveKernelHandles(), handles);
 }
 
-TEST(Startup, SettingsChooseTheLanguageAndAreNeverWrittenAtStartUp) {
+TEST_F(Startup, SettingsChooseTheLanguageAndAreNeverWrittenAtStartUp) {
     const std::string settings = "[g_propMain]\r\nnLanguage=7\r\nnDefaultDisk=68\r\n";
     MainWindowHost host(settings);
     EXPECT_EQ(liveSettings.global.nLanguage, 7);
@@ -132,7 +145,7 @@ TEST(Startup, SettingsChooseTheLanguageAndAreNeverWrittenAtStartUp) {
     EXPECT_EQ(readTextFile(host.settingsFile()), settings);
 }
 
-TEST(Startup, NoSettingsFileIsCreatedWhenNoneExists) {
+TEST_F(Startup, NoSettingsFileIsCreatedWhenNoneExists) {
     MainWindowHost host;
     host.destroy();
     EXPECT_FALSE(fileExists(host.settingsFile()));

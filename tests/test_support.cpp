@@ -84,6 +84,7 @@ MainWindowHost::MainWindowHost(const std::string& settings)
         UnregisterClassW(kInstanceKey, GetModuleHandleW(nullptr));
         registerMainWindowClass(GetModuleHandleW(nullptr));
     }
+    msgSecondInstance = RegisterWindowMessageW(kInstanceKey);
     window_ = createMainWindow(GetModuleHandleW(nullptr));
 }
 

@@ -1,0 +1,244 @@
+#include "app/system_events.h"
+
+#include "app/app.h"
+#include "app/common_icon.h"
+#include "drives/device_commands.h"
+#include "drives/device_seam.h"
+#include "drives/drive_icon.h"
+#include "drives/drive_record.h"
+#include "drives/eject_close.h"
+#include "drives/tray_icon.h"
+#include "resources/language.h"
+#include "resources/resource_ids.h"
+#include "service/service.h"
+#include "settings/settings_file.h"
+
+#include <dbt.h>
+
+int32_t shutdownHandled;
+
+namespace {
+
+bool isOpticalDrive(int index) {
+    wchar_t root[] = L"A:\\";
+    root[0] = static_cast<wchar_t>(L'A' + index);
+    return seamGetDriveType(root) == DRIVE_CDROM;
+}
+
+void createDrive(int index) {
+    DriveTable[index] = newDriveRecord(static_cast<wchar_t>(L'A' + index));
+}
+
+// Whether a broadcast is about a volume other than a medium. The structure
+// comes from outside the process: it is copied with a read that fails safely
+// instead of faulting on a bad pointer.
+bool isVolumeBroadcast(LPARAM data) {
+    DEV_BROADCAST_VOLUME volume{};
+    SIZE_T read = 0;
+    if (data == 0 || !ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(data), &volume,
+                                        sizeof(DEV_BROADCAST_HDR), &read)) {
+        return false;
+    }
+    if (volume.dbcv_devicetype != DBT_DEVTYP_VOLUME || volume.dbcv_size < sizeof volume) return false;
+    if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(data), &volume, sizeof volume, &read)) {
+        return false;
+    }
+    return (volume.dbcv_flags & DBTF_MEDIA) == 0;
+}
+
+void playDiscInsideSound() {
+    seamPlaySound(soundPath, nullptr, SND_FILENAME | SND_PURGE);
+}
+
+void formatEjectedText(wchar_t (&text)[64], wchar_t letter) {
+    wchar_t format[50];
+    loadText(IDS_EJECTED, format, 50);
+    formatText(text, 64, format, {letter});
+}
+
+// Index of the default drive, or -1 when the setting names none.
+int defaultDriveIndex() {
+    const int32_t letter = liveSettings.global.nDefaultDisk;
+    return letter >= 'A' && letter <= 'Z' ? letter - 'A' : -1;
+}
+
+void selectNextDefaultDrive() {
+    const int previous = defaultDriveIndex();
+    liveSettings.global.nDefaultDisk = 0;
+    if (previous >= 0 && DriveTable[previous] != nullptr && DriveTable[previous]->trayIcon != nullptr) {
+        updateDriveIcon(DriveTable[previous], true);
+    }
+    // Without a default drive the search starts at A:.
+    for (int i = previous + 1; i < 52; ++i) {
+        const int slot = i % kDriveCount;
+        DriveRecord* record = DriveTable[slot];
+        if (record == nullptr) continue;
+        liveSettings.global.nDefaultDisk = 'A' + slot;
+        if (record->trayIcon != nullptr) {
+            updateDriveIcon(record, true);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void showBalloon(TrayIconRecord* icon, const wchar_t* text) {
+    if (icon == nullptr) return;
+    NOTIFYICONDATAW& data = icon->data;
+    data.uFlags = NIF_INFO;
+    lstrcpynW(data.szInfo, text, 256);
+    lstrcpynW(data.szInfoTitle, productString, 64);
+    data.dwInfoFlags = NIIF_INFO;
+    data.uTimeout = 10000;
+    Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+LRESULT onDeviceChange(WPARAM event, LPARAM data) {
+    switch (event) {
+    case DBT_DEVNODES_CHANGED:
+        for (int index = kDriveCount - 1; index >= 0; --index) {
+            if (DriveTable[index] == nullptr && isOpticalDrive(index)) {
+                createDrive(index);
+            } else if (DriveTable[index] != nullptr && !isOpticalDrive(index)) {
+                removeDriveRecord(index);
+            }
+            showCommonIcon();
+        }
+        break;
+    case DBT_DEVICEARRIVAL:
+        if (!isVolumeBroadcast(data)) break;
+        for (int index = kDriveCount - 1; index >= 0; --index) {
+            if (DriveTable[index] == nullptr && isOpticalDrive(index)) {
+                createDrive(index);
+                showCommonIcon();
+                break;
+            }
+        }
+        break;
+    case DBT_DEVICEREMOVECOMPLETE:
+        if (!isVolumeBroadcast(data)) break;
+        for (int index = kDriveCount - 1; index >= 0; --index) {
+            if (DriveTable[index] != nullptr && !isOpticalDrive(index)) {
+                removeDriveRecord(index);
+                showCommonIcon();
+                break;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+LRESULT onPowerBroadcast(WPARAM event) {
+    if (event == PBT_APMQUERYSUSPEND) {
+        wchar_t text[64];
+        for (int index = 0; index < kDriveCount; ++index) {
+            DriveRecord* record = DriveTable[index];
+            if (record == nullptr || queryMediaState(record) != MediumPresent) continue;
+            const DriveSettings& settings = liveSettings.drives[index];
+            if (settings.bBeepDiskInside) playDiscInsideSound();
+            if (!settings.bLogOffEject) continue;
+            // This drive ends the scan: its disc comes out and sleep waits.
+            ejectOrClose(record, 1);
+            formatEjectedText(text, static_cast<wchar_t>(record->letter));
+            if (record->trayIcon == nullptr) setIconVisible(record, true);
+            EnterCriticalSection(&record->guard);
+            showBalloon(record->trayIcon, text);
+            LeaveCriticalSection(&record->guard);
+            return BROADCAST_QUERY_DENY;
+        }
+        return TRUE;
+    }
+    if (event == PBT_APMRESUMEAUTOMATIC) {
+        for (DriveRecord* record : DriveTable) {
+            if (record != nullptr) setLock(record, record->locked);
+        }
+    }
+    return TRUE;
+}
+
+LRESULT onQueryEndSession(LPARAM reason) {
+    if (serviceMode) {
+        // The service stays through log-offs; only the machine's end counts, once.
+        if (reason != 0 || shutdownHandled) return TRUE;
+        shutdownHandled = 1;
+    }
+    wchar_t format[50];
+    wchar_t caption[25];
+    loadText(IDS_EJECTED, format, 50);
+    loadText(IDS_EJECTED_CAP, caption, 25);
+    for (int index = 0; index < kDriveCount; ++index) {
+        DriveRecord* record = DriveTable[index];
+        if (record == nullptr || queryMediaState(record) != MediumPresent) continue;
+        const DriveSettings& settings = liveSettings.drives[index];
+        if (settings.bBeepDiskInside) playDiscInsideSound();
+        if (!settings.bLogOffEject) continue;
+        const wchar_t letter = static_cast<wchar_t>(record->letter);
+        ejectOrClose(record, 1);
+        wchar_t text[64];
+        formatText(text, 64, format, {letter});
+        if (isVistaOrLater) ShutdownBlockReasonCreate(mainWindow, text);
+        MessageBoxW(mainWindow, text, caption, MB_TOPMOST | MB_ICONINFORMATION);
+        // The box runs a message loop: the drive may have gone meanwhile.
+        if (DriveTable[index] == record) ejectOrClose(record, 0);
+    }
+    return TRUE;
+}
+
+void onHotKey(WPARAM id) {
+    const int action = static_cast<int>((id >> 8) & 0xFF);
+    const int operand = static_cast<int>(id & 0xFF);
+    switch (action) {
+    case 0:
+    case 1:
+        if (operand < kDriveCount && DriveTable[operand] != nullptr) ejectOrClose(DriveTable[operand], action);
+        break;
+    case 2:
+    case 3: {
+        const int index = defaultDriveIndex();
+        if (index >= 0 && DriveTable[index] != nullptr) ejectOrClose(DriveTable[index], operand);
+        break;
+    }
+    case 4:
+        if (driveRecordCount != 0) selectNextDefaultDrive();
+        break;
+    default:
+        break;
+    }
+}
+
+void onTaskbarCreated() {
+    if (driveRecordCount != 0) {
+        for (int index = kDriveCount - 1; index >= 0; --index) {
+            DriveRecord* record = DriveTable[index];
+            if (record != nullptr && record->trayIcon != nullptr) updateDriveIcon(record, false);
+        }
+        return;
+    }
+    readdCommonIcon();
+}
+
+void onSecondInstance() {
+    wchar_t text[260];
+    loadText(IDS_SECOND_START, text, 260);
+    if (driveRecordCount == 0) {
+        showCommonIcon();
+        showBalloon(commonIconRecord, text);
+        return;
+    }
+    for (int index = kDriveCount - 1; index >= 0; --index) {
+        DriveRecord* record = DriveTable[index];
+        if (record == nullptr) continue;
+        if (record->trayIcon == nullptr) {
+            if (trayIconCount != 0) return;  // another drive's icon is showing
+            setIconVisible(record, true);
+        }
+        EnterCriticalSection(&record->guard);
+        showBalloon(record->trayIcon, text);
+        LeaveCriticalSection(&record->guard);
+        return;
+    }
+}
