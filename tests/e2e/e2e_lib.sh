@@ -21,6 +21,13 @@
 #    With the X focus on the desktop window, keys go to explorer, not to a
 #    menu the program tracks after SetForegroundWindow. Keys for the tray
 #    menu are therefore typed with the X focus on the menu's own X window.
+#  - A hot key registered with RegisterHotKey arrives as WM_HOTKEY when it is
+#    typed with the X focus on the desktop window.
+#  - explorer /desktop=NAME,SIZE with the NAME of a desktop that is already
+#    there runs its program in that desktop and ends.
+#  - Explorer shows a tray balloon about 2 s after NIM_MODIFY asked for it,
+#    as an unnamed X child window of explorer's class, its stem's tip at the
+#    icon.
 #  - xdotool getwindowgeometry reports child windows at twice their
 #    position; xwininfo's "Absolute upper-left" is right.
 
@@ -210,6 +217,17 @@ stop_program() {
 process_gone() { ! grep -q '^State:[^Z]*$' "/proc/$1/status" 2>/dev/null; }
 desktop_gone() { ! xdotool search --name "^$E2E_DESKTOP - Wine desktop\$" >/dev/null 2>&1; }
 
+# Processes of this run that are the program itself, not the explorer or cmd
+# that started it: Wine shows a Windows process as its Windows path alone
+# (the working folder has no blanks).
+program_pids() {
+    local pid words
+    for pid in $(marked_pids); do
+        read -r -a words < <(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)
+        ((${#words[@]} == 1)) && [[ ${words[0]} == *"\\$E2E_PROGRAM" ]] && echo "$pid"
+    done
+}
+
 # Sets WIN_X WIN_Y WIN_W WIN_H from xwininfo for the X window $1.
 window_geometry() {
     local info
@@ -323,6 +341,44 @@ coloured_pixels() {
         -format '%[fx:int(mean*w*h+0.5)]' info:
 }
 
+# region_still SECONDS X Y W H: waits until two pictures of the rectangle
+# taken 0.3 s apart are the same.
+region_still() {
+    local seconds=$1
+    shift
+    grab_region "$E2E_WORK/still-a.png" "$@" || return 1
+    wait_until "$seconds" region_unchanged "$@"
+}
+
+region_unchanged() {
+    sleep 0.3
+    grab_region "$E2E_WORK/still-b.png" "$@" || return 1
+    local differing
+    differing=$(pixels_differing "$E2E_WORK/still-a.png" "$E2E_WORK/still-b.png")
+    mv "$E2E_WORK/still-b.png" "$E2E_WORK/still-a.png"
+    [ "$differing" = 0 ]
+}
+
+# changed_pixels A B: "x y" of every pixel that differs between two pictures
+# of the same size, one a line.
+changed_pixels() {
+    compare "$1" "$2" -compose src -highlight-color white -lowlight-color black -alpha off -depth 8 txt:- 2>/dev/null |
+        awk 'NR > 1 && $3 ~ /^#FFFFFF/ { split($1, p, /[,:]/); print p[1], p[2] }'
+}
+
+# Number of dark pixels (text) in a picture: luminance below 20 %.
+dark_pixels() {
+    convert "$1" -colorspace Gray -negate -threshold 80% -format '%[fx:int(mean*w*h+0.5)]' info:
+}
+
+# Number of strongly red pixels (the default drive's star) in a picture.
+red_pixels() {
+    convert "$1" -depth 8 txt:- | awk 'NR > 1 {
+        v = $2; gsub(/[()]/, "", v); split(v, c, ",")
+        if (c[1] >= 150 && c[2] <= 100 && c[3] <= 100) n++
+    } END { print n + 0 }'
+}
+
 # The picture of a drive's icon as the program started.
 start_icon() { echo "$E2E_WORK/icon-start-$1.png"; }
 # grab_icon FILE LETTER: the 16x16 picture of the drive's tray icon.
@@ -342,6 +398,21 @@ icon_differs() { grab_icon "$E2E_WORK/icon-now.png" "$1" && ! icon_matches "$1" 
 desktop_children() {
     xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null |
         awk '$1 ~ /^0x[0-9a-f]+$/ {print $1}' | while read -r id; do printf '%d\n' "$id"; done
+}
+
+# The desktop's children that are on the screen now (decimal ids).
+viewable_desktop_children() {
+    local id
+    for id in $(desktop_children); do
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && echo "$id"
+    done
+}
+
+# Gives the X focus to the desktop window, so that hot keys typed next reach
+# Wine (see the note at the top).
+focus_desktop() {
+    timeout 3 xdotool windowfocus --sync "$E2E_DESKTOP_WINDOW" 2>/dev/null ||
+        e2e_log "the desktop's X window did not take the focus"
 }
 
 # search_in_desktop XDOTOOL-SEARCH-ARGS...: visible windows matching the

@@ -9,7 +9,8 @@
 # usage: tray_e2e.sh SIM_DIR SCREENSHOT_DIR [GROUP...]
 #   SIM_DIR         the build's sim folder (build/mingw/sim)
 #   SCREENSHOT_DIR  where the screenshots go (build/mingw/screenshots)
-#   GROUP           menu, autoclose; all of them when none is given
+#   GROUP           menu, autoclose, hotkeys, secondstart; all of them when
+#                   none is given
 # Needs DISPLAY (run it under xvfb-run -a -s "-screen 0 1024x768x24") and a
 # prepared Wine prefix (scripts/prepare-wine-prefix.sh): WINEPREFIX, or else
 # the build's own one beside SIM_DIR. By hand, from the repository:
@@ -244,6 +245,248 @@ countdown_closes_tray() {
     fi
 }
 
+# --- scenarios: hot keys -----------------------------------------------------
+# group_hotkeys sets E:'s own keys Ctrl+Alt+E (open) and Ctrl+Alt+R (close),
+# and for the default drive Ctrl+Alt+O (open), Ctrl+Alt+L (close) and
+# Ctrl+Alt+S (next default drive).
+
+EJECT_E='E: IOCTL_STORAGE_EJECT_MEDIA -> ok'
+LOAD_E='E: IOCTL_STORAGE_LOAD_MEDIA -> ok'
+
+# Eject and load requests of every drive, whatever their result, written
+# after MARK.
+tray_requests() {
+    journal_since "$1" | grep -E '^[A-Z]: IOCTL_STORAGE_(EJECT|LOAD)_MEDIA ' || true
+}
+
+# press_hot_key KEYS LINE: types KEYS with the focus on the desktop and checks
+# that the journal then shows LINE and no other eject or load request.
+press_hot_key() {
+    local keys=$1 expected=$2 mark requests
+    focus_desktop
+    mark=$(journal_mark)
+    xdotool key "$keys"
+    if ! wait_until 5 journal_has "$mark" "$expected"; then
+        requests=$(tray_requests "$mark")
+        fail "$keys: no '$expected' within 5 s (eject and load requests: ${requests:-none})"
+        return 1
+    fi
+    # A request to a wrong drive would come from the same WM_HOTKEY; give it
+    # a moment to reach the journal.
+    sleep 0.5
+    requests=$(tray_requests "$mark")
+    if [ "$requests" = "$expected" ]; then
+        pass "$keys: the journal shows '$expected' and no other eject or load"
+    else
+        fail "$keys: expected only '$expected', the journal shows: $(tr '\n' ';' <<<"$requests")"
+    fi
+}
+
+# E:'s own hot keys open and close E:'s tray and leave D: alone.
+drive_hot_keys_open_and_close_their_drive() {
+    press_hot_key ctrl+alt+e "$EJECT_E" || return 1
+    press_hot_key ctrl+alt+r "$LOAD_E"
+}
+
+# The default drive's hot keys open and close D:, the default drive.
+default_drive_hot_keys_act_on_the_default_drive() {
+    press_hot_key ctrl+alt+o "$EJECT_D" || return 1
+    press_hot_key ctrl+alt+l "$LOAD_D"
+}
+
+# The default drive's icon carries a red star in its top right quarter (an
+# open tray's red cross sits in the bottom right one).
+has_star() {
+    grab_region "$E2E_WORK/star.png" "${E2E_ICON_X[$1]}" $((E2E_ICON_Y[$1] - 8)) 8 8 &&
+        (($(red_pixels "$E2E_WORK/star.png") >= 8))
+}
+# star_only_on LETTER: LETTER's icon has the star and no other icon has.
+star_only_on() {
+    local letter
+    for letter in "${E2E_DRIVES[@]}"; do
+        if [ "$letter" = "$1" ]; then
+            has_star "$letter" || return 1
+        elif has_star "$letter"; then
+            return 1
+        fi
+    done
+}
+icons_as_at_start() { icon_matches D "$(start_icon D)" && icon_matches E "$(start_icon E)"; }
+
+# Ctrl+Alt+S makes the next drive, E:, the default: the star moves to E:'s
+# icon and the default drive's hot keys act on E:. Once more and the choice
+# wraps round to D:.
+select_hot_key_moves_the_default_drive() {
+    # A drive whose tray was just closed shows an hourglass for a moment.
+    if wait_until 5 star_only_on D; then
+        pass "the star is on D:'s icon only, the default drive's"
+    else
+        fail "D:'s icon, and only it, should carry the default drive's star"
+        return 1
+    fi
+    focus_desktop
+    xdotool key ctrl+alt+s
+    if wait_until 5 star_only_on E; then
+        pass "ctrl+alt+s: the star moved to E:'s icon"
+    else
+        fail "ctrl+alt+s: the star is not on E:'s icon alone within 5 s"
+        return 1
+    fi
+    press_hot_key ctrl+alt+o "$EJECT_E" || return 1
+    press_hot_key ctrl+alt+l "$LOAD_E" || return 1
+
+    focus_desktop
+    xdotool key ctrl+alt+s
+    if wait_until 5 icons_as_at_start; then
+        pass "ctrl+alt+s again: the star is back on D:, both icons look as they did at the start"
+    else
+        fail "ctrl+alt+s again: the icons did not return to their start pictures within 5 s"
+        return 1
+    fi
+    press_hot_key ctrl+alt+o "$EJECT_D" || return 1
+    press_hot_key ctrl+alt+l "$LOAD_D"
+}
+
+# --- scenarios: a second start -----------------------------------------------
+
+# Runs the program once more in the same virtual desktop, through cmd, which
+# writes SECOND_STARTED just before it runs the program and SECOND_ENDED, the
+# exit code, once the program has ended.
+start_second_copy() {
+    local batch="$E2E_WORK/second.bat" exe_w appdata_w started_w ended_w batch_w
+    SECOND_STARTED="$E2E_WORK/second-started.txt"
+    SECOND_ENDED="$E2E_WORK/second-ended.txt"
+    rm -f "$SECOND_STARTED" "$SECOND_ENDED"
+    exe_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$E2E_RUN_DIR/$E2E_PROGRAM" 2>/dev/null) &&
+        appdata_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$E2E_APPDATA" 2>/dev/null) &&
+        started_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$SECOND_STARTED" 2>/dev/null) &&
+        ended_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$SECOND_ENDED" 2>/dev/null) &&
+        batch_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$batch" 2>/dev/null) ||
+        { fail "winepath did not answer"; return 1; }
+    # The blank before ">" keeps cmd from reading "0>" as a handle.
+    printf '@echo off\r\nset "APPDATA=%s"\r\necho started>"%s"\r\n"%s"\r\necho %%ERRORLEVEL%% >"%s"\r\n' \
+        "$appdata_w" "$started_w" "$exe_w" "$ended_w" >"$batch"
+    e2e_log "starting $E2E_PROGRAM a second time in '$E2E_DESKTOP'"
+    SECOND_LAUNCHED=$(now_ms)
+    SBAY_E2E_RUN=$E2E_RUN_ID wine explorer "/desktop=$E2E_DESKTOP,$E2E_DESKTOP_SIZE" cmd /c "$batch_w" \
+        >>"$E2E_WORK/wine.log" 2>&1 &
+    disown $!   # it ends once cmd has; stop_program ends what is left
+}
+
+# find_balloon WINDOWS: sets BALLOON_WINDOW and BALLOON_X/Y/W/H to a balloon,
+# an unnamed window of explorer's on the screen that is not one of WINDOWS
+# (decimal ids) and big enough for two lines of text.
+find_balloon() {
+    local hex id
+    for hex in $(xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null |
+        awk '$2 == "(has" && $3 == "no" && /\("explorer\.exe" / {print $1}'); do
+        id=$((hex))
+        grep -Fxq "$id" <<<"$1" && continue
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
+        window_geometry "$id" || continue
+        ((WIN_W >= 100 && WIN_H >= 40)) || continue
+        BALLOON_WINDOW=$id BALLOON_X=$WIN_X BALLOON_Y=$WIN_Y BALLOON_W=$WIN_W BALLOON_H=$WIN_H
+        return 0
+    done
+    return 1
+}
+
+# Starting the program while it runs: the new copy ends at once with exit
+# code 0, and the running copy shows a balloon at its icon.
+second_start_shows_balloon() {
+    local first
+    first=$(program_pids)
+    if [ "$(wc -w <<<"$first")" != 1 ]; then
+        fail "expected one running copy of the program before the second start, found: ${first:-none}"
+        return 1
+    fi
+    park_pointer
+    local before_windows before_shot="$E2E_WORK/before-second.png"
+    before_windows=$(viewable_desktop_children)
+    import -window root "$before_shot" 2>/dev/null || return 1
+    start_second_copy || return 1
+
+    if ! wait_until 20 test -s "$SECOND_ENDED"; then
+        fail "the second copy did not end within 20 s"
+        return 1
+    fi
+    local ended seen lived code
+    ended=$(date -r "$SECOND_ENDED" +%s%3N)
+    seen=$((ended - SECOND_LAUNCHED))
+    lived=$((ended - $(date -r "$SECOND_STARTED" +%s%3N)))
+    e2e_log "the second copy ran for $lived ms as cmd saw it ($seen ms from launching explorer until its exit code was written)"
+    if ((lived <= 2000)); then
+        pass "the second copy ended within 2 s ($lived ms)"
+    else
+        fail "the second copy ran for $lived ms (at most 2000 expected)"
+    fi
+    code=$(tr -d '\r\n ' <"$SECOND_ENDED")
+    if [ "$code" = 0 ]; then pass "its exit code is 0"; else fail "its exit code is '$code', not 0"; fi
+    local now
+    now=$(program_pids | paste -sd ' ')
+    if [ "$now" = "$first" ]; then
+        pass "the first copy runs on, and no other"
+    else
+        fail "copies of the program running: ${now:-none}, expected only the first ($first)"
+    fi
+
+    if ! wait_until 10 find_balloon "$before_windows"; then
+        save_screenshot e2e_second_start_balloon.png
+        fail "no balloon window appeared within 10 s of the second start"
+        return 1
+    fi
+    local shown=$(($(now_ms) - SECOND_LAUNCHED))
+    pass "a balloon window appeared (${BALLOON_W}x$BALLOON_H at $BALLOON_X,$BALLOON_Y), about $shown ms after the second start"
+    region_still 3 "$BALLOON_X" "$BALLOON_Y" "$BALLOON_W" "$BALLOON_H"
+    save_screenshot e2e_second_start_balloon.png
+    save_screenshot e2e_second_start_balloon_zoom.png "$BALLOON_X" "$BALLOON_Y" "$BALLOON_W" "$BALLOON_H" 2
+
+    # It sits right above the taskbar...
+    local bottom=$((BALLOON_Y + BALLOON_H))
+    if ((bottom >= E2E_TASKBAR_Y - 20 && bottom <= E2E_TASKBAR_Y + 2)); then
+        pass "the balloon stands on the taskbar"
+    else
+        fail "the balloon's bottom edge is at y=$bottom, the taskbar's top at y=$E2E_TASKBAR_Y"
+    fi
+    # ...its picture replaced the desktop there, with text on it...
+    local rect="${BALLOON_W}x${BALLOON_H}+${BALLOON_X}+${BALLOON_Y}" area=$((BALLOON_W * BALLOON_H))
+    convert "$before_shot" -crop "$rect" +repage "$E2E_WORK/balloon-before.png"
+    grab_region "$E2E_WORK/balloon.png" "$BALLOON_X" "$BALLOON_Y" "$BALLOON_W" "$BALLOON_H" || return 1
+    local changed dark
+    changed=$(pixels_differing "$E2E_WORK/balloon-before.png" "$E2E_WORK/balloon.png")
+    if ((changed * 2 > area)); then
+        pass "the screen shows the balloon ($changed of $area pixels changed)"
+    else
+        fail "only $changed of $area pixels changed where the balloon is"
+    fi
+    dark=$(dark_pixels "$E2E_WORK/balloon.png")
+    if ((dark >= 300)); then
+        pass "the balloon has text on it ($dark dark pixels)"
+    else
+        fail "the balloon shows next to no text ($dark dark pixels)"
+    fi
+    # ...and its stem's tip, its lowest changed pixels, is at a drive's icon.
+    local tip_x nearest="" letter
+    tip_x=$(changed_pixels "$E2E_WORK/balloon-before.png" "$E2E_WORK/balloon.png" | awk -v x0="$BALLOON_X" '
+        BEGIN { low = -1 }
+        $2 > low { low = $2; sum = 0; n = 0 }
+        $2 == low { sum += $1; n++ }
+        END { if (n) print x0 + int(sum / n) }')
+    for letter in "${E2E_DRIVES[@]}"; do
+        [ -n "$tip_x" ] && ((tip_x - E2E_ICON_X[$letter] <= 8 && E2E_ICON_X[$letter] - tip_x <= 8)) && nearest=$letter
+    done
+    if [ -n "$nearest" ]; then
+        pass "the balloon points at $nearest:'s icon (tip at x=$tip_x, icon at x=${E2E_ICON_X[$nearest]})"
+    else
+        fail "the balloon's tip (x=${tip_x:-none}) is at none of the icons"
+    fi
+    if wait_until 5 tray_icons_settled "${#E2E_DRIVES[@]}"; then
+        pass "the notification area still shows ${#E2E_DRIVES[@]} icons"
+    else
+        fail "the notification area now shows: ${E2E_ICONS_FOUND:-no icons}"
+    fi
+}
+
 # --- groups ------------------------------------------------------------------
 
 group_menu() {
@@ -267,8 +510,35 @@ group_autoclose() {
     stop_program
 }
 
+# Desktops named after this script's process: hot keys and FindWindow stay
+# within one desktop, and a run beside ours in the same prefix gets its own.
+group_hotkeys() {
+    initial_drives
+    # Modifiers 3 are MOD_ALT | MOD_CONTROL; the keys are the letters' codes:
+    # 79 O, 76 L, 83 S for the default drive, 69 E, 82 R for E:.
+    write_settings '[g_propMain]' 'nDefaultDisk=68' \
+        'hkDefDiskEject.fsModifiers=3' 'hkDefDiskEject.vk=79' \
+        'hkDefDiskClose.fsModifiers=3' 'hkDefDiskClose.vk=76' \
+        'hkDefDiskSelect.fsModifiers=3' 'hkDefDiskSelect.vk=83' \
+        '[dpDiskProp4]' 'hkEject.fsModifiers=3' 'hkEject.vk=69' 'hkClose.fsModifiers=3' 'hkClose.vk=82'
+    start_program "e2ekeys$$" || return 1
+    park_pointer
+    run_scenario drive_hot_keys_open_and_close_their_drive
+    run_scenario default_drive_hot_keys_act_on_the_default_drive
+    run_scenario select_hot_key_moves_the_default_drive
+    stop_program
+}
+
+group_secondstart() {
+    initial_drives
+    write_settings '[g_propMain]' 'nDefaultDisk=68'
+    start_program "e2esecond$$" || return 1
+    run_scenario second_start_shows_balloon
+    stop_program
+}
+
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(menu autoclose)
+[ ${#groups[@]} -gt 0 ] || groups=(menu autoclose hotkeys secondstart)
 for group in "${groups[@]}"; do
     if ! declare -F "group_$group" >/dev/null; then
         fail "no such group: $group"
