@@ -204,27 +204,19 @@ void updateDriveIcon(DriveRecord* record, bool poll) {
 
     EnterCriticalSection(&record->guard);
     bool addFailed = false;
-    if (poll) {
-        // A thread that outlived its record's destruction touches nothing.
-        if (!stopping(record) && record->trayIcon != nullptr) {
-            NOTIFYICONDATAW& data = record->trayIcon->data;
-            lstrcpynW(data.szTip, state == MediumPresent ? tip
-                                  : state == ClosedEmpty ? record->tipNoMedium
-                                                         : record->tipTrayOpen, 128);
-            data.hIcon = record->icons[entry];
-            sendToShell(record, true);
-        }
-    } else {
-        if (record->trayIcon == nullptr) record->trayIcon = createTrayIconRecord(record->letter);
-        if (record->trayIcon != nullptr) {
-            NOTIFYICONDATAW& data = record->trayIcon->data;
-            lstrcpynW(data.szTip, state == MediumPresent ? tip
-                                  : state == ClosedEmpty ? record->tipNoMedium
-                                                         : record->tipTrayOpen, 128);
-            data.hIcon = record->icons[entry];
-            sendToShell(record, false);
-            addFailed = !record->trayIcon->added;
-        }
+    // The first show (and a new taskbar) adds the icon, allocating its record
+    // when there is none; a poll modifies it. A thread that outlived its
+    // record's destruction touches nothing.
+    if (!poll && record->trayIcon == nullptr) record->trayIcon = createTrayIconRecord(record->letter);
+    if (record->trayIcon != nullptr && !(poll && stopping(record))) {
+        NOTIFYICONDATAW& data = record->trayIcon->data;
+        const wchar_t* shown = state == MediumPresent ? tip
+                               : state == ClosedEmpty ? record->tipNoMedium
+                                                      : record->tipTrayOpen;
+        lstrcpynW(data.szTip, shown, 128);
+        data.hIcon = record->icons[entry];
+        sendToShell(record, poll);
+        addFailed = !poll && !record->trayIcon->added;
     }
     LeaveCriticalSection(&record->guard);
     if (addFailed) Sleep(1000);

@@ -52,11 +52,3 @@ SimDriveConfig audioDisc(int tracks) {
 SimDriveConfig emptyDrive() {
     return SimDriveConfig{};
 }
-
-std::wstring englishString(unsigned id) {
-    HMODULE library = LoadLibraryW((testProgramDir() + L"sbay_6_eng.dll").c_str());
-    wchar_t text[260] = L"";
-    LoadStringW(library, id, text, 260);
-    FreeLibrary(library);
-    return text;
-}

@@ -37,9 +37,6 @@ SimDriveConfig emptyDrive();
 template <typename Condition>
 bool waitUntil(Condition condition, unsigned milliseconds);
 
-// The text of a string of the English library, for comparing tips.
-std::wstring englishString(unsigned id);
-
 #include "tests/drive_test_support.inl"
 
 #endif

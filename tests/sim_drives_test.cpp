@@ -65,16 +65,6 @@ protected:
         data.assign(buffer.begin(), buffer.begin() + (ok ? request.DataTransferLength : 0));
         return ok;
     }
-    Bytes mediaEvent(HANDLE device) {
-        Bytes data;
-        EXPECT_TRUE(scsi(device, kMediaEvents, 8, data));
-        return data;
-    }
-    uint8_t capabilitiesByte6(HANDLE device) {
-        Bytes data;
-        EXPECT_TRUE(scsi(device, kCapabilities, 256, data));
-        return data.size() > 14 ? data[14] : 0xFF;
-    }
     SUB_Q_CURRENT_POSITION position(HANDLE device) {
         const CDROM_SUB_Q_DATA_FORMAT format{IOCTL_CDROM_CURRENT_POSITION, 0};
         SUB_Q_CHANNEL_DATA data{};
@@ -88,60 +78,11 @@ protected:
 
 using SimDrivesScsi = SimDrivesTest;
 using SimDrivesTray = SimDrivesTest;
-using SimDrivesAudio = SimDrivesTest;
 using SimDrivesJournal = SimDrivesTest;
 using SimDrivesHandles = SimDrivesTest;
-using SimDrivesVolumes = SimDrivesTest;
-using SimDrivesMci = SimDrivesTest;
-using SimDrivesDiscFiles = SimDrivesTest;
 using SimDrivesDelay = SimDrivesTest;
 using SimDrivesFileMode = SimDrivesTest;
 
-const HINSTANCE kLaunched = reinterpret_cast<HINSTANCE>(42);
-const HINSTANCE kNotFound = reinterpret_cast<HINSTANCE>(2);
-
-TEST_F(SimDrivesScsi, MediaEventsShowTrayAndMediumAndReportEachChangeOnce) {
-    simConfigure(L'D', SimDriveConfig{});
-    HANDLE d = open();
-    EXPECT_EQ(mediaEvent(d), (Bytes{0, 6, 4, 0x10, 0, 0x00, 0, 0}));  // closed, empty
-    simSetTray(L'D', true);
-    EXPECT_EQ(mediaEvent(d), (Bytes{0, 6, 4, 0x10, 0, 0x01, 0, 0}));  // open
-    simSetMedium(L'D', SimMedium::Data, L"X", 1, 0);
-    simSetTray(L'D', false);
-    EXPECT_EQ(mediaEvent(d), (Bytes{0, 6, 4, 0x10, 2, 0x02, 0, 0}));  // new media, once
-    EXPECT_EQ(mediaEvent(d), (Bytes{0, 6, 4, 0x10, 0, 0x02, 0, 0}));
-    ASSERT_TRUE(ioctl(d, IOCTL_STORAGE_EJECT_MEDIA));
-    EXPECT_EQ(mediaEvent(d), (Bytes{0, 6, 4, 0x10, 3, 0x01, 0, 0}));  // removal, once
-    EXPECT_EQ(mediaEvent(d), (Bytes{0, 6, 4, 0x10, 0, 0x01, 0, 0}));
-
-    Bytes data;
-    EXPECT_TRUE(scsi(d, kMediaEvents, 4, data));  // a short buffer gets the head only
-    EXPECT_EQ(data, (Bytes{0, 6, 4, 0x10}));
-    seamCloseDevice(d);
-}
-
-TEST_F(SimDrivesScsi, CapabilitiesPageShowsALockThatFollowsMediaRemoval) {
-    simConfigure(L'D', disc(SimMedium::Data));
-    HANDLE d = open();
-    Bytes page;
-    ASSERT_TRUE(scsi(d, kCapabilities, 256, page));
-    ASSERT_GE(page.size(), 16u);
-    EXPECT_EQ((page[0] << 8 | page[1]) + 2, static_cast<int>(page.size()));  // mode data length
-    EXPECT_EQ(page[6] << 8 | page[7], 0);                                    // no block descriptors
-    EXPECT_EQ(page[8] & 0x3F, 0x2A);
-    EXPECT_EQ(page[9] + 2u, page.size() - 8);
-    EXPECT_EQ(page[14] & 0xE9, 0x29);  // tray loading, eject, lock supported
-    EXPECT_EQ(page[14] & 0x02, 0);
-
-    ASSERT_TRUE(lock(d, true));
-    EXPECT_EQ(capabilitiesByte6(d) & 0x02, 0x02);
-    ASSERT_TRUE(lock(d, false));
-    EXPECT_EQ(capabilitiesByte6(d) & 0x02, 0);
-
-    EXPECT_TRUE(scsi(d, kCapabilities, 10, page));
-    EXPECT_EQ(page.size(), 10u);
-    seamCloseDevice(d);
-}
 
 TEST_F(SimDrivesScsi, PassThroughNeedsWriteAccessAWillingDriveAndAKnownCommand) {
     SimDriveConfig refusing = disc(SimMedium::Data);
@@ -181,96 +122,6 @@ TEST_F(SimDrivesTray, EjectWaitsUntilEveryPreventIsAllowedAgain) {
     EXPECT_TRUE(ioctl(d, IOCTL_STORAGE_LOAD_MEDIA));
     EXPECT_FALSE(simState(L'D').trayOpen);
     seamCloseDevice(d);
-}
-
-TEST_F(SimDrivesTray, CheckVerifyWantsAClosedTrayWithAnyMediumEvenBlank) {
-    simConfigure(L'D', disc(SimMedium::Blank));
-    simConfigure(L'E', SimDriveConfig{});
-    HANDLE d = open();
-    HANDLE e = open(L'E');
-    ULONG changes = 0;
-    EXPECT_TRUE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, &changes, sizeof changes));
-    EXPECT_FALSE(ioctl(e, IOCTL_STORAGE_CHECK_VERIFY));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
-    wchar_t label[40];
-    EXPECT_FALSE(seamGetVolumeLabel(L"D:\\", label, 40));  // a blank disc has no volume
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNRECOGNIZED_VOLUME));
-    CDROM_TOC toc;
-    EXPECT_FALSE(ioctl(d, IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc));
-
-    simSetTray(L'D', true);
-    EXPECT_FALSE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY));
-    simSetTray(L'D', false);
-    ULONG changesAfter = 0;
-    EXPECT_TRUE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, &changesAfter, sizeof changesAfter));
-    EXPECT_NE(changesAfter, changes);
-    seamCloseDevice(d);
-    seamCloseDevice(e);
-}
-
-TEST_F(SimDrivesAudio, TocListsEveryTrackAndTheLeadOut) {
-    simConfigure(L'D', disc(SimMedium::Audio, 12));
-    simConfigure(L'E', disc(SimMedium::Audio, 99));
-    simConfigure(L'F', disc(SimMedium::Data));
-    HANDLE d = open();
-    CDROM_TOC toc;
-    std::memset(&toc, 0xCC, sizeof toc);
-    EXPECT_FALSE(ioctl(d, IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc - 1));
-    ASSERT_TRUE(ioctl(d, IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc));
-    EXPECT_EQ(toc.FirstTrack, 1);
-    EXPECT_EQ(toc.LastTrack, 12);
-    EXPECT_EQ(toc.Length[0] << 8 | toc.Length[1], 2 + 13 * 8);
-    EXPECT_EQ(toc.TrackData[2].TrackNumber, 3);
-    EXPECT_EQ(toc.TrackData[2].Control, 0);  // audio
-    EXPECT_EQ((Bytes{toc.TrackData[2].Address[1], toc.TrackData[2].Address[2], toc.TrackData[2].Address[3]}),
-              (Bytes{8, 2, 0}));
-    EXPECT_EQ(toc.TrackData[12].TrackNumber, 0xAA);
-    EXPECT_EQ(toc.TrackData[12].Address[1], 48);
-    EXPECT_EQ(toc.TrackData[13].TrackNumber, 0xCC);  // nothing written past the lead-out
-
-    HANDLE e = open(L'E');
-    ASSERT_TRUE(ioctl(e, IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc));
-    EXPECT_EQ(toc.LastTrack, 99);
-    EXPECT_LT(toc.TrackData[99].Address[1], 80);  // a long disc still fits a CD
-    EXPECT_GT(toc.TrackData[99].Address[1], toc.TrackData[98].Address[1]);
-
-    HANDLE f = open(L'F');
-    ASSERT_TRUE(ioctl(f, IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc));
-    EXPECT_EQ(toc.LastTrack, 1);
-    EXPECT_EQ(toc.TrackData[0].Control, 4);  // data
-    EXPECT_EQ(toc.TrackData[1].TrackNumber, 0xAA);
-    for (HANDLE h : {d, e, f}) seamCloseDevice(h);
-}
-
-TEST_F(SimDrivesAudio, PlayPauseResumeAndStopShowInTheQChannel) {
-    simConfigure(L'D', disc(SimMedium::Audio, 12));
-    simConfigure(L'E', disc(SimMedium::Data));
-    HANDLE d = open();
-    EXPECT_EQ(position(d).Header.AudioStatus, AUDIO_STATUS_NO_STATUS);
-    EXPECT_FALSE(ioctl(d, IOCTL_CDROM_PAUSE_AUDIO));
-    ASSERT_TRUE(play(d, {8, 3, 0, 0xFF, 0xFF, 0xFF}));  // one second into track 3
-    SUB_Q_CURRENT_POSITION now = position(d);
-    EXPECT_EQ(now.Header.AudioStatus, AUDIO_STATUS_IN_PROGRESS);
-    EXPECT_EQ(now.FormatCode, 1);
-    EXPECT_EQ(now.TrackNumber, 3);
-    EXPECT_EQ(now.TrackRelativeAddress[2], 1);
-    EXPECT_TRUE(ioctl(d, IOCTL_CDROM_PAUSE_AUDIO));
-    EXPECT_EQ(position(d).Header.AudioStatus, AUDIO_STATUS_PAUSED);
-    EXPECT_FALSE(ioctl(d, IOCTL_CDROM_PAUSE_AUDIO));
-    EXPECT_TRUE(ioctl(d, IOCTL_CDROM_RESUME_AUDIO));
-    EXPECT_FALSE(ioctl(d, IOCTL_CDROM_RESUME_AUDIO));
-    EXPECT_EQ(simState(L'D').audioStatus, AUDIO_STATUS_IN_PROGRESS);
-    EXPECT_TRUE(ioctl(d, IOCTL_CDROM_STOP_AUDIO));
-    EXPECT_EQ(position(d).Header.AudioStatus, AUDIO_STATUS_NO_STATUS);
-    EXPECT_FALSE(ioctl(d, IOCTL_CDROM_RESUME_AUDIO));
-    EXPECT_FALSE(play(d, {48, 2, 0, 0xFF, 0xFF, 0xFF}));  // the lead-out
-    EXPECT_FALSE(play(d, {8, 3, 0, 8, 2, 0}));           // ends before it starts
-
-    HANDLE e = open(L'E');
-    EXPECT_FALSE(play(e, {0, 2, 0, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(position(e).Header.AudioStatus, AUDIO_STATUS_NO_STATUS);
-    seamCloseDevice(d);
-    seamCloseDevice(e);
 }
 
 TEST_F(SimDrivesJournal, EachCallIsOneLineNamingTheRequestAndItsInput) {
@@ -345,111 +196,6 @@ TEST_F(SimDrivesHandles, FakeHandlesAreNoKernelHandlesAndAreCounted) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     seamCloseDevice(exclusive);
     EXPECT_EQ(simOpenHandleCount(), 0u);
-}
-
-TEST_F(SimDrivesVolumes, LabelsAndSizesNeedAClosedTrayAndFitTheBuffer) {
-    SimDriveConfig config = disc(SimMedium::Data);
-    config.label = L"100%_%s%n_A_LABEL_LONGER_THAN_THIRTY_TWO_CHARACTERS";
-    simConfigure(L'D', config);
-    wchar_t label[8];
-    std::fill(std::begin(label), std::end(label), L'#');
-    ASSERT_TRUE(seamGetVolumeLabel(L"D:\\", label, 6));
-    EXPECT_STREQ(label, L"100%_");
-    EXPECT_EQ(label[6], L'#');
-    ULARGE_INTEGER total{};
-    ASSERT_TRUE(seamGetDiskTotalBytes(L"D:\\", &total));
-    EXPECT_EQ(total.QuadPart, 4700000000ull);
-    EXPECT_EQ(seamGetDriveType(L"D:\\"), static_cast<UINT>(DRIVE_CDROM));
-    for (const wchar_t* bad : {L"D:", L"D", L"", L"DD:\\", L"1:\\"}) {
-        EXPECT_EQ(seamGetDriveType(bad), static_cast<UINT>(DRIVE_NO_ROOT_DIR)) << bad;
-        EXPECT_FALSE(seamGetVolumeLabel(bad, label, 8)) << bad;
-    }
-    EXPECT_EQ(seamGetDriveType(nullptr), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
-
-    simSetTray(L'D', true);
-    EXPECT_FALSE(seamGetVolumeLabel(L"D:\\", label, 8));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_READY));
-    EXPECT_FALSE(seamGetDiskTotalBytes(L"D:\\", &total));
-    simSetPresent(L'D', false);
-    EXPECT_EQ(seamGetDriveType(L"D:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
-}
-
-TEST_F(SimDrivesMci, DoorCommandsMoveTheTrayUnlessLocked) {
-    simConfigure(L'D', disc(SimMedium::Data));
-    SimDriveConfig failing = disc(SimMedium::Data);
-    failing.failing = {"MCI"};
-    simConfigure(L'E', failing);
-    const auto mciOpen = [](const wchar_t* element, DWORD_PTR extra, MCIDEVICEID& id) {
-        MCI_OPEN_PARMSW parameters{};
-        parameters.lpstrDeviceType = reinterpret_cast<LPCWSTR>(static_cast<DWORD_PTR>(MCI_DEVTYPE_CD_AUDIO));
-        parameters.lpstrElementName = element;
-        const MCIERROR error = seamMciSendCommand(
-            0, MCI_OPEN, MCI_OPEN_TYPE | MCI_OPEN_TYPE_ID | MCI_OPEN_ELEMENT | extra,
-            reinterpret_cast<DWORD_PTR>(&parameters));
-        id = parameters.wDeviceID;
-        return error;
-    };
-    MCIDEVICEID id = 0;
-    ASSERT_EQ(mciOpen(L"D:", MCI_OPEN_SHAREABLE, id), 0u);
-    EXPECT_EQ(simState(L'D').mciOpenIds, 1);
-    MCIDEVICEID other = 0;
-    EXPECT_NE(mciOpen(L"D:", 0, other), 0u);  // not shareable while another is open
-    EXPECT_NE(mciOpen(L"E:", MCI_OPEN_SHAREABLE, other), 0u);
-    EXPECT_NE(mciOpen(L"G:", MCI_OPEN_SHAREABLE, other), 0u);
-
-    HANDLE d = open();
-    ASSERT_TRUE(lock(d, true));
-    EXPECT_NE(seamMciSendCommand(id, MCI_SET, MCI_SET_DOOR_OPEN | MCI_WAIT, 0), 0u);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-    ASSERT_TRUE(lock(d, false));
-    EXPECT_EQ(seamMciSendCommand(id, MCI_SET, MCI_SET_DOOR_OPEN | MCI_WAIT, 0), 0u);
-    EXPECT_TRUE(simState(L'D').trayOpen);
-    EXPECT_EQ(seamMciSendCommand(id, MCI_SET, MCI_SET_DOOR_CLOSED | MCI_WAIT, 0), 0u);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-    EXPECT_EQ(seamMciSendCommand(id, MCI_PLAY, 0, 0), static_cast<MCIERROR>(MCIERR_UNSUPPORTED_FUNCTION));
-    EXPECT_EQ(seamMciSendCommand(id, MCI_CLOSE, MCI_WAIT, 0), 0u);
-    EXPECT_EQ(simState(L'D').mciOpenIds, 0);
-    EXPECT_NE(seamMciSendCommand(id, MCI_SET, MCI_SET_DOOR_OPEN, 0), 0u);
-    seamCloseDevice(d);
-    const std::vector<std::string> journal = simJournal();
-    EXPECT_NE(std::find(journal.begin(), journal.end(), "D: MCI door open -> fail"), journal.end());
-    EXPECT_NE(std::find(journal.begin(), journal.end(), "D: MCI door closed -> ok"), journal.end());
-    EXPECT_NE(std::find(journal.begin(), journal.end(), "D: MCI close"), journal.end());
-}
-
-TEST_F(SimDrivesDiscFiles, ShellAndAutorunSeeOnlyTheDiscInTheClosedTray) {
-    TempDir root;
-    writeTextFile(root.file(L"AUTORUN.INF"), "[AutoRun]\r\nopen=setup.exe /auto\r\n");
-    writeTextFile(root.file(L"setup.exe"), "MZ");
-    SimDriveConfig config = disc(SimMedium::Data);
-    config.root = root.path();
-    simConfigure(L'D', config);
-    simConfigure(L'E', disc(SimMedium::Audio, 12));
-
-    EXPECT_EQ(seamShellExecute(nullptr, L"open", L"setup.exe", L"/auto", L"D:\\", SW_SHOW), kLaunched);
-    EXPECT_EQ(seamShellExecute(nullptr, nullptr, L"D:\\setup.exe", nullptr, nullptr, SW_SHOW), kLaunched);
-    EXPECT_EQ(seamShellExecute(nullptr, L"open", L"D:\\missing.exe", nullptr, nullptr, SW_SHOW), kNotFound);
-    EXPECT_EQ(seamShellExecute(nullptr, L"open", L"D:\\..\\setup.exe", nullptr, nullptr, SW_SHOW), kNotFound);
-    EXPECT_EQ(seamShellExecute(nullptr, L"open", L"E:\\Track12.cda", nullptr, nullptr, SW_SHOW), kLaunched);
-    EXPECT_EQ(seamShellExecute(nullptr, L"open", L"E:\\Track13.cda", nullptr, nullptr, SW_SHOW), kNotFound);
-    EXPECT_EQ(seamShellExecute(nullptr, L"open", root.file(L"setup.exe").c_str(), nullptr, nullptr, 0), kLaunched);
-    EXPECT_EQ(simJournal()[0], "shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok");
-    EXPECT_EQ(simJournal()[1], "shell default \"D:\\setup.exe\" \"\" \"\" -> ok");
-
-    wchar_t value[64];
-    EXPECT_EQ(seamReadDiscProfileString(L"AutoRun", L"open", value, 64, L"D:\\AUTORUN.INF"), 15u);
-    EXPECT_STREQ(value, L"setup.exe /auto");
-    EXPECT_EQ(simJournal().back(), "D: read \"AUTORUN.INF\" [AutoRun] open -> \"setup.exe /auto\"");
-    std::fill(std::begin(value), std::end(value), L'#');
-    EXPECT_EQ(seamReadDiscProfileString(L"AutoRun", L"open", value, 6, L"D:\\AUTORUN.INF"), 5u);
-    EXPECT_STREQ(value, L"setup");
-    EXPECT_EQ(value[6], L'#');
-
-    simSetTray(L'D', true);
-    EXPECT_EQ(seamReadDiscProfileString(L"AutoRun", L"open", value, 64, L"D:\\AUTORUN.INF"), 0u);
-    EXPECT_STREQ(value, L"");
-    EXPECT_EQ(seamShellExecute(nullptr, L"open", L"D:\\setup.exe", nullptr, nullptr, SW_SHOW), kNotFound);
-    EXPECT_EQ(seamShellExecute(nullptr, L"explore", L"D:\\", nullptr, nullptr, SW_SHOW), kLaunched);
 }
 
 TEST_F(SimDrivesDelay, HoldsUpOnlyTheSlowDrive) {

@@ -20,14 +20,6 @@ protected:
     void SetUp() override { simReset(); }
 };
 
-std::wstring englishText(UINT id) {
-    HMODULE library = LoadLibraryW((testProgramDir() + L"sbay_6_eng.dll").c_str());
-    wchar_t text[260] = L"";
-    LoadStringW(library, id, text, 260);
-    FreeLibrary(library);
-    return text;
-}
-
 TEST_F(Startup, PreparesPathsVersionImagesAndTheCommonIcon) {
     MainWindowHost host;
     ASSERT_NE(host.window(), nullptr);
@@ -59,7 +51,7 @@ TEST_F(Startup, PreparesPathsVersionImagesAndTheCommonIcon) {
     EXPECT_EQ(data.uID, 26u);
     EXPECT_EQ(data.uCallbackMessage, 1165u);
     EXPECT_EQ(data.hIcon, commonIcon);
-    EXPECT_EQ(std::wstring(data.szTip), englishText(IDS_COMMON_TIP));
+    EXPECT_EQ(std::wstring(data.szTip), englishString(IDS_COMMON_TIP));
     EXPECT_NE(commonIconRecord->added, 0) << "the notification area refused the icon";
 }
 
@@ -139,7 +131,7 @@ TEST_F(Startup, SettingsChooseTheLanguageAndAreNeverWrittenAtStartUp) {
     EXPECT_EQ(liveSettings.global.nLanguage, 7);
     wchar_t tip[50];
     loadText(IDS_COMMON_TIP, tip, 50);
-    EXPECT_NE(std::wstring(tip), englishText(IDS_COMMON_TIP)) << "expected the Russian library";
+    EXPECT_NE(std::wstring(tip), englishString(IDS_COMMON_TIP)) << "expected the Russian library";
     host.destroy();
     // No drive record existed, so not even the default drive was written.
     EXPECT_EQ(readTextFile(host.settingsFile()), settings);

@@ -17,6 +17,14 @@ std::wstring distDir() {
     return testProgramDir() + L"..\\dist\\";
 }
 
+std::wstring englishString(unsigned id) {
+    HMODULE library = LoadLibraryW((testProgramDir() + L"sbay_6_eng.dll").c_str());
+    wchar_t text[260] = L"";
+    LoadStringW(library, id, text, 260);
+    FreeLibrary(library);
+    return text;
+}
+
 TempDir::TempDir() {
     static int serial = 0;
     wchar_t temp[MAX_PATH];

@@ -12,6 +12,10 @@ std::wstring testProgramDir();
 // The dist folder built beside the tests.
 std::wstring distDir();
 
+// The text of a string of the English library, for comparing with what the
+// program shows.
+std::wstring englishString(unsigned id);
+
 // A fresh folder under %TEMP%, removed with everything in it at the end.
 class TempDir {
 public:
