@@ -56,6 +56,21 @@ void formatEjectedText(wchar_t (&text)[64], wchar_t letter) {
     formatText(text, 64, format, {letter});
 }
 
+// From slot `index` on, the next drive that holds a disc and ejects it when
+// the session ends or the machine sleeps; every drive with a disc met on the
+// way plays the disc-inside sound when its settings ask for it. Leaves
+// `index` on the drive found; null when none is left.
+DriveRecord* nextDriveToEject(int& index) {
+    for (; index < kDriveCount; ++index) {
+        DriveRecord* record = DriveTable[index];
+        if (record == nullptr || queryMediaState(record) != MediumPresent) continue;
+        const DriveSettings& settings = liveSettings.drives[index];
+        if (settings.bBeepDiskInside) playDiscInsideSound();
+        if (settings.bLogOffEject) return record;
+    }
+    return nullptr;
+}
+
 // Index of the default drive, or -1 when the setting names none.
 int defaultDriveIndex() {
     const int32_t letter = liveSettings.global.nDefaultDisk;
@@ -134,23 +149,18 @@ LRESULT onDeviceChange(WPARAM event, LPARAM data) {
 
 LRESULT onPowerBroadcast(WPARAM event) {
     if (event == PBT_APMQUERYSUSPEND) {
+        int index = 0;
+        DriveRecord* record = nextDriveToEject(index);
+        if (record == nullptr) return TRUE;
+        // This drive ends the scan: its disc comes out and sleep waits.
+        ejectOrClose(record, 1);
         wchar_t text[64];
-        for (int index = 0; index < kDriveCount; ++index) {
-            DriveRecord* record = DriveTable[index];
-            if (record == nullptr || queryMediaState(record) != MediumPresent) continue;
-            const DriveSettings& settings = liveSettings.drives[index];
-            if (settings.bBeepDiskInside) playDiscInsideSound();
-            if (!settings.bLogOffEject) continue;
-            // This drive ends the scan: its disc comes out and sleep waits.
-            ejectOrClose(record, 1);
-            formatEjectedText(text, static_cast<wchar_t>(record->letter));
-            if (record->trayIcon == nullptr) setIconVisible(record, true);
-            EnterCriticalSection(&record->guard);
-            showBalloon(record->trayIcon, text);
-            LeaveCriticalSection(&record->guard);
-            return BROADCAST_QUERY_DENY;
-        }
-        return TRUE;
+        formatEjectedText(text, static_cast<wchar_t>(record->letter));
+        if (record->trayIcon == nullptr) setIconVisible(record, true);
+        EnterCriticalSection(&record->guard);
+        showBalloon(record->trayIcon, text);
+        LeaveCriticalSection(&record->guard);
+        return BROADCAST_QUERY_DENY;
     }
     if (event == PBT_APMRESUMEAUTOMATIC) {
         for (DriveRecord* record : DriveTable) {
@@ -166,20 +176,12 @@ LRESULT onQueryEndSession(LPARAM reason) {
         if (reason != 0 || shutdownHandled) return TRUE;
         shutdownHandled = 1;
     }
-    wchar_t format[50];
     wchar_t caption[25];
-    loadText(IDS_EJECTED, format, 50);
     loadText(IDS_EJECTED_CAP, caption, 25);
-    for (int index = 0; index < kDriveCount; ++index) {
-        DriveRecord* record = DriveTable[index];
-        if (record == nullptr || queryMediaState(record) != MediumPresent) continue;
-        const DriveSettings& settings = liveSettings.drives[index];
-        if (settings.bBeepDiskInside) playDiscInsideSound();
-        if (!settings.bLogOffEject) continue;
-        const wchar_t letter = static_cast<wchar_t>(record->letter);
+    for (int index = 0; DriveRecord* record = nextDriveToEject(index); ++index) {
         ejectOrClose(record, 1);
         wchar_t text[64];
-        formatText(text, 64, format, {letter});
+        formatEjectedText(text, static_cast<wchar_t>(record->letter));
         if (isVistaOrLater) ShutdownBlockReasonCreate(mainWindow, text);
         MessageBoxW(mainWindow, text, caption, MB_TOPMOST | MB_ICONINFORMATION);
         // The box runs a message loop: the drive may have gone meanwhile.
