@@ -1,36 +1,12 @@
-// Process-wide state of the application core: the entry, the hidden main
-// window and what its start-up prepares for everyone else.
+// The application: the entry, the hidden main window and its start-up and
+// shut-down. What start-up settles for everyone else is in program_state.h.
 #ifndef SPINDLEBAY_APP_H
 #define SPINDLEBAY_APP_H
 
 #include <windows.h>
-#include <commctrl.h>
 #include <cstdint>
 
-// Class name of the main window and name of the single-instance message.
-constexpr wchar_t kInstanceKey[] = L"76FD48D7-7A5A-444D-8741-8C116CB079A2";
-// Callback message of every tray icon of the program.
-constexpr UINT kTrayCallbackMessage = 1165;
-// Tray icon id of the common icon shown while no optical drive exists.
-constexpr UINT kCommonIconId = 26;
-
-extern HINSTANCE appInstance;
-extern UINT msgSecondInstance;
-
-// Set by the start-up (WM_CREATE of the main window).
-extern HWND mainWindow;
-extern UINT msgTaskbarCreated;
-extern int32_t isVistaOrLater;
-extern wchar_t programDir[MAX_PATH];  // ends with a backslash
-extern wchar_t soundPath[MAX_PATH];
-extern uint32_t productVersion[4];    // major, minor, release, build
-extern wchar_t productString[52];
-extern HIMAGELIST stateImages;
-extern HIMAGELIST highlightImages;
-extern HIMAGELIST letterImages;
-extern HICON templateIcon;
-extern HICON busyIcon;
-extern HICON commonIcon;
+#include "common/program_state.h"
 
 // The entry: single instance, main window, message loop. Returns the exit code.
 int programMain(HINSTANCE instance);

@@ -4,9 +4,6 @@
 #include "resources/resource_ids.h"
 #include "service/service.h"
 
-HINSTANCE appInstance;
-UINT msgSecondInstance;
-
 ATOM registerMainWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;

@@ -1,7 +1,10 @@
 #include "app/app.h"
 
 #include "app/system_events.h"
-#include "app/tray_commands.h"
+#include "tray/menu_states.h"
+#include "tray/shell_menu.h"
+#include "tray/tray_commands.h"
+#include "tray/tray_menu.h"
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // While the drive's shell menu is open, it sees every message first.

@@ -1,34 +1,21 @@
 // Start-up and shut-down of the hidden main window.
 #include "app/app.h"
 
-#include "app/common_icon.h"
+#include "tray/common_icon.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_record.h"
 #include "drives/tray_icon.h"
+#include "resources/image_strips.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
-#include "resources/tray_menu.h"
+#include "tray/tray_menu.h"
 #include "service/service.h"
 #include "settings/settings_file.h"
 
 #include <objbase.h>
 #include <cwchar>
 #include <new>
-
-HWND mainWindow;
-UINT msgTaskbarCreated;
-int32_t isVistaOrLater;
-wchar_t programDir[MAX_PATH];
-wchar_t soundPath[MAX_PATH];
-uint32_t productVersion[4];
-wchar_t productString[52];
-HIMAGELIST stateImages;
-HIMAGELIST highlightImages;
-HIMAGELIST letterImages;
-HICON templateIcon;
-HICON busyIcon;
-HICON commonIcon;
 
 namespace {
 

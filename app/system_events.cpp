@@ -1,7 +1,7 @@
 #include "app/system_events.h"
 
 #include "app/app.h"
-#include "app/common_icon.h"
+#include "tray/common_icon.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_icon.h"

@@ -1,6 +1,6 @@
 #include "drives/device_commands.h"
 
-#include "app/app.h"
+#include "common/program_state.h"
 #include "drives/device_seam.h"
 #include "drives/drive_record.h"
 

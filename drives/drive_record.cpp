@@ -1,12 +1,11 @@
 #include "drives/drive_record.h"
 
-#include "app/app.h"
+#include "common/program_state.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_icon.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
-#include "resources/tray_menu.h"
 
 #include <new>
 

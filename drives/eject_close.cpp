@@ -1,13 +1,12 @@
 #include "drives/eject_close.h"
 
-#include "app/app.h"
+#include "common/program_state.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_record.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
-#include "resources/tray_menu.h"
 
 #include <commctrl.h>
 

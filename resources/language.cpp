@@ -1,11 +1,26 @@
 #include "resources/language.h"
 
-#include "app/app.h"
+#include "common/program_state.h"
+#include "resources/resource_ids.h"
 #include "settings/settings_file.h"
 
 #include <cwchar>
 
 HMODULE languageModule;
+wchar_t textCountdownTitle[50];
+wchar_t textAbout[260];
+wchar_t textNoMedium[50];
+wchar_t textTrayOpen[50];
+wchar_t textAudioPlaying[50];
+wchar_t textAudioPaused[50];
+wchar_t textAudioStopped[50];
+wchar_t textBusy[25];
+
+namespace {
+
+SRWLOCK textsLock = SRWLOCK_INIT;
+
+}  // namespace
 
 void loadLanguageLibrary() {
     if (languageModule != nullptr) {
@@ -72,4 +87,23 @@ void appendText(wchar_t* buffer, int capacity, const wchar_t* text) {
     while (used < capacity && buffer[used] != L'\0') ++used;
     if (used >= capacity - 1 || text == nullptr) return;
     lstrcpynW(buffer + used, text, capacity - used);
+}
+
+void copyLanguageText(const wchar_t* text, wchar_t* buffer, int capacity) {
+    AcquireSRWLockShared(&textsLock);
+    lstrcpynW(buffer, text, capacity);
+    ReleaseSRWLockShared(&textsLock);
+}
+
+void loadKeptTexts() {
+    AcquireSRWLockExclusive(&textsLock);
+    loadText(IDS_TIP_EMPTY, textNoMedium, 50);
+    loadText(IDS_TIP_OPEN, textTrayOpen, 50);
+    loadText(IDS_BUSY_TIP, textBusy, 25);
+    loadText(IDS_AUDIO_PLAYING, textAudioPlaying, 50);
+    loadText(IDS_AUDIO_PAUSED, textAudioPaused, 50);
+    loadText(IDS_AUDIO_STOPPED, textAudioStopped, 50);
+    loadText(IDS_ABOUT, textAbout, 260);
+    loadText(IDS_COUNTDOWN, textCountdownTitle, 50);
+    ReleaseSRWLockExclusive(&textsLock);
 }

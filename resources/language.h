@@ -28,4 +28,22 @@ void formatText(wchar_t* buffer, int capacity, const wchar_t* format, std::initi
 // included).
 void appendText(wchar_t* buffer, int capacity, const wchar_t* text);
 
+// Texts of the language library kept for other modules.
+extern wchar_t textCountdownTitle[50];  // 176
+extern wchar_t textAbout[260];          // 177
+extern wchar_t textNoMedium[50];        // 179
+extern wchar_t textTrayOpen[50];        // 180
+extern wchar_t textAudioPlaying[50];    // 181
+extern wchar_t textAudioPaused[50];     // 182
+extern wchar_t textAudioStopped[50];    // 183
+extern wchar_t textBusy[25];            // 184
+
+// Copies one of the texts above; a language switch never lets a reader (the
+// monitor threads among them) see a half-written text.
+void copyLanguageText(const wchar_t* text, wchar_t* buffer, int capacity);
+
+// Loads the texts above from the current library; readers never see a
+// half-written text.
+void loadKeptTexts();
+
 #endif

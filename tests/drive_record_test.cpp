@@ -1,7 +1,7 @@
 // Drive records as the start-up creates them from the simulated drives: the
 // order, the hot keys, hidden drives, the lock at start and the destruction.
 #include "app/app.h"
-#include "app/common_icon.h"
+#include "tray/common_icon.h"
 #include "drives/device_commands.h"
 #include "drives/drive_icon.h"
 #include "drives/tray_icon.h"

@@ -1,11 +1,11 @@
 // The main window's start-up and shut-down, hosted in the test process.
 #include "app/app.h"
-#include "app/common_icon.h"
+#include "tray/common_icon.h"
 #include "drives/drive_record.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
-#include "resources/tray_menu.h"
+#include "tray/tray_menu.h"
 #include "drives/sim/sim_drives.h"
 #include "settings/settings_file.h"
 #include "tests/test_support.h"

@@ -2,7 +2,7 @@
 // window: drives arriving and leaving, sleep and wake-up, the end of the
 // session, hot keys, a new taskbar and a second start.
 #include "app/app.h"
-#include "app/common_icon.h"
+#include "tray/common_icon.h"
 #include "app/system_events.h"
 #include "drives/device_commands.h"
 #include "drives/drive_icon.h"

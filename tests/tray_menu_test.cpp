@@ -2,13 +2,14 @@
 // of drive, the right-click and double-click on icons, every command, the
 // autorun rules and the language switch.
 #include "app/app.h"
-#include "app/tray_commands.h"
 #include "drives/device_commands.h"
 #include "drives/drive_icon.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
-#include "resources/tray_menu.h"
+#include "tray/autorun.h"
+#include "tray/tray_commands.h"
+#include "tray/tray_menu.h"
 #include "tests/drive_test_support.h"
 #include "tests/test_support.h"
 

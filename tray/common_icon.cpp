@@ -1,6 +1,6 @@
-#include "app/common_icon.h"
+#include "tray/common_icon.h"
 
-#include "app/app.h"
+#include "common/program_state.h"
 #include "drives/drive_record.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"

@@ -1,27 +1,16 @@
-#include "resources/tray_menu.h"
+#include "tray/tray_menu.h"
 
-#include "app/app.h"
+#include "common/program_state.h"
 #include "drives/drive_record.h"
+#include "resources/image_strips.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 
 #include <new>
 
 MenuRecord* menuRecord;
-wchar_t textCountdownTitle[50];
-wchar_t textAbout[260];
-wchar_t textNoMedium[50];
-wchar_t textTrayOpen[50];
-wchar_t textAudioPlaying[50];
-wchar_t textAudioPaused[50];
-wchar_t textAudioStopped[50];
-wchar_t textBusy[25];
 
 namespace {
-
-SRWLOCK textsLock = SRWLOCK_INIT;
-
-constexpr COLORREF kMaskColour = RGB(0, 255, 255);
 
 // One change to one item of the tray popup, through the record's scratch block.
 void changeItem(UINT item, bool byPosition, UINT mask, UINT value) {
@@ -46,28 +35,8 @@ void rebuildFixedTips() {
 
 }  // namespace
 
-void copyLanguageText(const wchar_t* text, wchar_t* buffer, int capacity) {
-    AcquireSRWLockShared(&textsLock);
-    lstrcpynW(buffer, text, capacity);
-    ReleaseSRWLockShared(&textsLock);
-}
-
 void setTrayItemState(UINT item, bool byPosition, UINT state) {
     if (menuRecord != nullptr) changeItem(item, byPosition, MIIM_STATE, state);
-}
-
-void addImagesFromBitmap(HIMAGELIST images, UINT bitmapId) {
-    auto bitmap = static_cast<HBITMAP>(
-        LoadImageW(appInstance, MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (bitmap == nullptr) return;
-    ImageList_AddMasked(images, bitmap, kMaskColour);
-    DeleteObject(bitmap);
-}
-
-HIMAGELIST createImageListFromBitmap(UINT bitmapId, int imageCount) {
-    HIMAGELIST images = ImageList_Create(16, 16, ILC_MASK | ILC_COLOR32, imageCount, 0);
-    if (images != nullptr) addImagesFromBitmap(images, bitmapId);
-    return images;
 }
 
 void setMenuItemImage(int imageIndex, UINT item, UINT byPosition) {
@@ -146,16 +115,19 @@ void loadLanguageAndMenu() {
         }
     }
 
-    AcquireSRWLockExclusive(&textsLock);
-    loadText(IDS_TIP_EMPTY, textNoMedium, 50);
-    loadText(IDS_TIP_OPEN, textTrayOpen, 50);
-    loadText(IDS_BUSY_TIP, textBusy, 25);
-    loadText(IDS_AUDIO_PLAYING, textAudioPlaying, 50);
-    loadText(IDS_AUDIO_PAUSED, textAudioPaused, 50);
-    loadText(IDS_AUDIO_STOPPED, textAudioStopped, 50);
-    loadText(IDS_ABOUT, textAbout, 260);
-    loadText(IDS_COUNTDOWN, textCountdownTitle, 50);
-    ReleaseSRWLockExclusive(&textsLock);
+    loadKeptTexts();
 
     rebuildFixedTips();
+}
+
+void onMeasureItem(MEASUREITEMSTRUCT* item) {
+    item->itemHeight = 18;
+    item->itemWidth = 18 - GetSystemMetrics(SM_CXMENUCHECK) + 2;
+}
+
+void onDrawItem(const DRAWITEMSTRUCT* item) {
+    if ((item->itemState & ODS_CHECKED) != 0 || item->itemData == kNoMenuImage || menuRecord == nullptr) return;
+    // The picture goes one pixel inside the item's picture area.
+    ImageList_Draw(menuRecord->menuImages, static_cast<int>(item->itemData), item->hDC, item->rcItem.left + 1,
+                   item->rcItem.top + 1, (item->itemState & ODS_DISABLED) != 0 ? ILD_MASK : ILD_TRANSPARENT);
 }
