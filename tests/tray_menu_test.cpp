@@ -46,8 +46,11 @@ protected:
     std::unique_ptr<MainWindowHost> host;
 };
 
-TEST_F(TrayMenuTest, ADataDiscMenuOffersOpeningButNoAudio) {
+TEST_F(TrayMenuTest, ItemStatesFollowTheDrivesTrayDiscLockAndSpeed) {
     simConfigure(L'D', dataDisc(L"DATA", 1000));
+    SimDriveConfig open = emptyDrive();
+    open.trayOpen = true;
+    simConfigure(L'E', open);
     start();
     prepareFor('D');
     EXPECT_EQ(stateOf(IDM_OPEN), static_cast<UINT>(MFS_DEFAULT));
@@ -63,13 +66,8 @@ TEST_F(TrayMenuTest, ADataDiscMenuOffersOpeningButNoAudio) {
     for (UINT id = IDM_SPEED_1X; id <= IDM_SPEED_MAX; ++id) {
         EXPECT_EQ(stateOf(id), id == IDM_SPEED_MAX ? static_cast<UINT>(MFS_CHECKED) : 0u) << id;
     }
-}
 
-TEST_F(TrayMenuTest, AnOpenTrayDefaultsToClosingAndLockAndSpeedShowTheirChoice) {
-    SimDriveConfig open = emptyDrive();
-    open.trayOpen = true;
-    simConfigure(L'E', open);
-    start();
+    // An open tray defaults to closing; lock and speed show the drive's choice.
     DriveRecord* e = DriveTable[4];
     e->locked = 1;
     e->speedCommand = IDM_SPEED_8X;
