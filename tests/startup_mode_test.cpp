@@ -3,6 +3,7 @@
 #include "common/program_state.h"
 #include "service/service.h"
 #include "settings/autostart/startup_mode.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -192,6 +193,40 @@ TEST_F(StartWithWindowsTest, ServiceModeNeverWritesTheRunValue) {
     EXPECT_EQ(serviceConfig(), L"<none>");
     EXPECT_EQ(runValue(), L"<none>");
     EXPECT_FLAGS(apply({1, 1}, {0, 0}), 1, 1);
+    EXPECT_EQ(runValue(), L"<none>");
+}
+
+// The service as applied starts the program from a folder with a blank in
+// its name, which the quoted binary path keeps whole.
+TEST_F(StartWithWindowsTest, TheAppliedServiceRunsTheProgram) {
+    TempDir root;
+    const std::wstring folder = root.file(L"Spindle Bay");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    copyDistFiles(folder, {L"sbay.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
+    writeTextFile(folder + L"\\sbay.ini", "[g_propMain]\r\nnDefaultDisk=68\r\n");
+    lstrcpynW(executablePath, (folder + L"\\sbay.exe").c_str(), MAX_PATH);
+    EXPECT_FLAGS(apply({1, 1}, {0, 0}), 1, 1);
+
+    SC_HANDLE service = OpenServiceW(manager, L"sbay_svc", SERVICE_START | SERVICE_QUERY_STATUS);
+    ASSERT_NE(service, nullptr);
+    EXPECT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    SERVICE_STATUS status{};
+    for (int i = 0; i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING; ++i) {
+        Sleep(100);
+    }
+    CloseServiceHandle(service);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    HWND window = waitForProgramWindow(0, 15000);
+    ASSERT_NE(window, nullptr) << "the service shows no main window";
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (process != nullptr) {
+        if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+    // Running as the service, the program wrote no Run value.
     EXPECT_EQ(runValue(), L"<none>");
 }
 
