@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -14,10 +16,8 @@ constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 constexpr wchar_t kOurs[] = L"C:\\Program Files\\Spindle Bay\\sbay.exe";
 const std::wstring kQuoted = std::wstring(L"\"") + kOurs + L"\"";
 
-struct Flags {
-    int autostart;
-    int asService;
-};
+// autostart, asService
+using Flags = std::pair<int, int>;
 
 // Removes the Run value and the service before and after every case, also
 // when a case fails, and puts back the globals it changes.
@@ -86,10 +86,8 @@ protected:
     }
     Flags apply(Flags wanted, Flags previous) {
         GlobalSettings w{}, p{};
-        w.autostart = wanted.autostart;
-        w.asService = wanted.asService;
-        p.autostart = previous.autostart;
-        p.asService = previous.asService;
+        std::tie(w.autostart, w.asService) = wanted;
+        std::tie(p.autostart, p.asService) = previous;
         applyStartupMode(w, p);
         return {w.autostart, w.asService};
     }
@@ -97,75 +95,68 @@ protected:
     SC_HANDLE manager = nullptr;
 };
 
-#define EXPECT_FLAGS(flags, a, s)          \
-    do {                                   \
-        const Flags f_ = (flags);          \
-        EXPECT_EQ(f_.autostart, a);        \
-        EXPECT_EQ(f_.asService, s);        \
-    } while (0)
-
 TEST_F(StartWithWindowsTest, DetectsTheRunValueOfThisExecutableAndDeletesAnyOther) {
-    EXPECT_FLAGS(detect(), 0, 0);
+    EXPECT_EQ(detect(), Flags(0, 0));
     putRunText(L"c:\\program files\\SPINDLE BAY\\SBAY.EXE");
-    EXPECT_FLAGS(detect(), 1, 0);
+    EXPECT_EQ(detect(), Flags(1, 0));
     putRunText(kQuoted);
-    EXPECT_FLAGS(detect(), 1, 0);
+    EXPECT_EQ(detect(), Flags(1, 0));
     EXPECT_EQ(runValue(), kQuoted);
 
     putRunText(L"C:\\Other\\sbay.exe");
-    EXPECT_FLAGS(detect(), 0, 0);
+    EXPECT_EQ(detect(), Flags(0, 0));
     EXPECT_EQ(runValue(), L"<none>");
 
     // Longer than any path, then our path with neither null nor string type.
     putRunText(std::wstring(kOurs) + std::wstring(300, L'x'));
-    EXPECT_FLAGS(detect(), 0, 0);
+    EXPECT_EQ(detect(), Flags(0, 0));
     EXPECT_EQ(runValue(), L"<none>");
     putRunValue(REG_BINARY, kOurs, static_cast<DWORD>(wcslen(kOurs) * sizeof(wchar_t)));
-    EXPECT_FLAGS(detect(), 0, 0);
+    EXPECT_EQ(detect(), Flags(0, 0));
     EXPECT_EQ(runValue(), L"<none>");
     // Our path without its terminating null still reads as our path.
     putRunValue(REG_SZ, kOurs, static_cast<DWORD>(wcslen(kOurs) * sizeof(wchar_t)));
-    EXPECT_FLAGS(detect(), 1, 0);
+    EXPECT_EQ(detect(), Flags(1, 0));
 }
 
 TEST_F(StartWithWindowsTest, DetectsTheServiceAndDeletesAForeignOne) {
     createService(kOurs, SERVICE_AUTO_START);  // as an earlier version made it
     putRunText(kOurs);
-    EXPECT_FLAGS(detect(), 1, 1);
+    EXPECT_EQ(detect(), Flags(1, 1));
     EXPECT_EQ(runValue(), L"<none>") << "the service takes precedence over the Run value";
     clean();
 
     createService(kQuoted, SERVICE_AUTO_START);
-    EXPECT_FLAGS(detect(), 1, 1);
+    EXPECT_EQ(detect(), Flags(1, 1));
     clean();
 
     createService(kOurs, SERVICE_DEMAND_START);
-    EXPECT_FLAGS(detect(), 0, 0);
+    EXPECT_EQ(detect(), Flags(0, 0));
     EXPECT_NE(serviceConfig(), L"<none>") << "a service not started automatically is left alone";
     clean();
 
     createService(L"C:\\Other\\sbay.exe", SERVICE_AUTO_START);
-    EXPECT_FLAGS(detect(), 0, 0);
+    EXPECT_EQ(detect(), Flags(0, 0));
     EXPECT_EQ(serviceConfig(), L"<none>");
 }
 
 TEST_F(StartWithWindowsTest, SwitchesBetweenTheModesInOrder) {
-    EXPECT_FLAGS(apply({1, 0}, {0, 0}), 1, 0);
+    EXPECT_EQ(apply({1, 0}, {0, 0}), Flags(1, 0));
     EXPECT_EQ(runValue(), kQuoted);
-    EXPECT_FLAGS(detect(), 1, 0);
+    EXPECT_EQ(detect(), Flags(1, 0));
 
-    EXPECT_FLAGS(apply({1, 1}, {1, 0}), 1, 1);
+    EXPECT_EQ(apply({1, 1}, {1, 0}), Flags(1, 1));
     EXPECT_EQ(serviceConfig(), L"2|" + kQuoted) << "automatic start, binary path in quotes";
     EXPECT_EQ(runValue(), L"<none>");
-    EXPECT_FLAGS(detect(), 1, 1);
+    EXPECT_EQ(detect(), Flags(1, 1));
 
-    EXPECT_FLAGS(apply({1, 0}, {1, 1}), 1, 0);
+    EXPECT_EQ(apply({1, 0}, {1, 1}), Flags(1, 0));
     EXPECT_EQ(serviceConfig(), L"<none>");
     EXPECT_EQ(runValue(), kQuoted);
 
-    EXPECT_FLAGS(apply({0, 0}, {1, 0}), 0, 0);
+    EXPECT_EQ(apply({0, 0}, {1, 0}), Flags(0, 0));
     EXPECT_EQ(runValue(), L"<none>");
-    EXPECT_FLAGS(detect(), 0, 0);
+    EXPECT_EQ(detect(), Flags(0, 0));
 }
 
 TEST_F(StartWithWindowsTest, KeepsTheFlagsTrueWhenAChangeFails) {
@@ -173,26 +164,66 @@ TEST_F(StartWithWindowsTest, KeepsTheFlagsTrueWhenAChangeFails) {
     // creation fails and the Run value, still the mode, is kept.
     putRunText(kQuoted);
     createService(kOurs, SERVICE_DEMAND_START);
-    EXPECT_FLAGS(apply({1, 1}, {1, 0}), 1, 0);
+    EXPECT_EQ(apply({1, 1}, {1, 0}), Flags(1, 0));
     EXPECT_EQ(runValue(), kQuoted);
     clean();
 
     // The service believed installed cannot be opened for deletion: both
     // flags stay set, the Run value is not written, yet unchecking removes it.
-    EXPECT_FLAGS(apply({1, 0}, {1, 1}), 1, 1);
+    EXPECT_EQ(apply({1, 0}, {1, 1}), Flags(1, 1));
     EXPECT_EQ(runValue(), L"<none>");
     putRunText(kQuoted);
-    EXPECT_FLAGS(apply({0, 0}, {1, 1}), 1, 1);
+    EXPECT_EQ(apply({0, 0}, {1, 1}), Flags(1, 1));
     EXPECT_EQ(runValue(), L"<none>");
+}
+
+// Locks the Run key with an empty access list for its lifetime, through a
+// handle opened beforehand that can put the old one back.
+struct LockedRunKey {
+    HKEY key = nullptr;
+    alignas(8) BYTE saved[4096];
+    bool locked = false;
+    LockedRunKey() {
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS) return;
+        DWORD size = sizeof(saved);
+        if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved, &size) != ERROR_SUCCESS) return;
+        SECURITY_DESCRIPTOR empty;
+        ACL acl;
+        InitializeSecurityDescriptor(&empty, SECURITY_DESCRIPTOR_REVISION);
+        InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
+        SetSecurityDescriptorDacl(&empty, TRUE, &acl, FALSE);
+        locked = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &empty) == ERROR_SUCCESS;
+    }
+    ~LockedRunKey() {
+        if (locked) RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved);
+        if (key != nullptr) RegCloseKey(key);
+    }
+};
+
+TEST_F(StartWithWindowsTest, ARunKeyThatCannotBeOpenedIsReportedAsNoRunValue) {
+    putRunText(kQuoted);
+    {
+        LockedRunKey lock;
+        ASSERT_TRUE(lock.locked);
+        HKEY probe = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
+            RegCloseKey(probe);
+            GTEST_SKIP() << "this Wine does not enforce the access list of a registry key";
+        }
+        EXPECT_EQ(detect(), Flags(0, 0));
+        EXPECT_FALSE(setRunValue(false));
+        EXPECT_EQ(apply({1, 0}, {0, 0}), Flags(0, 0));
+    }
+    EXPECT_EQ(runValue(), kQuoted) << "nothing was written or deleted while locked";
 }
 
 TEST_F(StartWithWindowsTest, ServiceModeNeverWritesTheRunValue) {
     serviceMode = 1;
     createService(kQuoted, SERVICE_AUTO_START);
-    EXPECT_FLAGS(apply({1, 0}, {1, 1}), 0, 0);
+    EXPECT_EQ(apply({1, 0}, {1, 1}), Flags(0, 0));
     EXPECT_EQ(serviceConfig(), L"<none>");
     EXPECT_EQ(runValue(), L"<none>");
-    EXPECT_FLAGS(apply({1, 1}, {0, 0}), 1, 1);
+    EXPECT_EQ(apply({1, 1}, {0, 0}), Flags(1, 1));
     EXPECT_EQ(runValue(), L"<none>");
 }
 
@@ -205,7 +236,7 @@ TEST_F(StartWithWindowsTest, TheAppliedServiceRunsTheProgram) {
     copyDistFiles(folder, {L"sbay.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
     writeTextFile(folder + L"\\sbay.ini", "[g_propMain]\r\nnDefaultDisk=68\r\n");
     lstrcpynW(executablePath, (folder + L"\\sbay.exe").c_str(), MAX_PATH);
-    EXPECT_FLAGS(apply({1, 1}, {0, 0}), 1, 1);
+    EXPECT_EQ(apply({1, 1}, {0, 0}), Flags(1, 1));
 
     SC_HANDLE service = OpenServiceW(manager, L"sbay_svc", SERVICE_START | SERVICE_QUERY_STATUS);
     ASSERT_NE(service, nullptr);
