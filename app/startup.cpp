@@ -88,7 +88,10 @@ void onMainWindowCreate(HWND window) {
 
     wchar_t executable[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, executable, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) readProductVersion(executable, productVersion);
+    if (length > 0 && length < MAX_PATH) {
+        readProductVersion(executable, productVersion);
+        lstrcpynW(executablePath, executable, MAX_PATH);
+    }
     swprintf(productString, 52, L"Spindlebay v.%u.%u.%u.%u", productVersion[0], productVersion[1],
              productVersion[2], productVersion[3]);
 

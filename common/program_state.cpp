@@ -7,6 +7,7 @@ HWND mainWindow;
 UINT msgTaskbarCreated;
 int32_t isVistaOrLater;
 wchar_t programDir[MAX_PATH];
+wchar_t executablePath[MAX_PATH];
 wchar_t soundPath[MAX_PATH];
 uint32_t productVersion[4];
 wchar_t productString[52];

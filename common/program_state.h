@@ -23,6 +23,7 @@ extern HWND mainWindow;
 extern UINT msgTaskbarCreated;
 extern int32_t isVistaOrLater;
 extern wchar_t programDir[MAX_PATH];  // ends with a backslash
+extern wchar_t executablePath[MAX_PATH];  // the program's own executable, no quotes
 extern wchar_t soundPath[MAX_PATH];
 extern uint32_t productVersion[4];    // major, minor, release, build
 extern wchar_t productString[52];

@@ -6,13 +6,24 @@
 
 #include "settings/settings_file.h"
 
+#include <windows.h>
+
 // Sets `settings.autostart` and `settings.asService` to the mode in effect
-// on this machine.
+// on this machine. Tidies on the way: a Run value naming another program, a
+// Run value beside the installed service, and an automatically started
+// "sbay_svc" of another executable are deleted.
 void detectStartupMode(GlobalSettings& settings);
 
 // Changes the mode from the one `previous` holds (the last detection or
 // apply) to the one `wanted` asks for, and corrects the two flags of
 // `wanted` to the mode actually reached.
 void applyStartupMode(GlobalSettings& wanted, const GlobalSettings& previous);
+
+// Writes (on) or deletes (off) the Run value; true when that succeeded.
+bool setRunValue(bool on);
+
+// Deletes "sbay_svc" through an open service manager; true when the service
+// could be opened for it.
+bool deleteService(SC_HANDLE manager);
 
 #endif
