@@ -14,7 +14,8 @@ extern const wchar_t* updateSite;
 // size, is aborted and reported as failed.
 extern DWORD updateTimeLimitMs;
 constexpr uint64_t kUpdateSizeLimit = 64 * 1024;
-// Checks that may run at once; a request beyond them is dropped.
+// Downloads that may run at once, counting those a check stopped waiting for;
+// a request beyond them is dropped.
 constexpr LONG kUpdateChecksAtOnce = 4;
 
 // True when `available` is newer than `running`: at the first part where the
@@ -28,7 +29,7 @@ DWORD WINAPI updateCheckThread(void* unused);
 // Starts a check on a thread of its own and returns at once.
 void startUpdateCheck();
 
-// Checks started and not yet ended.
+// Downloads of started checks not yet ended.
 LONG runningUpdateChecks();
 
 #endif
