@@ -5,6 +5,8 @@
 #include "tray/shell_menu.h"
 #include "tray/tray_commands.h"
 #include "tray/tray_menu.h"
+#include "resources/resource_ids.h"
+#include "update/update_check.h"
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // While the drive's shell menu is open, it sees every message first.
@@ -33,7 +35,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
     case WM_COMMAND:
-        onCommand(wParam);
+        if (LOWORD(wParam) == IDM_UPDATE) startUpdateCheck();
+        else onCommand(wParam);
         return 0;
     case WM_DEVICECHANGE:
         return onDeviceChange(wParam, lParam);
