@@ -119,7 +119,7 @@ void onMainWindowCreate(HWND window) {
         DriveTable[index] = record;
         if (record == nullptr) continue;
         setLock(record, record->locked);
-        record->locked = liveSettings.drives[index].bLock;
+        record->locked = liveSettings.drives[index].bLock != 0 ? 1 : 0;
     }
 
     commonIcon = composeDriveIcon(stateImages, 0, 0, false);

@@ -132,6 +132,9 @@ int queryLockState(DriveRecord* record) {
 }
 
 void setLock(DriveRecord* record, int lock) {
+    // Any non-zero lock state means locked: the drive counts prevent requests,
+    // so one sent without its matching allow would never be undone.
+    lock = lock != 0 ? 1 : 0;
     if (lock == 1 && queryLockState(record) == 1) return;
     Device device(openDeviceRead(letterOf(record)));
     if (!device.ok()) return;

@@ -1,5 +1,7 @@
 #include "drives/drive_record.h"
 
+#include <cstring>
+
 #include "common/program_state.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
@@ -66,6 +68,9 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     record->closeHotKeyId = index;
     record->ejectHotKeyId = index | kHotKeyOpenFlag;
     record->locked = 0;
+    // Tips, menu states and track skips read these when the first reads fail.
+    std::memset(&record->subQ, 0, sizeof record->subQ);
+    std::memset(&record->toc, 0, sizeof record->toc);
     record->mediaKind = None;
     record->audioStatus = kAudioNoStatus;
     record->playStarted = 0;

@@ -104,7 +104,22 @@ bool chooseSettingsPath(bool asService, const wchar_t* programFolder, wchar_t* p
     return true;
 }
 
+bool settingsUnreadable = false;
+
 void loadSettings(HWND window) {
+    // A file that exists but cannot be opened (another program holds it
+    // without sharing) reads as all zeros; remember that, so the write at exit
+    // does not replace the user's values with them.
+    settingsUnreadable = false;
+    if (settingsPath[0] != L'\0' && GetFileAttributesW(settingsPath) != INVALID_FILE_ATTRIBUTES) {
+        HANDLE file = CreateFileW(settingsPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            settingsUnreadable = true;
+        } else {
+            CloseHandle(file);
+        }
+    }
     GlobalSettings& g = liveSettings.global;
     g.nLanguage = readNumber(kGlobalSection, L"nLanguage");
     g.nDefaultDisk = readNumber(kGlobalSection, L"nDefaultDisk");
@@ -181,6 +196,7 @@ void saveDriveSection(int driveIndex) {
 }
 
 void saveDefaultDisk() {
+    if (settingsUnreadable) return;
     writeSigned(kGlobalSection, L"nDefaultDisk", liveSettings.global.nDefaultDisk);
 }
 

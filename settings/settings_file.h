@@ -72,7 +72,11 @@ bool chooseSettingsPath(bool asService, const wchar_t* programFolder, wchar_t* p
 void loadSettings(HWND window);
 void saveGlobalSection();
 void saveDriveSection(int driveIndex);
+// Writes "nDefaultDisk" alone; does nothing when the file existed at the last
+// loadSettings but could not be read, so no value the program never read is
+// overwritten.
 void saveDefaultDisk();
+extern bool settingsUnreadable;
 // Creates the settings folder when it is missing (before an apply saves).
 void createSettingsFolder();
 

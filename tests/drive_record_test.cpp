@@ -163,3 +163,15 @@ TEST_F(DriveRecordTest, DestructionWhileAPollIsStuckNeverTouchesTheFreedRecord) 
 }
 
 }  // namespace
+
+TEST_F(DriveRecordTest, AnyNonZeroLockSettingLocksOnceAndLeavingUnlocks) {
+    simConfigure(L'D', emptyDrive());
+    start("[dpDiskProp3]\r\nbLock=2\r\n");
+    EXPECT_EQ(DriveTable[3]->locked, 1);
+    ASSERT_TRUE(waitUntil([] { return simState(L'D').locked; }, 3000)) << "the monitor never locked D:";
+    // Further polls must not pile up prevent requests.
+    setLock(DriveTable[3], 2);
+    setLock(DriveTable[3], 2);
+    host.reset();
+    EXPECT_FALSE(simState(L'D').locked) << "a lock stacked by repeated prevents outlived the program";
+}

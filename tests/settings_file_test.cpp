@@ -245,3 +245,24 @@ TEST(SettingsFileLocation, WithoutALocationNothingIsReadOrWritten) {
 }
 
 }  // namespace
+
+TEST_F(SettingsFileTest, AFileHeldWithoutSharingAtStartUpIsNotOverwrittenAtExit) {
+    writeTextFile(settingsPath, "[g_propMain]\r\nnDefaultDisk=69\r\n");
+    HANDLE held = CreateFileW(settingsPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    loadSettings(window);
+    CloseHandle(held);
+    EXPECT_EQ(liveSettings.global.nDefaultDisk, 0);
+    saveDefaultDisk();
+    EXPECT_NE(readTextFile(settingsPath).find("nDefaultDisk=69"), std::string::npos) << "the unread value was lost";
+
+    // Read at start-up, or missing: the exit write goes ahead.
+    load("[g_propMain]\r\nnDefaultDisk=69\r\n");
+    liveSettings.global.nDefaultDisk = 'F';
+    saveDefaultDisk();
+    EXPECT_NE(readTextFile(settingsPath).find("nDefaultDisk=70"), std::string::npos);
+    DeleteFileW(settingsPath);
+    loadSettings(window);
+    saveDefaultDisk();
+    EXPECT_NE(GetFileAttributesW(settingsPath), INVALID_FILE_ATTRIBUTES) << "a missing file is still written at exit";
+}
