@@ -1,6 +1,8 @@
 // Start-up and shut-down of the hidden main window.
 #include "app/app.h"
 
+#include "common/paths.h"
+
 #include "tray/common_icon.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
@@ -83,8 +85,7 @@ void onMainWindowCreate(HWND window) {
     isVistaOrLater = isMajorVersionAtLeast6();
 
     findProgramDir();
-    lstrcpynW(soundPath, programDir, MAX_PATH);
-    appendText(soundPath, MAX_PATH, L"diskinside.wav");
+    joinPath(soundPath, programDir, L"diskinside.wav");
 
     wchar_t executable[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, executable, MAX_PATH);

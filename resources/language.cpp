@@ -1,5 +1,6 @@
 #include "resources/language.h"
 
+#include "common/paths.h"
 #include "common/program_state.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
@@ -29,7 +30,7 @@ void loadLanguageLibrary() {
     }
     const bool english = liveSettings.global.nLanguage == 0;
     wchar_t path[MAX_PATH];
-    if (swprintf(path, MAX_PATH, L"%ls%ls", programDir, english ? L"sbay_6_eng.dll" : L"sbay_6_rus.dll") > 0) {
+    if (joinPath(path, programDir, english ? L"sbay_6_eng.dll" : L"sbay_6_rus.dll")) {
         // A damaged library must not stop the program with a system error box.
         DWORD previousMode = 0;
         SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);

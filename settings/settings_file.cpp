@@ -1,5 +1,7 @@
 #include "settings/settings_file.h"
 
+#include "common/paths.h"
+
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <cwchar>
@@ -62,7 +64,7 @@ bool userSettingsFolder(wchar_t (&folder)[MAX_PATH]) {
         !isAbsolutePath(shellFolder)) {
         return false;
     }
-    return swprintf(folder, MAX_PATH, L"%ls\\sbay", shellFolder) > 0;
+    return joinPath(folder, shellFolder, L"\\sbay");
 }
 
 }  // namespace
@@ -92,14 +94,11 @@ bool chooseSettingsPath(bool asService, const wchar_t* programFolder, wchar_t* p
     if (folder != nullptr) folder[0] = L'\0';
     if (asService) {
         if (programFolder == nullptr || !isAbsolutePath(programFolder)) return false;
-        return swprintf(path, MAX_PATH, L"%lssbay.ini", programFolder) > 0;
+        return joinPath(path, programFolder, L"sbay.ini");
     }
     wchar_t userFolder[MAX_PATH];
     if (!userSettingsFolder(userFolder)) return false;
-    if (swprintf(path, MAX_PATH, L"%ls\\sbay.ini", userFolder) < 0) {
-        path[0] = L'\0';
-        return false;
-    }
+    if (!joinPath(path, userFolder, L"\\sbay.ini")) return false;
     if (folder != nullptr) lstrcpynW(folder, userFolder, MAX_PATH);
     return true;
 }

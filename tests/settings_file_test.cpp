@@ -227,6 +227,23 @@ TEST(SettingsFileLocation, NeverRelativeWhenAppDataIsMissingOrOdd) {
     EXPECT_STREQ(path, L"");
 }
 
+TEST(SettingsFileLocation, APathThatDoesNotFitIsNoLocation) {
+    // %APPDATA%\sbay fits, %APPDATA%\sbay\sbay.ini does not: no cut path.
+    const std::wstring appData = L"C:\\" + std::wstring(247, L'a');
+    ScopedEnvironment environment(L"APPDATA", appData.c_str());
+    wchar_t path[MAX_PATH] = L"unchanged";
+    wchar_t folder[MAX_PATH] = L"unchanged";
+    EXPECT_FALSE(chooseSettingsPath(false, L"C:\\sbay\\", path, folder));
+    EXPECT_STREQ(path, L"");
+
+    const std::wstring longFolder = L"C:\\" + std::wstring(MAX_PATH - 11, L'p') + L"\\";
+    EXPECT_FALSE(chooseSettingsPath(true, longFolder.c_str(), path, folder));
+    EXPECT_STREQ(path, L"");
+    const std::wstring fitting = L"C:\\" + std::wstring(MAX_PATH - 13, L'p') + L"\\";
+    ASSERT_TRUE(chooseSettingsPath(true, fitting.c_str(), path, folder));
+    EXPECT_EQ(std::wstring(path), fitting + L"sbay.ini");
+}
+
 TEST(SettingsFileLocation, WithoutALocationNothingIsReadOrWritten) {
     TempDir dir;
     wchar_t previous[MAX_PATH];
