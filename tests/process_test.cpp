@@ -143,16 +143,7 @@ protected:
         ASSERT_NE(service, nullptr) << GetLastError();
     }
     void TearDown() override {
-        if (HWND window = waitForProgramWindow(0, 0)) {
-            DWORD id = 0;
-            GetWindowThreadProcessId(window, &id);
-            HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
-            PostMessageW(window, WM_CLOSE, 0, 0);
-            if (process != nullptr) {
-                if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
-                CloseHandle(process);
-            }
-        }
+        if (HWND window = waitForProgramWindow(0, 0)) closeProgramWindow(window);
         if (service != nullptr) {
             DeleteService(service);
             CloseServiceHandle(service);

@@ -249,14 +249,7 @@ TEST_F(StartWithWindowsTest, TheAppliedServiceRunsTheProgram) {
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     HWND window = waitForProgramWindow(0, 15000);
     ASSERT_NE(window, nullptr) << "the service shows no main window";
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    if (process != nullptr) {
-        if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
-        CloseHandle(process);
-    }
+    closeProgramWindow(window);
     // Running as the service, the program wrote no Run value.
     EXPECT_EQ(runValue(), L"<none>");
 }

@@ -238,3 +238,14 @@ int liveKernelHandles() {
     }
     return live;
 }
+
+void closeProgramWindow(HWND window) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (process != nullptr) {
+        if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
+        CloseHandle(process);
+    }
+}

@@ -86,6 +86,8 @@ bool startProcess(const std::wstring& program, const std::vector<std::wstring>& 
 // The main window of another process (any process for 0) once its start-up
 // has finished, waiting up to `milliseconds`.
 HWND waitForProgramWindow(DWORD processId, DWORD milliseconds);
+// Asks the program that owns `window` to end, and ends it after 10 s.
+void closeProgramWindow(HWND window);
 
 // Copies the files of dist (or the given ones) into `folder`.
 void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& names);
