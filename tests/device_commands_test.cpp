@@ -225,6 +225,18 @@ TEST_F(TrackSkipTest, ImpossiblePositionsOrTablesAreIgnored) {
     }
 }
 
+TEST_F(DeviceCommandsTest, ANewRecordHasNoPositionOrTableToSkipFrom) {
+    // Nothing has been read yet: whatever the record's memory held before,
+    // a skip finds no track and the tip reports no tracks.
+    simConfigure(L'D', audioDisc(12));
+    nextTrack(record.get());
+    previousTrack(record.get());
+    EXPECT_TRUE(journalOf('D').empty());
+    EXPECT_EQ(record->toc.LastTrack, 0);
+    EXPECT_EQ(record->subQ.CurrentPosition.TrackNumber, 0);
+    EXPECT_EQ(record->stopRequested, 0);
+}
+
 TEST_F(DeviceCommandsTest, AFailedStopSkipsNoTrack) {
     simConfigure(L'D', audioDisc(3));
     simSetFailing(L'D', {"IOCTL_CDROM_STOP_AUDIO"});

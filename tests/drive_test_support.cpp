@@ -1,21 +1,25 @@
 #include "tests/drive_test_support.h"
 
-#include <cstdlib>
 #include <cstring>
 
 BareRecord::BareRecord(wchar_t letter) {
-    record_ = static_cast<DriveRecord*>(std::calloc(1, sizeof(DriveRecord)));
-    InitializeCriticalSection(&record_->guard);
-    record_->references = 1;
-    record_->letter = letter;
-    record_->assumedClosed = 1;
-    record_->audioStatus = kAudioNoStatus;
-    record_->speedCommand = kSpeedMax;
+    // The program's own creation, over memory that holds what a reused heap
+    // block may hold, so a field the creation forgets shows up in the tests.
+    // A plausible track number (5 everywhere) rather than an impossible one.
+    void* memory = ::operator new(sizeof(DriveRecord));
+    std::memset(memory, 0x05, sizeof(DriveRecord));
+    DriveSettings& settings = liveSettings.drives[letter - L'A'];
+    const DriveSettings saved = settings;
+    settings = DriveSettings{};
+    settings.bHide = 1;  // no icon, no thread
+    record_ = createDriveRecord(static_cast<DriveRecord*>(memory), letter);
+    settings = saved;
 }
 
 BareRecord::~BareRecord() {
     DeleteCriticalSection(&record_->guard);
-    std::free(record_);
+    --driveRecordCount;
+    ::operator delete(record_);
 }
 
 std::vector<std::string> journalOf(char letter) {
