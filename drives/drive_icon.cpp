@@ -65,8 +65,9 @@ void appendAudioText(const DriveRecord* record, wchar_t* buffer, int capacity) {
 }
 
 // Reads the table of contents (and the position when asked) into locals and
-// stores what succeeded, so no reader ever sees a half-written copy.
-void refreshAudioData(DriveRecord* record, bool withPosition) {
+// stores what succeeded, so no reader ever sees a half-written copy. True
+// when the table of contents was read.
+bool refreshAudioData(DriveRecord* record, bool withPosition) {
     SUB_Q_CHANNEL_DATA subQ{};
     CDROM_TOC toc{};
     bool haveSubQ = false;
@@ -87,6 +88,7 @@ void refreshAudioData(DriveRecord* record, bool withPosition) {
     if (haveToc) record->toc = toc;
     if (withPosition) record->audioStatus = record->subQ.CurrentPosition.Header.AudioStatus;
     LeaveCriticalSection(&record->guard);
+    return haveToc;
 }
 
 // Adds or modifies the icon on the shell. Call with the guard held.
@@ -170,10 +172,13 @@ void buildInfoText(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]) {
         appendVolumeSize(root, buffer, kTipBufferCapacity);
         return;
     }
-    HANDLE handle = openDeviceRead(static_cast<wchar_t>(record->letter));
-    if (handle == INVALID_HANDLE_VALUE) return;
-    seamCloseDevice(handle);
-    refreshAudioData(record, false);
+    // The track count only from a table read now: a drive that cannot be
+    // opened or read is shown by its letter alone, never with the count of
+    // an earlier disc.
+    if (!refreshAudioData(record, false)) {
+        buffer[5] = L'\0';
+        return;
+    }
     wchar_t format[50];
     wchar_t tracks[kTipBufferCapacity];
     copyLanguageText(textAudioStopped, format, 50);

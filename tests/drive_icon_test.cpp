@@ -3,6 +3,7 @@
 // cycles, and what they cost in objects and handles.
 #include "app/app.h"
 #include "drives/device_commands.h"
+#include "drives/device_seam.h"
 #include "drives/drive_icon.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
@@ -11,6 +12,8 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <shlwapi.h>
 
 namespace {
@@ -186,6 +189,18 @@ TEST_F(DriveIconTest, DescriptionsForTheSettingsNameLabelSizeOrTracks) {
     wchar_t tracks[64];
     formatText(tracks, 64, englishString(IDS_AUDIO_STOPPED).c_str(), {9});
     EXPECT_EQ(std::wstring(text), std::wstring(L"[E:] Audio CD") + tracks);
+    // One open for the table; a drive held by another handle shows its
+    // letter alone rather than the count read before.
+    simClearJournal();
+    buildInfoText(DriveTable[4], text);
+    const auto opens = journalOf('E');
+    EXPECT_EQ(std::count_if(opens.begin(), opens.end(),
+                            [](const std::string& line) { return line.rfind("E: open", 0) == 0; }),
+              1);
+    HANDLE held = openDevicePassThrough(L'E');
+    buildInfoText(DriveTable[4], text);
+    seamCloseDevice(held);
+    EXPECT_STREQ(text, L"[E:] ");
     simSetTray(L'D', true);
     buildInfoText(DriveTable[3], text);
     EXPECT_STREQ(text, L"[D:] ");
