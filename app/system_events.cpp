@@ -71,6 +71,18 @@ DriveRecord* nextDriveToEject(int& index) {
     return nullptr;
 }
 
+// Opens the tray and says so in a balloon, on an icon shown for it if the
+// drive's own is hidden.
+void ejectForSleep(DriveRecord* record) {
+    ejectOrClose(record, 1);
+    wchar_t text[64];
+    formatEjectedText(text, static_cast<wchar_t>(record->letter));
+    if (record->trayIcon == nullptr) setIconVisible(record, true);
+    EnterCriticalSection(&record->guard);
+    showBalloon(record->trayIcon, text);
+    LeaveCriticalSection(&record->guard);
+}
+
 // Index of the default drive, or -1 when the setting names none.
 int defaultDriveIndex() {
     const int32_t letter = liveSettings.global.nDefaultDisk;
@@ -153,14 +165,13 @@ LRESULT onPowerBroadcast(WPARAM event) {
         DriveRecord* record = nextDriveToEject(index);
         if (record == nullptr) return TRUE;
         // This drive ends the scan: its disc comes out and sleep waits.
-        ejectOrClose(record, 1);
-        wchar_t text[64];
-        formatEjectedText(text, static_cast<wchar_t>(record->letter));
-        if (record->trayIcon == nullptr) setIconVisible(record, true);
-        EnterCriticalSection(&record->guard);
-        showBalloon(record->trayIcon, text);
-        LeaveCriticalSection(&record->guard);
+        ejectForSleep(record);
         return BROADCAST_QUERY_DENY;
+    }
+    if (event == PBT_APMSUSPEND && isVistaOrLater) {
+        // Since Vista no query comes and sleep cannot be refused: every disc
+        // to eject comes out now, there is no second try.
+        for (int index = 0; DriveRecord* record = nextDriveToEject(index); ++index) ejectForSleep(record);
     }
     if (event == PBT_APMRESUMEAUTOMATIC) {
         for (DriveRecord* record : DriveTable) {

@@ -119,6 +119,25 @@ TEST_F(SystemEventsTest, SuspendEjectsTheFirstDiscAndRefusesToSleep) {
     EXPECT_EQ(DriveTable[3]->trayIcon->data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 }
 
+TEST_F(SystemEventsTest, SinceVistaTheSuspendItselfEjectsEveryDiscWithoutRefusing) {
+    simConfigure(L'D', dataDisc(L"ONE", 1000));
+    simConfigure(L'E', dataDisc(L"TWO", 1000));
+    simConfigure(L'F', dataDisc(L"KEEP", 1000));
+    start("[dpDiskProp3]\r\nbLogOffEject=1\r\n[dpDiskProp4]\r\nbLogOffEject=1\r\nbHide=1\r\n");
+    isVistaOrLater = 0;  // before Vista the suspend follows a query, which did the work
+    EXPECT_EQ(SendMessageW(mainWindow, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), TRUE);
+    EXPECT_FALSE(simState(L'D').trayOpen);
+    isVistaOrLater = 1;
+    EXPECT_EQ(SendMessageW(mainWindow, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), TRUE);
+    EXPECT_TRUE(simState(L'D').trayOpen);
+    EXPECT_TRUE(simState(L'E').trayOpen);
+    EXPECT_FALSE(simState(L'F').trayOpen);
+    for (wchar_t letter : {L'D', L'E'}) {
+        ASSERT_NE(DriveTable[letter - L'A']->trayIcon, nullptr);
+        EXPECT_EQ(std::wstring(DriveTable[letter - L'A']->trayIcon->data.szInfo), ejectedText(letter));
+    }
+}
+
 TEST_F(SystemEventsTest, SuspendWithoutEjectingDrivesBeepsAndAllowsSleep) {
     simConfigure(L'D', dataDisc(L"ONE", 1000));
     simConfigure(L'E', emptyDrive());
