@@ -187,6 +187,11 @@ LRESULT onQueryEndSession(LPARAM reason) {
         if (reason != 0 || shutdownHandled) return TRUE;
         shutdownHandled = 1;
     }
+    // The boxes below run message loops, in which the system may ask again:
+    // that query is answered at once, or a drive would be ejected twice.
+    static bool handling = false;
+    if (handling) return TRUE;
+    handling = true;
     wchar_t caption[25];
     loadText(IDS_EJECTED_CAP, caption, 25);
     for (int index = 0; DriveRecord* record = nextDriveToEject(index); ++index) {
@@ -198,6 +203,7 @@ LRESULT onQueryEndSession(LPARAM reason) {
         // The box runs a message loop: the drive may have gone meanwhile.
         if (DriveTable[index] == record) ejectOrClose(record, 0);
     }
+    handling = false;
     return TRUE;
 }
 
