@@ -99,7 +99,7 @@ void sendToShell(DriveRecord* record, bool modifyWhenAdded) {
         Shell_NotifyIconW(NIM_MODIFY, &icon->data);
     } else {
         icon->data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        icon->added = Shell_NotifyIconW(NIM_ADD, &icon->data);
+        addTrayIcon(icon);
     }
 }
 

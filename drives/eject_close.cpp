@@ -51,7 +51,7 @@ void showBusyIcon(DriveRecord* record) {
             Shell_NotifyIconW(NIM_MODIFY, &icon->data);
         } else {
             icon->data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-            icon->added = Shell_NotifyIconW(NIM_ADD, &icon->data);
+            addTrayIcon(icon);
         }
     }
     LeaveCriticalSection(&record->guard);

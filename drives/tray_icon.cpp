@@ -19,6 +19,11 @@ TrayIconRecord* createTrayIconRecord(UINT id) {
     return record;
 }
 
+bool addTrayIcon(TrayIconRecord* record) {
+    record->added = Shell_NotifyIconW(NIM_ADD, &record->data) || Shell_NotifyIconW(NIM_MODIFY, &record->data);
+    return record->added != 0;
+}
+
 void removeTrayIconRecord(TrayIconRecord* record) {
     if (record == nullptr) return;
     if (record->added) Shell_NotifyIconW(NIM_DELETE, &record->data);

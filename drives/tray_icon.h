@@ -15,12 +15,18 @@ static_assert(NOTIFYICONDATAW_V2_SIZE == kNotifyIconSize);
 
 struct TrayIconRecord {
     NOTIFYICONDATAW data;
-    int32_t         added;  // result of the last NIM_ADD
+    int32_t         added;  // the shell holds the icon, by the last add
 };
 
 // Allocates a record for icon `id` of the main window and counts it in
 // trayIconCount; null when out of memory.
 TrayIconRecord* createTrayIconRecord(UINT id);
+
+// Adds the icon with the flags set in its data. An add that fails because
+// the shell still holds the icon (a "TaskbarCreated" sent while the icons
+// were kept) is answered by a modify, so the icon keeps working. Sets and
+// returns `added`.
+bool addTrayIcon(TrayIconRecord* record);
 
 // Deletes the icon from the notification area when the shell has it, counts
 // the record off trayIconCount and frees it. Accepts null.

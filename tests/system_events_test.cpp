@@ -286,6 +286,27 @@ TEST_F(SystemEventsTest, ANewTaskbarGetsEveryIconAgain) {
     EXPECT_EQ(trayIconCount, 1);
 }
 
+TEST_F(SystemEventsTest, ATaskbarCreatedWhileTheIconsExistKeepsThemWorkingAtOnce) {
+    simConfigure(L'D', emptyDrive());
+    simConfigure(L'E', emptyDrive());
+    simConfigure(L'F', emptyDrive());
+    start();
+    const ULONGLONG before = GetTickCount64();
+    for (int i = 0; i < 3; ++i) SendMessageW(mainWindow, msgTaskbarCreated, 0, 0);
+    EXPECT_LT(GetTickCount64() - before, 1500u) << "the window was deaf while icons were re-added";
+    for (int index : {3, 4, 5}) {
+        ASSERT_NE(DriveTable[index]->trayIcon, nullptr);
+        EXPECT_NE(DriveTable[index]->trayIcon->added, 0) << index;
+    }
+    // Still the shell's: removing the drive takes its icon away.
+    NOTIFYICONDATAW data = DriveTable[5]->trayIcon->data;
+    simSetPresent(L'F', false);
+    SendMessageW(mainWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    ASSERT_EQ(DriveTable[5], nullptr);
+    data.uFlags = NIF_TIP;
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &data)) << "the removed drive left its icon behind";
+}
+
 TEST_F(SystemEventsTest, ANewTaskbarGetsTheCommonIconAgain) {
     start();
     ASSERT_NE(commonIconRecord, nullptr);

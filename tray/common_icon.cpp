@@ -39,14 +39,12 @@ void showCommonIcon() {
     }
     if (commonIconRecord != nullptr || !prepareCommonIcon()) return;
     for (int attempt = 0; attempt < kAddAttempts; ++attempt) {
-        commonIconRecord->added = Shell_NotifyIconW(NIM_ADD, &commonIconRecord->data);
-        if (commonIconRecord->added) break;
+        if (addTrayIcon(commonIconRecord)) break;
         Sleep(1000);
     }
 }
 
 void readdCommonIcon() {
     if (!prepareCommonIcon()) return;
-    commonIconRecord->added = Shell_NotifyIconW(NIM_ADD, &commonIconRecord->data);
-    if (!commonIconRecord->added) Sleep(1000);
+    if (!addTrayIcon(commonIconRecord)) Sleep(1000);
 }
