@@ -498,7 +498,11 @@ void fillSheetDescription() {
 }
 
 void openSettingsSheet() {
-    if (sheetRefCount != 0) return;
+    // Wine's comctl32 does not keep the reference-parent counter, so the
+    // sheet also knows for itself that it is showing.
+    static bool showing = false;
+    if (sheetRefCount != 0 || showing) return;
+    showing = true;
     do {
         sheetState.reopen = false;
         // The language may have changed since the last opening.
@@ -508,4 +512,5 @@ void openSettingsSheet() {
         PropertySheetW(&sheetHeader);
         sheetState.sheet = nullptr;
     } while (sheetState.reopen);
+    showing = false;
 }
