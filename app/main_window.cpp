@@ -6,6 +6,7 @@
 #include "tray/tray_commands.h"
 #include "tray/tray_menu.h"
 #include "resources/resource_ids.h"
+#include "settings/sheet/settings_sheet.h"
 #include "update/update_check.h"
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -36,6 +37,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_UPDATE) startUpdateCheck();
+        else if (LOWORD(wParam) == IDM_SETTINGS) openSettingsSheet();
         else onCommand(wParam);
         return 0;
     case WM_DEVICECHANGE:

@@ -14,6 +14,7 @@
 #include "tray/tray_menu.h"
 #include "service/service.h"
 #include "settings/settings_file.h"
+#include "settings/sheet/settings_sheet.h"
 
 #include <objbase.h>
 #include <cwchar>
@@ -125,6 +126,7 @@ void onMainWindowCreate(HWND window) {
 
     commonIcon = composeDriveIcon(stateImages, 0, 0, false);
     showCommonIcon();
+    fillSheetDescription();
 }
 
 void onMainWindowDestroy() {
