@@ -24,6 +24,8 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 # running program, its Run value or its service.
 list(APPEND CMAKE_MODULE_PATH ${CMAKE_SOURCE_DIR}/cmake)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
+set(CPACK_NSIS_SPINDLEBAY_ICON ${CMAKE_SOURCE_DIR}/resources/art/app.ico)
+set(CPACK_NSIS_URL_INFO_ABOUT ${SPINDLEBAY_UPDATE_SITE})
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectOptions.cmake)
 file(WRITE ${CPACK_PROJECT_CONFIG_FILE} [[
 # Read by cpack once per generator: the installer's name tells what it is.
