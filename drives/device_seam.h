@@ -27,6 +27,10 @@ HINSTANCE seamShellExecute(HWND owner, const wchar_t* verb, const wchar_t* file,
                            const wchar_t* directory, int show);
 BOOL seamPlaySound(const wchar_t* sound, HMODULE module, DWORD flags);
 
+// The maker's site the update check asks: `builtIn` in sbay.exe; the simulated
+// program may be pointed at a loopback server instead (see sim_drives.h).
+const wchar_t* seamUpdateSite(const wchar_t* builtIn);
+
 // GetPrivateProfileStringW for a file on a disc (AUTORUN.INF).
 DWORD seamReadDiscProfileString(const wchar_t* section, const wchar_t* key, wchar_t* value, DWORD capacity,
                                 const wchar_t* path);

@@ -43,6 +43,10 @@ BOOL seamPlaySound(const wchar_t* sound, HMODULE module, DWORD flags) {
     return PlaySoundW(sound, module, flags);
 }
 
+const wchar_t* seamUpdateSite(const wchar_t* builtIn) {
+    return builtIn;
+}
+
 DWORD seamReadDiscProfileString(const wchar_t* section, const wchar_t* key, wchar_t* value, DWORD capacity,
                                 const wchar_t* path) {
     return GetPrivateProfileStringW(section, key, L"", value, capacity, path);

@@ -109,7 +109,7 @@ bool withinSizeLimit(const wchar_t* file) {
 }
 
 void siteUrl(wchar_t* url, int capacity, const wchar_t* path) {
-    lstrcpynW(url, updateSite, capacity);
+    lstrcpynW(url, seamUpdateSite(updateSite), capacity);
     appendText(url, capacity, path);
 }
 

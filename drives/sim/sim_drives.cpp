@@ -655,6 +655,20 @@ BOOL seamPlaySound(const wchar_t* sound, HMODULE /*module*/, DWORD flags) {
     return TRUE;
 }
 
+const wchar_t* seamUpdateSite(const wchar_t* builtIn) {
+    // Read once: the environment does not change under a running program, and
+    // checks on several threads may ask at the same time.
+    static wchar_t site[100];
+    static const bool overridden = [] {
+        const DWORD length = GetEnvironmentVariableW(L"SBAY_SIM_UPDATE_SITE", site, 100);
+        return length > 0 && length < 100;
+    }();
+    WorldLock lock;
+    World& w = world();
+    startCall(w);
+    return w.mode == Mode::File && overridden ? site : builtIn;
+}
+
 DWORD seamReadDiscProfileString(const wchar_t* section, const wchar_t* key, wchar_t* value, DWORD capacity,
                                 const wchar_t* path) {
     const std::wstring given = path ? std::wstring(path, wcsnlen(path, kLongestText)) : std::wstring();
