@@ -467,16 +467,21 @@ menu_picture_unchanged() {
     [ "$differing" = 0 ]
 }
 
-# Types keys into the open menu (see the note at the top about the focus).
-menu_keys() {
-    timeout 3 xdotool windowfocus --sync "$MENU_WINDOW" 2>/dev/null ||
-        e2e_log "the menu's X window did not take the focus"
-    local key
+# window_keys WINDOW PAUSE KEYS...: types KEYS with the X focus on WINDOW (see
+# the note at the top about the focus), PAUSE seconds after each.
+window_keys() {
+    local window=$1 pause=$2 key
+    shift 2
+    timeout 3 xdotool windowfocus --sync "$window" 2>/dev/null ||
+        e2e_log "the X window $window did not take the focus"
     for key in "$@"; do
         xdotool key "$key"
-        sleep 0.15
+        sleep "$pause"
     done
 }
+
+# Types keys into the open menu.
+menu_keys() { window_keys "$MENU_WINDOW" 0.15 "$@"; }
 
 close_menu_if_open() {
     find_menu || return 0

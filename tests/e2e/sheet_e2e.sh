@@ -44,15 +44,8 @@ sheet_gone() { ! find_sheet; }
 # A sheet other than the X window $1.
 another_sheet() { find_sheet && [ "$SHEET_WINDOW" != "$1" ]; }
 
-sheet_keys() {
-    timeout 3 xdotool windowfocus --sync "$SHEET_WINDOW" 2>/dev/null ||
-        e2e_log "the sheet's X window did not take the focus"
-    local key
-    for key in "$@"; do
-        xdotool key "$key"
-        sleep 0.3
-    done
-}
+# The sheet acts on a key a moment after it (an Apply, a page change).
+sheet_keys() { window_keys "$SHEET_WINDOW" 0.3 "$@"; }
 
 # The sheet opens by the pointer, over the notification area and partly off
 # the desktop: drag it by its title to the top left corner.
