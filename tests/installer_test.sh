@@ -93,12 +93,13 @@ check "no service is left" absent "$service" ImagePath
 check "the program was ended" window_gone
 check "the settings file survives" cmp -s "$settings" "$build/installer-settings.ini"
 
-# --- what belongs to another copy stays --------------------------------------
+# --- another copy's start-up stays; asked, the settings go ---------------
 wine "$setup" /S && settle
 other='C:\Tools\Spindlebay\sbay.exe'
 wine reg add "$run" /v sbay /d "\"$other\"" /f >/dev/null
 wine sc create sbay_svc binpath= "$other" >/dev/null
-wine "$dir/uninstall.exe" /S && settle
+wine "$dir/uninstall.exe" /S /REMOVESETTINGS && settle
+check "/REMOVESETTINGS deletes the settings folder" [ ! -e "${settings%/*}" ]
 check "another copy's Run value stays" is "$(reg_value "$run" sbay)" "\"$other\""
 check "another copy's service stays" is "$(reg_value "$service" ImagePath)" "$other"
 check "this copy is gone all the same" [ ! -e "$dir" ]
