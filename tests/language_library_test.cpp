@@ -122,16 +122,8 @@ TEST_P(LanguageLibraryTest, EveryStringFitsItsCapacityWithItsArgumentsInOrder) {
         formatText(formatted, 1024, text, contract.largest);
         EXPECT_LT(lstrlenW(formatted), contract.capacity) << "string " << contract.id << " overflows when formatted";
     }
-    wchar_t ejected[100];
-    LoadStringW(module, IDS_EJECTED, ejected, 100);
-    wchar_t formatted[100];
-    formatText(formatted, 100, ejected, {L'W'});
-    EXPECT_LT(lstrlenW(formatted), 64);  // formatted into 64
-}
-
-TEST_P(LanguageLibraryTest, LanguageNamesAreEachInTheirOwnLanguage) {
-    wchar_t english[25];
-    wchar_t russian[25];
+    // Each language is named in its own language, whatever the library's.
+    wchar_t english[25], russian[25];
     LoadStringW(module, IDS_LANG0, english, 25);
     LoadStringW(module, IDS_LANG1, russian, 25);
     EXPECT_STREQ(english, L"English");
@@ -169,57 +161,46 @@ TEST_P(LanguageLibraryTest, PopupHoldsEveryCommandAndTheFixedPositions) {
     DestroyMenu(menu);
 }
 
-TEST_P(LanguageLibraryTest, GeneralPageHasItsControls) {
-    HWND page = createDialog(IDD_GENERAL);
-    ASSERT_NE(page, nullptr);
-    EXPECT_NE(GetWindowLongW(page, GWL_STYLE) & WS_CHILD, 0);
-    expectControl(page, IDC_AUTOSTART, WC_BUTTONW, BS_AUTOCHECKBOX);
-    expectControl(page, IDC_AS_SERVICE, WC_BUTTONW, BS_AUTOCHECKBOX);
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_AS_SERVICE)));
-    expectControl(page, IDC_LANGUAGE, WC_COMBOBOXEXW);
-    expectControl(page, IDC_DEF_DISK, WC_COMBOBOXEXW);
-    expectControl(page, IDC_DEF_EJECT, HOTKEY_CLASSW);
-    expectControl(page, IDC_DEF_CLOSE, HOTKEY_CLASSW);
-    expectControl(page, IDC_DEF_SELECT, HOTKEY_CLASSW);
-    expectControl(page, IDC_DEF_EJECT_WIN, WC_BUTTONW, BS_AUTOCHECKBOX);
-    expectControl(page, IDC_DEF_CLOSE_WIN, WC_BUTTONW, BS_AUTOCHECKBOX);
-    expectControl(page, IDC_DEF_SELECT_WIN, WC_BUTTONW, BS_AUTOCHECKBOX);
-    DestroyWindow(page);
-}
-
-TEST_P(LanguageLibraryTest, DrivePageHasItsControls) {
-    HWND page = createDialog(IDD_DRIVE);
-    ASSERT_NE(page, nullptr);
-    expectControl(page, IDC_DRIVE, WC_COMBOBOXEXW);
-    expectControl(page, IDC_EJECT_KEY, HOTKEY_CLASSW);
-    expectControl(page, IDC_CLOSE_KEY, HOTKEY_CLASSW);
-    expectControl(page, IDC_EJECT_KEY_WIN, WC_BUTTONW, BS_AUTOCHECKBOX);
-    expectControl(page, IDC_CLOSE_KEY_WIN, WC_BUTTONW, BS_AUTOCHECKBOX);
-    expectControl(page, IDC_SECONDS, WC_EDITW);
-    expectControl(page, IDC_SECONDS_SPIN, UPDOWN_CLASSW);
-    for (int id : {IDC_AUTO_CLOSE, IDC_SHOW_TIME, IDC_LOGOFF_EJECT, IDC_BEEP_INSIDE, IDC_HIDE, IDC_LOCK}) {
-        expectControl(page, id, WC_BUTTONW, BS_AUTOCHECKBOX);
+TEST_P(LanguageLibraryTest, DialogsHaveTheirControls) {
+    constexpr LONG kCheck = BS_AUTOCHECKBOX;
+    struct Control { int id; const wchar_t* className; LONG buttonType; };
+    const std::vector<Control> general = {
+        {IDC_AUTOSTART, WC_BUTTONW, kCheck},       {IDC_AS_SERVICE, WC_BUTTONW, kCheck},
+        {IDC_LANGUAGE, WC_COMBOBOXEXW, -1},       {IDC_DEF_DISK, WC_COMBOBOXEXW, -1},
+        {IDC_DEF_EJECT, HOTKEY_CLASSW, -1},       {IDC_DEF_CLOSE, HOTKEY_CLASSW, -1},
+        {IDC_DEF_SELECT, HOTKEY_CLASSW, -1},      {IDC_DEF_EJECT_WIN, WC_BUTTONW, kCheck},
+        {IDC_DEF_CLOSE_WIN, WC_BUTTONW, kCheck},  {IDC_DEF_SELECT_WIN, WC_BUTTONW, kCheck}};
+    const std::vector<Control> drive = {
+        {IDC_DRIVE, WC_COMBOBOXEXW, -1},          {IDC_EJECT_KEY, HOTKEY_CLASSW, -1},
+        {IDC_CLOSE_KEY, HOTKEY_CLASSW, -1},       {IDC_EJECT_KEY_WIN, WC_BUTTONW, kCheck},
+        {IDC_CLOSE_KEY_WIN, WC_BUTTONW, kCheck},  {IDC_SECONDS, WC_EDITW, -1},
+        {IDC_SECONDS_SPIN, UPDOWN_CLASSW, -1},    {IDC_AUTO_CLOSE, WC_BUTTONW, kCheck},
+        {IDC_SHOW_TIME, WC_BUTTONW, kCheck},      {IDC_LOGOFF_EJECT, WC_BUTTONW, kCheck},
+        {IDC_BEEP_INSIDE, WC_BUTTONW, kCheck},    {IDC_HIDE, WC_BUTTONW, kCheck},
+        {IDC_LOCK, WC_BUTTONW, kCheck}};
+    const std::vector<Control> countdown = {
+        {IDC_PROGRESS, PROGRESS_CLASSW, -1}, {IDOK, WC_BUTTONW, BS_DEFPUSHBUTTON}, {IDCANCEL, WC_BUTTONW, BS_PUSHBUTTON}};
+    HWND pages[3] = {createDialog(IDD_GENERAL), createDialog(IDD_DRIVE),
+                     CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, passiveDialogProc, 0)};
+    const std::vector<Control>* controls[3] = {&general, &drive, &countdown};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(pages[i], nullptr) << "dialog " << i;
+        for (const Control& control : *controls[i]) expectControl(pages[i], control.id, control.className, control.buttonType);
     }
-    HWND spin = GetDlgItem(page, IDC_SECONDS_SPIN);
-    EXPECT_EQ(reinterpret_cast<HWND>(SendMessageW(spin, UDM_GETBUDDY, 0, 0)), GetDlgItem(page, IDC_SECONDS));
+    EXPECT_NE(GetWindowLongW(pages[0], GWL_STYLE) & WS_CHILD, 0);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(pages[0], IDC_AS_SERVICE)));
     // The up-down control writes its position into the edit as a number.
+    HWND spin = GetDlgItem(pages[1], IDC_SECONDS_SPIN);
+    EXPECT_EQ(reinterpret_cast<HWND>(SendMessageW(spin, UDM_GETBUDDY, 0, 0)), GetDlgItem(pages[1], IDC_SECONDS));
     SendMessageW(spin, UDM_SETRANGE32, 5, 60);
     SendMessageW(spin, UDM_SETPOS32, 0, 42);
     wchar_t text[8];
-    GetDlgItemTextW(page, IDC_SECONDS, text, 8);
+    GetDlgItemTextW(pages[1], IDC_SECONDS, text, 8);
     EXPECT_STREQ(text, L"42");
-    DestroyWindow(page);
-}
-
-TEST_P(LanguageLibraryTest, CountdownDialogIsHiddenWithBarAndButtons) {
-    HWND dialog = CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_COUNTDOWN), nullptr, passiveDialogProc, 0);
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_FALSE(IsWindowVisible(dialog));
-    expectControl(dialog, IDC_PROGRESS, PROGRESS_CLASSW);
-    expectControl(dialog, IDOK, WC_BUTTONW, BS_DEFPUSHBUTTON);
-    expectControl(dialog, IDCANCEL, WC_BUTTONW, BS_PUSHBUTTON);
-    EXPECT_NE(GetWindowLongW(dialog, GWL_STYLE) & WS_SYSMENU, 0);  // a close box
-    DestroyWindow(dialog);
+    // The countdown starts hidden, with a close box.
+    EXPECT_FALSE(IsWindowVisible(pages[2]));
+    EXPECT_NE(GetWindowLongW(pages[2], GWL_STYLE) & WS_SYSMENU, 0);
+    for (HWND page : pages) DestroyWindow(page);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, LanguageLibraryTest,

@@ -3,6 +3,7 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -54,33 +55,17 @@ TEST_F(SettingsFileTest, ReadsEveryKeyOfTheGlobalAndDriveSections) {
          "bBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n"
          "[dpDiskPropD]\r\nbLock=1\r\n[dpDiskProp25]\r\nuAutoCloseSeconds=-1\r\n");
     const GlobalSettings& g = liveSettings.global;
-    EXPECT_EQ(g.nLanguage, 1);
-    EXPECT_EQ(g.nDefaultDisk, 68);
-    EXPECT_EQ(g.hkDefDiskEject.modifiers, 3);
-    EXPECT_EQ(g.hkDefDiskEject.key, 120);
-    EXPECT_EQ(g.hkDefDiskClose.modifiers, 6);
-    EXPECT_EQ(g.hkDefDiskClose.key, 121);
-    EXPECT_EQ(g.hkDefDiskSelect.modifiers, 5);
-    EXPECT_EQ(g.hkDefDiskSelect.key, 122);
-
+    EXPECT_EQ((std::vector<int>{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.modifiers, g.hkDefDiskEject.key,
+                                g.hkDefDiskClose.modifiers, g.hkDefDiskClose.key, g.hkDefDiskSelect.modifiers,
+                                g.hkDefDiskSelect.key}),
+              (std::vector<int>{1, 68, 3, 120, 6, 121, 5, 122}));
     const DriveSettings& d = liveSettings.drives[3];
-    EXPECT_EQ(d.hkEject.modifiers, 2);
-    EXPECT_EQ(d.hkEject.key, 112);
-    EXPECT_EQ(d.hkClose.modifiers, 4);
-    EXPECT_EQ(d.hkClose.key, 0);
-    EXPECT_EQ(d.bAutoCloseIn, 1);
-    EXPECT_EQ(d.uAutoCloseSeconds, 0u);
-    EXPECT_EQ(d.bShowTime, 1);
-    EXPECT_EQ(d.bLogOffEject, 1);
-    EXPECT_EQ(d.bBeepDiskInside, 1);
-    EXPECT_EQ(d.bHide, 1);
-    EXPECT_EQ(d.bLock, 1);
+    EXPECT_EQ((std::vector<int>{d.hkEject.modifiers, d.hkEject.key, d.hkClose.modifiers, d.hkClose.key,
+                                d.bAutoCloseIn, static_cast<int>(d.uAutoCloseSeconds), d.bShowTime, d.bLogOffEject,
+                                d.bBeepDiskInside, d.bHide, d.bLock}),
+              (std::vector<int>{2, 112, 4, 0, 1, 0, 1, 1, 1, 1, 1}));
     // The suffix is the index, never the letter.
-    for (int i = 0; i < kDriveCount; ++i) {
-        if (i != 3) {
-            EXPECT_EQ(liveSettings.drives[i].bLock, 0) << "drive " << i;
-        }
-    }
+    for (int i = 0; i < kDriveCount; ++i) EXPECT_EQ(liveSettings.drives[i].bLock, i == 3) << "drive " << i;
     EXPECT_EQ(liveSettings.drives[25].uAutoCloseSeconds, 0xFFFFFFFFu);
 }
 
@@ -173,13 +158,11 @@ TEST_F(SettingsFileTest, SavedSectionsReadBackAndRaiseShortCountdowns) {
     const SettingsBlock saved = liveSettings;
     liveSettings = SettingsBlock{};
     loadSettings(window);
-    EXPECT_EQ(liveSettings.global.nLanguage, -1);
-    EXPECT_EQ(liveSettings.global.nDefaultDisk, 'E');
-    EXPECT_EQ(liveSettings.global.hkDefDiskSelect.modifiers, 0x000B);
-    EXPECT_EQ(liveSettings.global.hkDefDiskSelect.key, 0x74);
-    EXPECT_EQ(liveSettings.drives[4].hkEject.modifiers, 0xFFFF);
-    EXPECT_EQ(liveSettings.drives[4].uAutoCloseSeconds, 5u);
-    EXPECT_EQ(liveSettings.drives[4].bShowTime, 1);
+    const GlobalSettings& g = liveSettings.global;
+    const DriveSettings& e = liveSettings.drives[4];
+    EXPECT_EQ((std::vector<int>{g.nLanguage, g.nDefaultDisk, g.hkDefDiskSelect.modifiers, g.hkDefDiskSelect.key,
+                                e.hkEject.modifiers, static_cast<int>(e.uAutoCloseSeconds), e.bShowTime}),
+              (std::vector<int>{-1, 'E', 0x000B, 0x74, 0xFFFF, 5, 1}));
     EXPECT_EQ(liveSettings.drives[5].uAutoCloseSeconds, saved.drives[5].uAutoCloseSeconds);
 }
 

@@ -261,21 +261,13 @@ TEST(SimDrivesIni, OddValuesAreReadSoundly) {
 TEST_F(SimDrivesFileMode, FollowsEditsOfTheIniFileAndLogsBesideIt) {
     TempDir folder;
     const std::wstring ini = folder.file(L"simdrives.ini");
-    const auto write = [&](const std::string& text, int secondsLater) {
+    // Each version differs in size, so a rewrite within the same second is
+    // still seen as a change.
+    const auto write = [&](const std::string& text) {
         writeTextFile(ini, text);
-        HANDLE file = CreateFileW(ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        FILETIME time;
-        GetSystemTimeAsFileTime(&time);
-        ULARGE_INTEGER value;
-        value.LowPart = time.dwLowDateTime;
-        value.HighPart = time.dwHighDateTime;
-        value.QuadPart += secondsLater * 10000000ull;
-        time = FILETIME{value.LowPart, value.HighPart};
-        SetFileTime(file, nullptr, nullptr, &time);
-        CloseHandle(file);
         Sleep(250);  // past the re-reading interval
     };
-    write("[D]\r\ntray=closed\r\nmedium=data\r\nlabel=HOLIDAY_2026\r\nsize=4700000000\r\n", 0);
+    write("[D]\r\ntray=closed\r\nmedium=data\r\nlabel=HOLIDAY_2026\r\nsize=4700000000\r\n");
     simUseFolder(folder.path().c_str());
     EXPECT_EQ(seamGetDriveType(L"D:\\"), static_cast<UINT>(DRIVE_CDROM));
     EXPECT_EQ(seamGetDriveType(L"E:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
@@ -283,12 +275,12 @@ TEST_F(SimDrivesFileMode, FollowsEditsOfTheIniFileAndLogsBesideIt) {
     ASSERT_TRUE(lock(d, true));
 
     // Only the delay changed: the program's lock stays.
-    write("[D]\r\ntray=closed\r\nmedium=data\r\nlabel=HOLIDAY_2026\r\nsize=4700000000\r\ndelay_ms=1\r\n[E]\r\n", 10);
+    write("[D]\r\ntray=closed\r\nmedium=data\r\nlabel=HOLIDAY_2026\r\nsize=4700000000\r\ndelay_ms=1\r\n[E]\r\n");
     EXPECT_EQ(seamGetDriveType(L"E:\\"), static_cast<UINT>(DRIVE_CDROM));
     EXPECT_TRUE(simState(L'D').locked);
 
     // A disc swapped by hand: new medium, and the lock is the file's again.
-    write("[D]\r\ntray=closed\r\nmedium=audio\r\ntracks=7\r\n", 20);
+    write("[D]\r\ntray=closed\r\nmedium=audio\r\ntracks=7\r\n");
     wchar_t label[32];
     ASSERT_TRUE(seamGetVolumeLabel(L"D:\\", label, 32));
     EXPECT_STREQ(label, L"Audio CD");

@@ -3,8 +3,7 @@
 #include "app/app.h"
 
 #include <shellapi.h>
-#include <fstream>
-#include <sstream>
+#include <memory>
 
 std::wstring testProgramDir() {
     wchar_t path[MAX_PATH];
@@ -142,31 +141,19 @@ DWORD StartedProcess::waitExit(DWORD milliseconds) {
 
 bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
                   StartedProcess& started) {
-    std::vector<wchar_t> block;
-    if (!environment.empty()) {
-        wchar_t* current = GetEnvironmentStringsW();
-        for (const wchar_t* entry = current; *entry != L'\0'; entry += wcslen(entry) + 1) {
-            std::wstring text(entry);
-            bool overridden = false;
-            for (const std::wstring& wanted : environment) {
-                const std::wstring name = wanted.substr(0, wanted.find(L'=') + 1);
-                if (_wcsnicmp(text.c_str(), name.c_str(), name.size()) == 0) overridden = true;
-            }
-            if (!overridden) block.insert(block.end(), text.c_str(), text.c_str() + text.size() + 1);
-        }
-        FreeEnvironmentStringsW(current);
-        for (const std::wstring& wanted : environment) {
-            block.insert(block.end(), wanted.c_str(), wanted.c_str() + wanted.size() + 1);
-        }
-        block.push_back(L'\0');
+    // The child inherits this process's environment, changed for the call.
+    std::vector<std::unique_ptr<ScopedEnvironment>> changes;
+    for (const std::wstring& entry : environment) {
+        const size_t equals = entry.find(L'=');
+        changes.push_back(std::make_unique<ScopedEnvironment>(entry.substr(0, equals).c_str(),
+                                                              entry.c_str() + equals + 1));
     }
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, block.empty() ? nullptr : block.data(), nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
         return false;
     }
     CloseHandle(info.hThread);
@@ -204,30 +191,29 @@ void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& 
     }
 }
 
+namespace {
+
+// Creates objects until the table is full, then destroys them all.
+template <typename Create, typename Destroy>
+int freeSlots(Create create, Destroy destroy) {
+    std::vector<void*> made;
+    made.reserve(70000);
+    for (void* object = create(); object != nullptr && made.size() <= 200000; object = create()) made.push_back(object);
+    for (void* object : made) destroy(object);
+    return static_cast<int>(made.size());
+}
+
+}  // namespace
+
 int freeGdiSlots() {
-    std::vector<HGDIOBJ> pens;
-    pens.reserve(70000);
-    for (;;) {
-        HPEN pen = CreatePen(PS_SOLID, 1, RGB(1, 2, 3));
-        if (pen == nullptr || pens.size() > 200000) break;
-        pens.push_back(pen);
-    }
-    for (HGDIOBJ pen : pens) DeleteObject(pen);
-    return static_cast<int>(pens.size());
+    return freeSlots([] { return static_cast<void*>(CreatePen(PS_SOLID, 1, RGB(1, 2, 3))); },
+                     [](void* pen) { DeleteObject(static_cast<HGDIOBJ>(pen)); });
 }
 
 int freeIconSlots() {
-    BYTE andBits[32 * 4] = {};
-    BYTE xorBits[32 * 4] = {};
-    std::vector<HICON> icons;
-    icons.reserve(40000);
-    for (;;) {
-        HICON icon = CreateIcon(nullptr, 16, 16, 1, 1, andBits, xorBits);
-        if (icon == nullptr || icons.size() > 200000) break;
-        icons.push_back(icon);
-    }
-    for (HICON icon : icons) DestroyIcon(icon);
-    return static_cast<int>(icons.size());
+    static const BYTE andBits[32 * 4] = {}, xorBits[32 * 4] = {};
+    return freeSlots([] { return static_cast<void*>(CreateIcon(nullptr, 16, 16, 1, 1, andBits, xorBits)); },
+                     [](void* icon) { DestroyIcon(static_cast<HICON>(icon)); });
 }
 
 int liveKernelHandles() {

@@ -115,8 +115,9 @@ protected:
         WSACleanup();
     }
     // Runs one check on this thread against `server`, answering its box.
-    void check(const LoopbackServer& server, int reply = IDOK) {
-        site = server.site();
+    void check(const LoopbackServer& server, int reply = IDOK) { checkAt(server.site(), reply); }
+    void checkAt(const std::wstring& at, int reply = IDOK) {
+        site = at;
         updateSite = site.c_str();
         answer = reply;
         boxesAnswered = 0;
@@ -240,11 +241,7 @@ TEST_F(UpdateCheckTest, FailedDownloadsSayOnlySo) {
         // Nothing listens on a port just released.
         std::wstring closed;
         { LoopbackServer gone(ok("")); closed = gone.site(); }
-        site = closed;
-        updateSite = site.c_str();
-        const UINT_PTR timer = SetTimer(nullptr, 0, 100, answerBox);
-        updateCheckThread(nullptr);
-        KillTimer(nullptr, timer);
+        checkAt(closed);
         EXPECT_EQ(boxSeen, box(IDS_UPDATE_FAILED));
     }
     EXPECT_TRUE(simJournal().empty()) << "a failed check launches nothing";

@@ -1,35 +1,24 @@
-# Helpers for the end-to-end tests: start the simulated program in a Wine
-# virtual desktop, find its tray icons on a screenshot, click them and press
-# keys as a person does, and read what the program did from the simulated
-# drives' journal. Sourced by the scripts beside it (bash).
+# Helpers for the end-to-end tests, sourced by the scripts beside them (bash):
+# start the simulated program in a Wine virtual desktop, find its tray icons
+# on a screenshot, click and type as a person does, and read what the program
+# did from the simulated drives' journal. The caller sets E2E_SIM_DIR (the
+# build's sim folder) and E2E_SHOT_DIR (where screenshots go), calls
+# e2e_setup once and traps e2e_cleanup on exit.
 #
-# What the caller sets before using them:
-#   E2E_SIM_DIR    the build's sim folder (sbay_sim.exe and its files)
-#   E2E_SHOT_DIR   where screenshots are kept
-# and calls e2e_setup once; e2e_cleanup runs on exit (trap).
-#
-# Wine facts these helpers rely on (measured with Wine 8.0 under Xvfb, no
-# window manager):
-#  - A Unix APPDATA never reaches a Windows program: Wine sets APPDATA from
-#    the prefix's registry. A variable set with cmd's "set" is inherited by
-#    the programs cmd starts, and explorer /desktop hands it on to the
-#    program it runs. So the program starts from a small batch file.
-#  - In the virtual desktop every Windows window is an X child window of the
-#    desktop's X window; the popup menu is one with the program's class and no
-#    name, a dialog is one named after its title.
-#  - X key events reach the Windows process that owns the focused X window.
-#    With the X focus on the desktop window, keys go to explorer, not to a
-#    menu the program tracks after SetForegroundWindow. Keys for the tray
-#    menu are therefore typed with the X focus on the menu's own X window.
-#  - A hot key registered with RegisterHotKey arrives as WM_HOTKEY when it is
-#    typed with the X focus on the desktop window.
-#  - explorer /desktop=NAME,SIZE with the NAME of a desktop that is already
-#    there runs its program in that desktop and ends.
-#  - Explorer shows a tray balloon about 2 s after NIM_MODIFY asked for it,
-#    as an unnamed X child window of explorer's class, its stem's tip at the
-#    icon.
-#  - xdotool getwindowgeometry reports child windows at twice their
-#    position; xwininfo's "Absolute upper-left" is right.
+# Wine 8 facts they rely on (under Xvfb, no window manager):
+#  - Wine sets APPDATA from the prefix's registry, so the program starts from
+#    a batch file that sets it; cmd and explorer /desktop hand it on.
+#  - Every Windows window is an X child of the desktop's X window: the popup
+#    menu has the program's class and no name, a dialog is named after its
+#    title, a balloon is an unnamed explorer window (shown about 2 s after
+#    NIM_MODIFY asked for it, its stem's tip at the icon).
+#  - X keys reach the process owning the focused X window: keys for a menu
+#    are typed with the focus on the menu's X window, hot keys (WM_HOTKEY)
+#    with the focus on the desktop window.
+#  - explorer /desktop=NAME,SIZE naming an existing desktop runs its program
+#    there and ends.
+#  - xdotool getwindowgeometry reports child windows at twice their position;
+#    xwininfo's "Absolute upper-left" is right.
 
 E2E_PROGRAM=sbay_sim.exe
 E2E_DESKTOP_SIZE=640x480
@@ -43,6 +32,12 @@ fail() {
     E2E_FAILURES=$((E2E_FAILURES + 1))
     return 1
 }
+# check PASS-TEXT FAIL-TEXT COMMAND [ARGS...]: passes or fails on COMMAND.
+check() {
+    local ok=$1 bad=$2
+    shift 2
+    if "$@"; then pass "$ok"; else fail "$bad"; fi
+}
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
@@ -51,17 +46,20 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 wait_until() {
     local deadline=$(($(now_ms) + $1 * 1000))
     shift
-    while :; do
-        "$@" && return 0
+    until "$@"; do
         (($(now_ms) >= deadline)) && return 1
         sleep 0.2
     done
 }
 
+# Windows path of a Unix one; winepath may be what starts the wineserver, so
+# it carries the mark too.
+windows_path() { SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$1" 2>/dev/null; }
+
 # --- set-up and clean-up ---------------------------------------------------
 
 e2e_setup() {
-    local tool
+    local tool file
     for tool in wine winepath xdotool xwininfo import convert compare; do
         command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; return 1; }
     done
@@ -71,26 +69,22 @@ e2e_setup() {
         WINEPREFIX=$(cd "$E2E_SIM_DIR/../wineprefix" && pwd)
     fi
     [ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; return 1; }
-    export WINEPREFIX
-    export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+    export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     mkdir -p "$E2E_SHOT_DIR" || return 1
     # A short path without blanks, for cmd and the batch file.
     E2E_WORK=$(mktemp -d /tmp/sbay-e2e.XXXXXX) || return 1
-    E2E_RUN_DIR="$E2E_WORK/program"
-    E2E_APPDATA="$E2E_WORK/appdata"
+    E2E_RUN_DIR="$E2E_WORK/program" E2E_APPDATA="$E2E_WORK/appdata"
     mkdir -p "$E2E_RUN_DIR" "$E2E_APPDATA/sbay" || return 1
-    local file
     for file in "$E2E_PROGRAM" sbay_6_eng.dll sbay_6_rus.dll diskinside.wav; do
         cp "$E2E_SIM_DIR/$file" "$E2E_RUN_DIR/" || { echo "missing $E2E_SIM_DIR/$file (build first)" >&2; return 1; }
     done
-    E2E_JOURNAL="$E2E_RUN_DIR/simjournal.log"
-    E2E_SETTINGS="$E2E_APPDATA/sbay/sbay.ini"
+    E2E_JOURNAL="$E2E_RUN_DIR/simjournal.log" E2E_SETTINGS="$E2E_APPDATA/sbay/sbay.ini"
     e2e_log "working folder $E2E_WORK, prefix $WINEPREFIX, display $DISPLAY"
 }
 
 # Process ids whose environment carries this run's mark: everything started
-# through start_program, and the wineserver and Wine's own services when this
-# run was the one that started them.
+# through start_program, and the wineserver and Wine's services when this run
+# started them.
 marked_pids() {
     local dir
     for dir in /proc/[0-9]*; do
@@ -101,8 +95,8 @@ marked_pids() {
 
 no_marked_pids() { [ -z "$(marked_pids)" ]; }
 
-# Processes of other people using the same prefix: neither marked as ours
-# nor started by this script, nor zombies.
+# Live processes of others using the same prefix: neither marked as ours nor
+# descendants of this script.
 foreign_prefix_pids() {
     local dir pid parent
     for dir in /proc/[0-9]*; do
@@ -118,15 +112,14 @@ foreign_prefix_pids() {
     done
 }
 
+# Wine's services and the wineserver end by themselves a few seconds after the
+# last program; what we started and outlives 15 s is killed, unless others'
+# programs use that wineserver.
 e2e_cleanup() {
     stop_program
-    # Wine's services and the wineserver end by themselves a few seconds
-    # after the last program. What we started and is still there after that
-    # is killed, unless someone else's programs are using that wineserver.
     if ! wait_until 15 no_marked_pids; then
         local pids others
-        pids=$(marked_pids)
-        others=$(foreign_prefix_pids)
+        pids=$(marked_pids) others=$(foreign_prefix_pids)
         if [ -n "$others" ]; then
             e2e_log "leaving the prefix's wineserver to the other programs using it:" $others
         else
@@ -145,19 +138,14 @@ write_sim_drives() { printf '%s\n' "$@" >"$E2E_RUN_DIR/simdrives.ini"; }
 write_settings() { printf '%s\r\n' "$@" >"$E2E_SETTINGS"; }
 
 # start_program DESKTOP: runs the program in a new virtual desktop named
-# DESKTOP, waits for the desktop's X window and the program's tray icons and
-# sets E2E_DESKTOP_WINDOW, E2E_DESKTOP_X/Y/W/H, E2E_TASKBAR_X/Y/W/H and
-# E2E_ICON_X/E2E_ICON_Y (associative: drive letter -> centre on the screen).
-# E2E_DRIVES must hold the simulated drives' letters.
+# DESKTOP, waits for the desktop's X window and the tray icons of the letters
+# in E2E_DRIVES, and sets E2E_DESKTOP_WINDOW, E2E_DESKTOP_X/Y/W/H,
+# E2E_TASKBAR_X/Y/W/H and E2E_ICON_X/E2E_ICON_Y (letter -> icon centre).
 start_program() {
     E2E_DESKTOP=$1
-    local batch="$E2E_WORK/start-$E2E_DESKTOP.bat"
-    local exe_w appdata_w batch_w
-    # winepath may be what starts the wineserver: it carries the mark too.
-    exe_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$E2E_RUN_DIR/$E2E_PROGRAM" 2>/dev/null) &&
-        appdata_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$E2E_APPDATA" 2>/dev/null) &&
-        batch_w=$(SBAY_E2E_RUN=$E2E_RUN_ID winepath -w "$batch" 2>/dev/null) ||
-        { fail "winepath did not answer"; return 1; }
+    local batch="$E2E_WORK/start-$E2E_DESKTOP.bat" exe_w appdata_w batch_w
+    exe_w=$(windows_path "$E2E_RUN_DIR/$E2E_PROGRAM") && appdata_w=$(windows_path "$E2E_APPDATA") &&
+        batch_w=$(windows_path "$batch") || { fail "winepath did not answer"; return 1; }
     printf '@echo off\r\nset "APPDATA=%s"\r\nexplorer /desktop=%s,%s "%s"\r\n' \
         "$appdata_w" "$E2E_DESKTOP" "$E2E_DESKTOP_SIZE" "$exe_w" >"$batch"
     : >"$E2E_JOURNAL"
@@ -167,32 +155,27 @@ start_program() {
     disown "$E2E_WINE_PID"   # ended by stop_program; no job reports
 
     # The first start in a prefix can take a while.
-    if ! wait_until 90 find_desktop_window; then
-        fail "the virtual desktop '$E2E_DESKTOP' did not appear within 90 s"
-        return 1
-    fi
+    wait_until 90 find_desktop_window || { fail "the virtual desktop '$E2E_DESKTOP' did not appear within 90 s"; return 1; }
+    local expected=${#E2E_DRIVES[@]} problem=""
     if ! wait_until 30 find_taskbar; then
+        problem="no taskbar along the bottom of the virtual desktop within 30 s"
+    elif ! wait_until 60 tray_icons_settled "$expected"; then
+        problem="the taskbar did not show $expected tray icons within 60 s (found: ${E2E_ICONS_FOUND:-none})"
+    fi
+    if [ -n "$problem" ]; then
         save_screenshot "e2e_failure_start_$E2E_DESKTOP.png"
-        fail "no taskbar along the bottom of the virtual desktop within 30 s"
+        fail "$problem"
         return 1
     fi
-    local expected=${#E2E_DRIVES[@]}
-    if ! wait_until 60 tray_icons_settled "$expected"; then
-        save_screenshot "e2e_failure_start_$E2E_DESKTOP.png"
-        fail "the taskbar did not show $expected tray icons within 60 s (found: ${E2E_ICONS_FOUND:-none})"
-        return 1
-    fi
-    # Icons are added from Z down to A and each new one goes left of the
-    # others, so right to left they are the letters from the highest down.
-    local letters sorted i=0 icon
-    sorted=$(printf '%s\n' "${E2E_DRIVES[@]}" | sort -r)
-    mapfile -t letters <<<"$sorted"
+    # Icons are added from Z down to A, each left of the others: right to left
+    # they are the letters from the highest down.
+    local letters i=0 icon
+    mapfile -t letters < <(printf '%s\n' "${E2E_DRIVES[@]}" | sort -r)
     unset E2E_ICON_X E2E_ICON_Y
     declare -gA E2E_ICON_X E2E_ICON_Y
     for icon in $E2E_ICONS_FOUND; do
-        E2E_ICON_X[${letters[$i]}]=${icon%,*}
-        E2E_ICON_Y[${letters[$i]}]=${icon#*,}
-        e2e_log "icon of ${letters[$i]}: at ${icon%,*},${icon#*,}"
+        E2E_ICON_X[${letters[$i]}]=${icon%,*} E2E_ICON_Y[${letters[$i]}]=${icon#*,}
+        e2e_log "icon of ${letters[$i]}: at $icon"
         grab_icon "$(start_icon "${letters[$i]}")" "${letters[$i]}"
         i=$((i + 1))
     done
@@ -217,9 +200,8 @@ stop_program() {
 process_gone() { ! grep -q '^State:[^Z]*$' "/proc/$1/status" 2>/dev/null; }
 desktop_gone() { ! xdotool search --name "^$E2E_DESKTOP - Wine desktop\$" >/dev/null 2>&1; }
 
-# Processes of this run that are the program itself, not the explorer or cmd
-# that started it: Wine shows a Windows process as its Windows path alone
-# (the working folder has no blanks).
+# This run's processes that are the program itself: Wine shows a Windows
+# process as its Windows path alone (the working folder has no blanks).
 program_pids() {
     local pid words
     for pid in $(marked_pids); do
@@ -230,21 +212,17 @@ program_pids() {
 
 # Sets WIN_X WIN_Y WIN_W WIN_H from xwininfo for the X window $1.
 window_geometry() {
-    local info
-    info=$(xwininfo -id "$1" 2>/dev/null) || return 1
-    WIN_X=$(awk '/Absolute upper-left X:/ {print $NF}' <<<"$info")
-    WIN_Y=$(awk '/Absolute upper-left Y:/ {print $NF}' <<<"$info")
-    WIN_W=$(awk '/^ *Width:/ {print $NF}' <<<"$info")
-    WIN_H=$(awk '/^ *Height:/ {print $NF}' <<<"$info")
-    [ -n "$WIN_X" ] && [ -n "$WIN_W" ]
+    local values
+    values=$(xwininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X:/ {x = $NF} /Absolute upper-left Y:/ {y = $NF}
+        /^ *Width:/ {w = $NF} /^ *Height:/ {h = $NF} END {if (x != "" && w != "") print x, y, w, h}')
+    [ -n "$values" ] && read -r WIN_X WIN_Y WIN_W WIN_H <<<"$values"
 }
 
 find_desktop_window() {
     local id
     id=$(xdotool search --name "^$E2E_DESKTOP - Wine desktop\$" 2>/dev/null | head -n 1)
     [ -n "$id" ] && window_geometry "$id" || return 1
-    E2E_DESKTOP_WINDOW=$id
-    E2E_DESKTOP_X=$WIN_X E2E_DESKTOP_Y=$WIN_Y E2E_DESKTOP_W=$WIN_W E2E_DESKTOP_H=$WIN_H
+    E2E_DESKTOP_WINDOW=$id E2E_DESKTOP_X=$WIN_X E2E_DESKTOP_Y=$WIN_Y E2E_DESKTOP_W=$WIN_W E2E_DESKTOP_H=$WIN_H
 }
 
 # The taskbar is explorer's X child window along the desktop's bottom edge.
@@ -259,8 +237,7 @@ find_taskbar() {
         }')
     [ -n "$line" ] || return 1
     read -r E2E_TASKBAR_X E2E_TASKBAR_Y E2E_TASKBAR_W E2E_TASKBAR_H <<<"$line"
-    E2E_TASKBAR_X=$((E2E_TASKBAR_X + E2E_DESKTOP_X))
-    E2E_TASKBAR_Y=$((E2E_TASKBAR_Y + E2E_DESKTOP_Y))
+    E2E_TASKBAR_X=$((E2E_TASKBAR_X + E2E_DESKTOP_X)) E2E_TASKBAR_Y=$((E2E_TASKBAR_Y + E2E_DESKTOP_Y))
 }
 
 # Prints the screen centres "x,y" of the icons in the right half of the
@@ -275,8 +252,7 @@ locate_tray_icons() {
     convert "$1" -crop "$crop" +repage -depth 8 txt:- | awk -v bg="$background" -v w="$w" \
         -v x0="$x0" -v y0="$E2E_TASKBAR_Y" '
         NR > 1 && $3 != bg {
-            split($1, p, /[,:]/); x = p[1]; y = p[2]
-            used[x] = 1
+            split($1, p, /[,:]/); x = p[1]; y = p[2]; used[x] = 1
             if (!(x in top) || y < top[x]) top[x] = y
             if (!(x in bottom) || y > bottom[x]) bottom[x] = y
         }
@@ -301,14 +277,13 @@ locate_tray_icons() {
 
 # True when two screenshots in a row show the same $1 icons.
 tray_icons_settled() {
-    local shot="$E2E_WORK/icons.png" first second
+    local shot="$E2E_WORK/icons.png" first
     import -window root "$shot" 2>/dev/null || return 1
     first=$(locate_tray_icons "$shot")
     sleep 0.5
     import -window root "$shot" 2>/dev/null || return 1
-    second=$(locate_tray_icons "$shot")
-    E2E_ICONS_FOUND=$second
-    [ "$first" = "$second" ] && [ "$(wc -w <<<"$second")" -eq "$1" ]
+    E2E_ICONS_FOUND=$(locate_tray_icons "$shot")
+    [ "$first" = "$E2E_ICONS_FOUND" ] && [ "$(wc -w <<<"$E2E_ICONS_FOUND")" -eq "$1" ]
 }
 
 # --- screen ----------------------------------------------------------------
@@ -316,15 +291,11 @@ tray_icons_settled() {
 # save_screenshot NAME [X Y W H [SCALE]]: the virtual desktop, or the given
 # screen rectangle enlarged SCALE times, into the screenshot folder.
 save_screenshot() {
-    local name=$1 raw="$E2E_WORK/raw.png"
+    local name=$1 raw="$E2E_WORK/raw.png" crop="${E2E_DESKTOP_W}x${E2E_DESKTOP_H}+${E2E_DESKTOP_X}+${E2E_DESKTOP_Y}"
     import -window root "$raw" 2>/dev/null || { e2e_log "could not take a screenshot"; return 1; }
-    if [ $# -ge 5 ]; then
-        convert "$raw" -crop "${4}x${5}+${2}+${3}" +repage -filter point -resize "$((${6:-1} * 100))%" \
-            "$E2E_SHOT_DIR/$name"
-    else
-        convert "$raw" -crop "${E2E_DESKTOP_W}x${E2E_DESKTOP_H}+${E2E_DESKTOP_X}+${E2E_DESKTOP_Y}" +repage \
-            "$E2E_SHOT_DIR/$name"
-    fi && e2e_log "screenshot: $E2E_SHOT_DIR/$name"
+    [ $# -ge 5 ] && crop="${4}x${5}+${2}+${3}"
+    convert "$raw" -crop "$crop" +repage -filter point -resize "$((${6:-1} * 100))%" "$E2E_SHOT_DIR/$name" &&
+        e2e_log "screenshot: $E2E_SHOT_DIR/$name"
 }
 
 grab_region() { # grab_region FILE X Y W H
@@ -346,8 +317,7 @@ coloured_pixels() {
 region_still() {
     local seconds=$1
     shift
-    grab_region "$E2E_WORK/still-a.png" "$@" || return 1
-    wait_until "$seconds" region_unchanged "$@"
+    grab_region "$E2E_WORK/still-a.png" "$@" && wait_until "$seconds" region_unchanged "$@"
 }
 
 region_unchanged() {
@@ -391,13 +361,13 @@ icon_differs() { grab_icon "$E2E_WORK/icon-now.png" "$1" && ! icon_matches "$1" 
 
 # --- the tray menu -----------------------------------------------------------
 
-# X windows (decimal ids) directly inside our virtual desktop. Searches are
-# kept to these: other programs using the same prefix at the same time can
-# show their windows on this display too (Wine's default desktop opens on the
-# display of whoever started the wineserver).
+# X windows (decimal ids) directly inside our virtual desktop. Searches keep
+# to these: other programs using the same prefix can show their windows on
+# this display too.
 desktop_children() {
-    xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null |
-        awk '$1 ~ /^0x[0-9a-f]+$/ {print $1}' | while read -r id; do printf '%d\n' "$id"; done
+    local id
+    xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null | awk '$1 ~ /^0x[0-9a-f]+$/ {print $1}' |
+        while read -r id; do printf '%d\n' "$id"; done
 }
 
 # The desktop's children that are on the screen now (decimal ids).
@@ -408,8 +378,7 @@ viewable_desktop_children() {
     done
 }
 
-# Gives the X focus to the desktop window, so that hot keys typed next reach
-# Wine (see the note at the top).
+# Gives the X focus to the desktop window, so hot keys typed next reach Wine.
 focus_desktop() {
     timeout 3 xdotool windowfocus --sync "$E2E_DESKTOP_WINDOW" 2>/dev/null ||
         e2e_log "the desktop's X window did not take the focus"
@@ -427,9 +396,8 @@ search_in_desktop() {
 find_menu() {
     local id
     for id in $(search_in_desktop --class "^${E2E_PROGRAM//./\\.}\$"); do
-        [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] || continue
-        window_geometry "$id" || continue
-        ((WIN_W >= 40 && WIN_H >= 40)) || continue
+        [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] && window_geometry "$id" &&
+            ((WIN_W >= 40 && WIN_H >= 40)) || continue
         MENU_WINDOW=$id MENU_X=$WIN_X MENU_Y=$WIN_Y MENU_W=$WIN_W MENU_H=$WIN_H
         return 0
     done
@@ -440,8 +408,7 @@ menu_gone() { ! find_menu; }
 
 # Right-clicks the icon of drive $1 and waits for the menu; false if none.
 open_tray_menu() {
-    local letter=$1
-    xdotool mousemove "${E2E_ICON_X[$letter]}" "${E2E_ICON_Y[$letter]}" click 3
+    xdotool mousemove "${E2E_ICON_X[$1]}" "${E2E_ICON_Y[$1]}" click 3
     wait_until 5 find_menu
 }
 
@@ -453,9 +420,8 @@ park_pointer() { xdotool mousemove $((E2E_DESKTOP_X + 40)) $((E2E_DESKTOP_Y + E2
 # until the menu's picture holds still.
 settle_menu() {
     park_pointer
-    local before="$E2E_WORK/settle-a.png" after="$E2E_WORK/settle-b.png"
-    grab_region "$before" "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H"
-    wait_until 3 menu_picture_unchanged "$before" "$after"
+    grab_region "$E2E_WORK/settle-a.png" "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H"
+    wait_until 3 menu_picture_unchanged "$E2E_WORK/settle-a.png" "$E2E_WORK/settle-b.png"
 }
 
 menu_picture_unchanged() {
@@ -501,9 +467,8 @@ journal_has() { journal_since "$1" | grep -Fxq "$2"; }
 # run_scenario NAME: runs the function NAME; on failure keeps a screenshot and
 # the journal's end, then closes a menu left open so the next one starts clean.
 run_scenario() {
-    local name=$1
+    local name=$1 failures_before=$E2E_FAILURES
     e2e_log "--- $name"
-    local failures_before=$E2E_FAILURES
     if ! "$name" || ((E2E_FAILURES > failures_before)); then
         ((E2E_FAILURES > failures_before)) || fail "$name"
         save_screenshot "e2e_failure_$name.png"
@@ -511,4 +476,14 @@ run_scenario() {
         tail -n 8 "$E2E_JOURNAL" 2>/dev/null | tr -d '\r' | sed 's/^/    /'
     fi
     close_menu_if_open
+}
+
+# e2e_finish: the script's exit status from the checks' outcome.
+e2e_finish() {
+    if ((E2E_FAILURES > 0)); then
+        e2e_log "$E2E_FAILURES check(s) failed"
+        exit 1
+    fi
+    e2e_log "all checks passed"
+    exit 0
 }

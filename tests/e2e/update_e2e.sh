@@ -62,34 +62,26 @@ update_offer_opens_download_page() {
         fail "no 'Spindlebay update check' box within 15 s (server: $(tail -n 2 "$E2E_WORK/server.log"))"
         return 1
     fi
-    served_version_file && pass "the program asked the loopback server for /download/sbay.inf" ||
-        fail "the server saw no request for /download/sbay.inf"
+    check "the program fetched /download/sbay.inf from the loopback server" \
+        "the server answered no request for /download/sbay.inf" served_version_file
     window_geometry "$BOX_WINDOW" && region_still 3 "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H"
     save_screenshot e2e_update_box.png
     local dark
     grab_region "$E2E_WORK/box.png" "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H" && dark=$(dark_pixels "$E2E_WORK/box.png")
-    ((${dark:-0} >= 300)) && pass "the update box shows its offer ($dark dark pixels)" ||
-        fail "the update box shows next to no text (${dark:-no} dark pixels)"
+    check "the update box shows its offer ($dark dark pixels)" "the update box shows next to no text (${dark:-no} dark pixels)" \
+        test "${dark:-0}" -ge 300
     journal_since "$mark" | grep -q '^shell ' && fail "a shell launch before the answer"
 
     timeout 3 xdotool windowfocus --sync "$BOX_WINDOW" 2>/dev/null || e2e_log "the box did not take the focus"
     xdotool key y
-    wait_until 5 box_gone && pass "Yes closed the box" || fail "the box stayed after pressing y"
-    if wait_until 5 page_opened "$mark"; then
-        pass "Yes opened the download page: '$PAGE_LINE'"
-    else
-        fail "no '$PAGE_LINE' in the journal; shell lines: $(journal_since "$mark" | grep '^shell ' | paste -sd ';')"
-    fi
+    check "Yes closed the box" "the box stayed after pressing y" wait_until 5 box_gone
+    check "Yes opened the download page: '$PAGE_LINE'" \
+        "no '$PAGE_LINE' in the journal within 5 s of Yes" wait_until 5 page_opened "$mark"
     local left
     left=$(cache_copies)
-    [ -z "$left" ] && pass "no copy of the version file is left in the cache" || fail "left in the cache: $left"
+    check "no copy of the version file is left in the prefix" "left in the cache: $left" test -z "$left"
 }
 
 run_scenario update_offer_opens_download_page
 stop_program
-
-if ((E2E_FAILURES > 0)); then
-    e2e_log "$E2E_FAILURES check(s) failed"
-    exit 1
-fi
-e2e_log "all checks passed"
+e2e_finish
