@@ -48,6 +48,13 @@ wchar_t letterOf(const DriveRecord* record) {
     return static_cast<wchar_t>(record->letter);
 }
 
+// A monitor thread that outlives its record's destruction comes back from a
+// slow request after the destruction has unlocked the drive: from then on it
+// must not change the drive's state again.
+bool stopAsked(const DriveRecord* record) {
+    return record->stopRequested != 0;
+}
+
 // Plays from `start` to the end of the disc on an open device.
 void playFrom(DriveRecord* record, Device& device, UCHAR minute, UCHAR second, UCHAR frame) {
     CDROM_PLAY_AUDIO_MSF play{minute, second, frame, 0xFF, 0xFF, 0xFF};
@@ -136,11 +143,12 @@ void setLock(DriveRecord* record, int lock) {
     // so one sent without its matching allow would never be undone.
     lock = lock != 0 ? 1 : 0;
     if (lock == 1 && queryLockState(record) == 1) return;
+    if (stopAsked(record)) return;
     Device device(openDeviceRead(letterOf(record)));
     if (!device.ok()) return;
     if (lock == 1) {
         PREVENT_MEDIA_REMOVAL allow{FALSE};
-        if (!device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow)) return;
+        if (!device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow) || stopAsked(record)) return;
     }
     PREVENT_MEDIA_REMOVAL wanted{static_cast<BOOLEAN>(lock != 0)};
     device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &wanted, sizeof wanted);
@@ -193,8 +201,9 @@ uint16_t speedForCommand(uint16_t speedCommand) {
 }
 
 void applySpeed(DriveRecord* record) {
+    if (stopAsked(record)) return;
     Device device(openDeviceRead(letterOf(record)));
-    if (!device.ok()) return;
+    if (!device.ok() || stopAsked(record)) return;
     const USHORT speed = speedForCommand(record->speedCommand);
     CDROM_SET_SPEED request{CdromSetSpeed, speed, speed, CdromDefaultRotation};
     device.send(IOCTL_CDROM_SET_SPEED, &request, sizeof request);

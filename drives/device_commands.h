@@ -18,6 +18,7 @@ HANDLE openDevicePassThrough(wchar_t letter);
 uint8_t queryMediaState(DriveRecord* record);
 // 1 when the drive reports itself locked.
 int queryLockState(DriveRecord* record);
+// setLock and applySpeed send nothing more once the record's stop is asked for.
 void setLock(DriveRecord* record, int lock);
 
 void playAudio(DriveRecord* record);

@@ -58,6 +58,9 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     ++driveRecordCount;
     InitializeCriticalSection(&record->guard);
     record->references = 1;
+    // The device commands that change a drive's state refuse to run while a
+    // stop is asked for, also on the main thread.
+    record->stopRequested = 0;
     record->trayIcon = nullptr;
     record->icons[0] = nullptr;
     record->monitorThread = nullptr;

@@ -139,26 +139,29 @@ TEST_F(DriveRecordTest, DestroyingARecordThatPlaysStopsTheAudioFirst) {
     EXPECT_EQ(simState(L'E').audioStatus, kAudioNoStatus);
 }
 
-TEST_F(DriveRecordTest, DestructionWhileAPollIsStuckNeverTouchesTheFreedRecord) {
+TEST_F(DriveRecordTest, AThreadOutlivingTheDestructionNeverLocksTheDriveAgain) {
     simConfigure(L'D', emptyDrive());
-    start();
-    ASSERT_NE(DriveTable[3], nullptr);
-    // Every request now takes longer than destruction waits for the thread.
-    simSetDelay(L'D', 22000);
-    ASSERT_TRUE(waitUntil([] { return simOpenHandleCount() > 0; }, 3000)) << "the monitor did not start a request";
-    // Meanwhile the drive goes away, so destruction's own unlock finds no device.
+    start("[dpDiskProp3]\r\nbLock=1\r\n");
+    ASSERT_TRUE(waitUntil([] { return simState(L'D').locked; }, 3000));
+    // The drive loses its lock; the monitor's next pass locks it again with
+    // an allow and a prevent, and the allow takes longer than destruction waits.
+    simHoldNext(L'D', "IOCTL_STORAGE_MEDIA_REMOVAL in=00", 18000);
     simSetPresent(L'D', false);
+    simSetPresent(L'D', true);
+    ASSERT_TRUE(waitUntil([] { return journalHas("D: hold IOCTL_STORAGE_MEDIA_REMOVAL in=00"); }, 3000));
+    simClearJournal();
     const DWORD start = GetTickCount();
     removeDriveRecord(3);
     const DWORD waited = GetTickCount() - start;
     EXPECT_GE(waited, 14500u);
-    EXPECT_LT(waited, 19500u) << "destruction must not wait for the stuck request itself";
+    EXPECT_LT(waited, 17500u) << "destruction must not wait for the held request itself";
     EXPECT_EQ(driveRecordCount, 0);
-    // The thread comes back from its request after the record is gone; it
-    // must end quietly, closing its device and releasing what it held.
-    simSetDelay(L'D', 0);
+    // The thread comes back after the record is gone: it must send nothing
+    // more, close its device and release what it held.
     EXPECT_TRUE(waitUntil([] { return simOpenHandleCount() == 0; }, 10000));
     pumpMessages(300);
+    EXPECT_FALSE(simState(L'D').locked) << "locked again after the destruction's unlock";
+    EXPECT_FALSE(journalHas("D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"));
     EXPECT_EQ(trayIconCount, 0);
 }
 

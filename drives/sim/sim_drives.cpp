@@ -41,9 +41,16 @@ struct MciDevice {
     bool    shareable;
 };
 
+// One request of a drive to be held for a while.
+struct Hold {
+    std::string request;  // journal text the request starts with; empty: none
+    DWORD       delayMs = 0;
+};
+
 struct World {
     Mode                            mode = Mode::Undecided;
     std::array<SimDrive, 26>        drives;
+    std::array<Hold, 26>            holds;
     std::map<uintptr_t, OpenHandle> handles;
     uint32_t                        nextSlot = 0;
     std::map<MCIDEVICEID, MciDevice> mciDevices;
@@ -496,6 +503,12 @@ BOOL seamDeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void
         }
         const SimDrive* drive = driveOf(w, open->letter);
         if (isPresent(drive)) delay = drive->config.delayMs;
+        Hold& hold = w.holds[open->letter - L'A'];
+        if (!hold.request.empty() && request.compare(0, hold.request.size(), hold.request) == 0) {
+            delay = hold.delayMs;
+            journal(w, prefix(open->letter) + "hold " + request);
+            hold = Hold{};
+        }
     }
     if (delay > 0) Sleep(delay);
 
@@ -752,6 +765,13 @@ void simSetDelay(wchar_t letter, DWORD milliseconds) {
     WorldLock lock;
     SimDrive* drive = driveOf(worldForSetter(), letter);
     if (drive != nullptr && drive->known) drive->config.delayMs = std::min(milliseconds, kSimMaxDelayMs);
+}
+
+void simHoldNext(wchar_t letter, const std::string& request, DWORD milliseconds) {
+    WorldLock lock;
+    World& w = worldForSetter();
+    const wchar_t upper = upperLetter(letter);
+    if (upper != 0) w.holds[upper - L'A'] = Hold{request, std::min(milliseconds, kSimMaxDelayMs)};
 }
 
 void simSetFailing(wchar_t letter, const std::vector<std::string>& requests) {

@@ -72,6 +72,11 @@ void simSetTray(wchar_t letter, bool open);
 // Swaps the medium; the drive reports the change as a real one does.
 void simSetMedium(wchar_t letter, SimMedium medium, const std::wstring& label, uint64_t size, int tracks);
 void simSetDelay(wchar_t letter, DWORD milliseconds);
+// Holds the drive's next request whose journal text starts with `request`
+// (for example "IOCTL_STORAGE_MEDIA_REMOVAL in=00") for `milliseconds`,
+// journalling "X: hold <request>" when the hold begins; later requests run
+// at the drive's own pace.
+void simHoldNext(wchar_t letter, const std::string& request, DWORD milliseconds);
 void simSetFailing(wchar_t letter, const std::vector<std::string>& requests);
 
 SimDriveState simState(wchar_t letter);
