@@ -48,7 +48,10 @@ void releaseShellSubmenu() {
 }  // namespace
 
 void buildShellSubmenu() {
-    contextMenu = nullptr;
+    // Position 3 opens as often as the user hovers it within one tray menu:
+    // what the last opening built goes before anything new is asked for.
+    releaseShellSubmenu();
+    releaseShellContextMenu();
     wchar_t root[] = L"A:\\";
     root[0] = static_cast<wchar_t>(menuDriveLetter);
     PIDLIST_ABSOLUTE list = nullptr;
@@ -65,9 +68,11 @@ void buildShellSubmenu() {
         CoTaskMemFree(list);
     }
     contextMenuReady = SUCCEEDED(result) && contextMenu != nullptr;
-    if (!contextMenuReady) return;
+    if (!contextMenuReady) {
+        contextMenu = nullptr;  // never release what a failed call left behind
+        return;
+    }
 
-    releaseShellSubmenu();
     shellPopup = CreatePopupMenu();
     if (shellPopup == nullptr) return;
     const UINT flags = keyDown(VK_SHIFT) ? CMF_EXTENDEDVERBS : CMF_NORMAL;
@@ -106,6 +111,9 @@ void closeShellSubmenu(HMENU menu) {
 }
 
 void releaseShellContextMenu() {
+    // Nothing of the shell's menu outlives the tray menu, also when the shell
+    // submenu was built but never shown.
+    releaseShellSubmenu();
     if (contextMenuReady) {
         if (contextMenu != nullptr) contextMenu->Release();
         contextMenu = nullptr;

@@ -16,7 +16,8 @@ void closeShellSubmenu(HMENU menu);
 // Runs the shell's command `id` as chosen at `cursor`, with Shift and Ctrl
 // passed on.
 void invokeShellCommand(UINT id, POINT cursor);
-// Releases the drive's context menu once the tray menu has closed.
+// Releases the drive's context menu and its submenu once the tray menu has
+// closed.
 void releaseShellContextMenu();
 
 // Offers a message to the shell's context menu while it is open; true with
