@@ -260,6 +260,9 @@ void setIconVisible(DriveRecord* record, bool show) {
         CloseHandle(record->monitorThread);
         record->monitorThread = nullptr;
     }
+    // The thread has ended: a hidden drive still takes the menu's and the
+    // wake-up's lock and speed requests.
+    InterlockedExchange(&record->stopRequested, 0);
     if (record->stopEvent != nullptr) {
         CloseHandle(record->stopEvent);
         record->stopEvent = nullptr;

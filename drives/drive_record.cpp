@@ -64,7 +64,6 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     record->trayIcon = nullptr;
     record->icons[0] = nullptr;
     record->monitorThread = nullptr;
-    record->stopRequested = 0;
     record->letter = letter;
     buildFixedTips(record);
     record->speedCommand = kSpeedMax;
