@@ -46,8 +46,8 @@ bool isVolumeBroadcast(LPARAM data) {
     return (volume.dbcv_flags & DBTF_MEDIA) == 0;
 }
 
-void playDiscInsideSound() {
-    seamPlaySound(soundPath, nullptr, SND_FILENAME | SND_PURGE);
+void playDiscInsideSound(DWORD extraFlags) {
+    seamPlaySound(soundPath, nullptr, SND_FILENAME | SND_PURGE | extraFlags);
 }
 
 void formatEjectedText(wchar_t (&text)[64], wchar_t letter) {
@@ -59,13 +59,14 @@ void formatEjectedText(wchar_t (&text)[64], wchar_t letter) {
 // From slot `index` on, the next drive that holds a disc and ejects it when
 // the session ends or the machine sleeps; every drive with a disc met on the
 // way plays the disc-inside sound when its settings ask for it. Leaves
-// `index` on the drive found; null when none is left.
-DriveRecord* nextDriveToEject(int& index) {
+// `index` on the drive found; null when none is left. `soundFlags` is added
+// to the sound's flags.
+DriveRecord* nextDriveToEject(int& index, DWORD soundFlags = 0) {
     for (; index < kDriveCount; ++index) {
         DriveRecord* record = DriveTable[index];
         if (record == nullptr || queryMediaState(record) != MediumPresent) continue;
         const DriveSettings& settings = liveSettings.drives[index];
-        if (settings.bBeepDiskInside) playDiscInsideSound();
+        if (settings.bBeepDiskInside) playDiscInsideSound(soundFlags);
         if (settings.bLogOffEject) return record;
     }
     return nullptr;
@@ -171,7 +172,11 @@ LRESULT onPowerBroadcast(WPARAM event) {
     if (event == PBT_APMSUSPEND && isVistaOrLater) {
         // Since Vista no query comes and sleep cannot be refused: every disc
         // to eject comes out now, there is no second try.
-        for (int index = 0; DriveRecord* record = nextDriveToEject(index); ++index) ejectForSleep(record);
+        // The system gives this notification about two seconds, so the sound
+        // does not hold up the ejects.
+        for (int index = 0; DriveRecord* record = nextDriveToEject(index, SND_ASYNC); ++index) {
+            ejectForSleep(record);
+        }
     }
     if (event == PBT_APMRESUMEAUTOMATIC) {
         for (DriveRecord* record : DriveTable) {

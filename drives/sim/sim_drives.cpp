@@ -664,7 +664,7 @@ BOOL seamPlaySound(const wchar_t* sound, HMODULE /*module*/, DWORD flags) {
     if (sound != nullptr && IS_INTRESOURCE(sound)) what = "#" + std::to_string(reinterpret_cast<uintptr_t>(sound));
     else if (sound != nullptr && (flags & SND_MEMORY)) what = "<memory>";
     else what = quoted(sound);
-    journal(w, "sound " + what);
+    journal(w, "sound " + what + (flags & SND_ASYNC ? " async" : ""));
     return TRUE;
 }
 
