@@ -20,40 +20,32 @@ bool hotKeyTaken(UINT key) {
     return false;
 }
 
-TEST(Process, ReadsTheUsersSettingsOutlivesASecondStartAndExitsWithZeroWhenClosed) {
-    TempDir appData;
-    CreateDirectoryW(appData.file(L"sbay").c_str(), nullptr);
-    writeSettingsWithDefaultEject(appData.file(L"sbay\\sbay.ini"), kProbeKeyUser);
-    ASSERT_FALSE(hotKeyTaken(kProbeKeyUser));
-    StartedProcess first, second;
-    const DWORD start = GetTickCount();
-    ASSERT_TRUE(startProcess(distDir() + L"sbay.exe", {L"APPDATA=" + appData.path()}, first));
-    HWND window = waitForProgramWindow(first.id, 10000);
-    ASSERT_NE(window, nullptr);
-    // Outside service mode nothing waits for the dispatcher's failure, which takes seconds under Wine.
-    EXPECT_LT(GetTickCount() - start, 3000u);
-    EXPECT_TRUE(hotKeyTaken(kProbeKeyUser)) << "the global hot key from the settings was not registered";
-
-    ASSERT_TRUE(startProcess(distDir() + L"sbay.exe", {L"APPDATA=" + appData.path()}, second));
-    EXPECT_EQ(second.waitExit(5000), 0u);
-    EXPECT_EQ(first.waitExit(500), static_cast<DWORD>(STILL_ACTIVE)) << "the first instance must keep running";
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(first.waitExit(10000), 0u);
-    EXPECT_FALSE(hotKeyTaken(kProbeKeyUser));
-}
-
-TEST(Process, KeepsRunningWithoutOrWithABrokenLanguageLibrary) {
-    for (bool broken : {false, true}) {
+TEST(Process, RunsWithOrWithoutItsLanguageLibraryOutlivesASecondStartAndExitsWithZeroWhenClosed) {
+    for (const std::string library : {"present", "missing", "broken"}) {
         TempDir folder, appData;
-        copyDistFiles(folder.path(), {L"sbay.exe"});
-        if (broken) writeTextFile(folder.file(L"sbay_6_eng.dll"), "MZ this is not a library");
-        StartedProcess program;
-        ASSERT_TRUE(startProcess(folder.file(L"sbay.exe"), {L"APPDATA=" + appData.path()}, program));
-        HWND window = waitForProgramWindow(program.id, 10000);
-        ASSERT_NE(window, nullptr) << (broken ? "broken library" : "missing library");
-        EXPECT_EQ(program.waitExit(1000), static_cast<DWORD>(STILL_ACTIVE));
+        std::wstring program = distDir() + L"sbay.exe";
+        if (library != "present") {
+            copyDistFiles(folder.path(), {L"sbay.exe"});
+            if (library == "broken") writeTextFile(folder.file(L"sbay_6_eng.dll"), "MZ this is not a library");
+            program = folder.file(L"sbay.exe");
+        }
+        CreateDirectoryW(appData.file(L"sbay").c_str(), nullptr);
+        writeSettingsWithDefaultEject(appData.file(L"sbay\\sbay.ini"), kProbeKeyUser);
+        ASSERT_FALSE(hotKeyTaken(kProbeKeyUser));
+        StartedProcess first, second;
+        const DWORD start = GetTickCount();
+        ASSERT_TRUE(startProcess(program, {L"APPDATA=" + appData.path()}, first));
+        HWND window = waitForProgramWindow(first.id, 10000);
+        ASSERT_NE(window, nullptr) << library;
+        // Outside service mode nothing waits for the dispatcher's failure, which takes seconds under Wine.
+        EXPECT_LT(GetTickCount() - start, 3000u) << library;
+        EXPECT_TRUE(hotKeyTaken(kProbeKeyUser)) << library << ": the hot key of the user's settings is not held";
+        ASSERT_TRUE(startProcess(program, {L"APPDATA=" + appData.path()}, second));
+        EXPECT_EQ(second.waitExit(5000), 0u) << library;
+        EXPECT_EQ(first.waitExit(500), static_cast<DWORD>(STILL_ACTIVE)) << library << ": the first must keep running";
         PostMessageW(window, WM_CLOSE, 0, 0);
-        EXPECT_EQ(program.waitExit(10000), 0u);
+        EXPECT_EQ(first.waitExit(10000), 0u) << library;
+        EXPECT_FALSE(hotKeyTaken(kProbeKeyUser));
     }
 }
 

@@ -26,28 +26,6 @@ TEST(Startup, WithoutDrivesTheCommonIconStandsInInTheChosenLanguageAndTheSetting
     EXPECT_EQ(std::wstring(commonIconRecord->data.szTip), tip);
     EXPECT_NE(std::wstring(tip), englishString(IDS_COMMON_TIP)) << "any language but 0 is Russian";
 
-    // The closed disc without a letter: the icon's mask is state image 0's.
-    ICONINFO info{};
-    ASSERT_TRUE(GetIconInfo(commonIconRecord->data.hIcon, &info));
-    HDC dc = CreateCompatibleDC(nullptr), maskDc = CreateCompatibleDC(nullptr);
-    HBITMAP reference = CreateBitmap(16, 16, 1, 1, nullptr);
-    HGDIOBJ old = SelectObject(dc, reference), oldMask = SelectObject(maskDc, info.hbmMask);
-    PatBlt(dc, 0, 0, 16, 16, WHITENESS);
-    ImageList_Draw(stateImages, 0, dc, 0, 0, ILD_MASK);
-    int opaque = 0, mismatches = 0;
-    for (int i = 0; i < 256; ++i) {
-        const bool iconOpaque = GetPixel(maskDc, i % 16, i / 16) == RGB(0, 0, 0);
-        opaque += iconOpaque;
-        mismatches += iconOpaque != (GetPixel(dc, i % 16, i / 16) == RGB(0, 0, 0));
-    }
-    SelectObject(maskDc, oldMask);
-    SelectObject(dc, old);
-    DeleteDC(maskDc);
-    DeleteDC(dc);
-    for (HGDIOBJ bitmap : {HGDIOBJ(reference), HGDIOBJ(info.hbmMask), HGDIOBJ(info.hbmColor)}) DeleteObject(bitmap);
-    EXPECT_TRUE(opaque > 60 && opaque < 256) << opaque << " opaque pixels: a disc with transparent corners";
-    EXPECT_EQ(mismatches, 0);
-
     host.destroy();
     EXPECT_EQ(host.quitCode(), 0);
     EXPECT_EQ(readTextFile(host.settingsFile()), settings) << "no drive record, so not even the default drive";

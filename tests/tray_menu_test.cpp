@@ -36,6 +36,14 @@ std::wstring textOf(UINT id) {
 
 void command(UINT id) { SendMessageW(mainWindow, WM_COMMAND, id, 0); }
 
+std::vector<std::string> shellLaunches() {
+    std::vector<std::string> launches;
+    for (const std::string& line : simJournal()) {
+        if (line.rfind("shell ", 0) == 0) launches.push_back(line);
+    }
+    return launches;
+}
+
 class TrayMenuTest : public ::testing::Test {
 protected:
     void SetUp() override { simReset(); }
@@ -52,7 +60,17 @@ protected:
     std::unique_ptr<MainWindowHost> host;
 };
 
-TEST_F(TrayMenuTest, ItemStatesFollowTheDrivesTrayDiscLockAndSpeed) {
+// Ends the tray menu from inside its loop, noting the header shown.
+std::wstring headerSeen;
+void CALLBACK endMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (menu == nullptr || !IsWindowVisible(menu)) return;
+    headerSeen = textOf(IDM_HEADER);
+    EndMenu();
+}
+
+TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveAndStaleIconIdsOpenNothing) {
     simConfigure(L'D', dataDisc(L"DATA", 1000));
     SimDriveConfig open = emptyDrive();
     open.trayOpen = true;
@@ -85,53 +103,8 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheDrivesTrayDiscLockAndSpeed) {
         EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay");
         EXPECT_EQ(stateOf(IDM_SETTINGS) | stateOf(IDM_EXIT), 0u);
     }
-}
 
-TEST_F(TrayMenuTest, AudioItemsFollowPlayPauseAndStop) {
-    simConfigure(L'E', audioDisc(10));
-    start();
-    isVistaOrLater = 0;  // the older menu keeps every audio command
-    loadLanguageAndMenu();
-    DriveRecord* e = DriveTable[4];
-    ASSERT_TRUE(waitUntil([e] { return e->mediaKind == AudioCd; }, 3000));
-    struct Case {
-        uint8_t status;
-        UINT play, pause, stop;
-    };
-    for (const Case& c : {Case{kAudioPlaying, MFS_CHECKED, 0, 0}, Case{kAudioPaused, 0, MFS_CHECKED, 0},
-                          Case{kAudioNoStatus, 0, 0, MFS_CHECKED}, Case{0x13, 0, 0, MFS_CHECKED}}) {
-        e->audioStatus = c.status;
-        prepareFor('E');
-        EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), 0u);
-        EXPECT_EQ(stateOf(IDM_PLAY), c.play) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_PAUSE), c.pause) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_STOP), c.stop) << int(c.status);
-    }
-    // Newer systems keep Play alone, as a radio item.
-    isVistaOrLater = 1;
-    loadLanguageAndMenu();
-    for (UINT id : {IDM_STOP, IDM_NEXT}) EXPECT_EQ(GetMenuState(menuRecord->popup, id, MF_BYCOMMAND), 0xFFFFFFFFu);
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE;
-    GetMenuItemInfoW(menuRecord->popup, IDM_PLAY, FALSE, &info);
-    EXPECT_NE(info.fType & MFT_RADIOCHECK, 0u);
-}
-
-// Ends the tray menu from inside its loop, noting the header shown.
-std::wstring headerSeen;
-void CALLBACK endMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    HWND menu = FindWindowW(L"#32768", nullptr);
-    if (menu == nullptr || !IsWindowVisible(menu)) return;
-    headerSeen = textOf(IDM_HEADER);
-    EndMenu();
-}
-
-TEST_F(TrayMenuTest, RightClickShowsTheIconsDriveMenuAndStaleIconIdsDoNothing) {
-    simConfigure(L'D', emptyDrive());
-    simConfigure(L'E', emptyDrive());
-    start();
+    // A right-click opens the menu of the icon's drive; an icon id that names no drive opens nothing.
     headerSeen.clear();
     SetTimer(nullptr, 0, 300, endMenuTimer);
     SendMessageW(mainWindow, kTrayCallbackMessage, 'E', WM_RBUTTONUP);
@@ -151,11 +124,29 @@ TEST_F(TrayMenuTest, RightClickShowsTheIconsDriveMenuAndStaleIconIdsDoNothing) {
     for (const std::string& line : simJournal()) EXPECT_EQ(line.find("EJECT"), std::string::npos) << line;
 }
 
-TEST_F(TrayMenuTest, DriveCommandsActOnTheMenusDriveAndNotOnceItIsGone) {
+TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsShowItsState) {
     simConfigure(L'D', audioDisc(6));
+    simConfigure(L'E', audioDisc(10));
     start("[dpDiskProp3]\r\nbHide=1\r\n");
+    isVistaOrLater = 0;  // the older menu keeps every audio command
+    loadLanguageAndMenu();
+    DriveRecord* e = DriveTable[4];
+    ASSERT_TRUE(waitUntil([e] { return e->mediaKind == AudioCd; }, 3000));
+    const struct {
+        uint8_t status;
+        UINT play, pause, stop;
+    } cases[] = {{kAudioPlaying, MFS_CHECKED, 0, 0}, {kAudioPaused, 0, MFS_CHECKED, 0},
+                 {kAudioNoStatus, 0, 0, MFS_CHECKED}, {0x13, 0, 0, MFS_CHECKED}};
+    for (const auto& c : cases) {
+        e->audioStatus = c.status;
+        prepareFor('E');
+        EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), 0u);
+        EXPECT_EQ(stateOf(IDM_PLAY), c.play) << int(c.status);
+        EXPECT_EQ(stateOf(IDM_PAUSE), c.pause) << int(c.status);
+        EXPECT_EQ(stateOf(IDM_STOP), c.stop) << int(c.status);
+    }
+
     DriveRecord* d = DriveTable[3];
-    isVistaOrLater = 0;
     menuDriveLetter = 'D';
     command(IDM_OPEN);
     EXPECT_TRUE(simState(L'D').trayOpen);
@@ -165,7 +156,6 @@ TEST_F(TrayMenuTest, DriveCommandsActOnTheMenusDriveAndNotOnceItIsGone) {
     EXPECT_EQ(d->locked, 1) << "the monitor applies it on its next pass";
     command(IDM_LOCK);
     EXPECT_EQ(d->locked, 0);
-
     command(IDM_PLAY);
     EXPECT_EQ(simState(L'D').audioStatus, kAudioPlaying);
     d->audioStatus = kAudioPlaying;
@@ -173,7 +163,6 @@ TEST_F(TrayMenuTest, DriveCommandsActOnTheMenusDriveAndNotOnceItIsGone) {
     EXPECT_EQ(simState(L'D').audioStatus, kAudioPaused);
     command(IDM_STOP);
     EXPECT_EQ(simState(L'D').audioStatus, kAudioNoStatus);
-
     simClearJournal();
     command(IDM_SPEED_4X);
     EXPECT_EQ(d->speedCommand, IDM_SPEED_4X);
@@ -189,17 +178,12 @@ TEST_F(TrayMenuTest, DriveCommandsActOnTheMenusDriveAndNotOnceItIsGone) {
         command(id);
     }
     EXPECT_TRUE(journalOf('D').empty());
-}
 
-TEST_F(TrayMenuTest, ProgramCommandsOpenTheGuideAndExitOnlyFromTheMenu) {
-    start();
-    simClearJournal();
     command(IDM_README);
     const std::wstring folder = testProgramDir();
     const std::string guide = "shell default \"" + std::string(folder.begin(), folder.end()) + "readme.txt\" \"\" \"\" -> ";
-    ASSERT_EQ(simJournal().size(), 1u);
-    EXPECT_EQ(simJournal()[0].substr(0, guide.size()), guide);
-
+    ASSERT_EQ(shellLaunches().size(), 1u);
+    EXPECT_EQ(shellLaunches()[0].substr(0, guide.size()), guide);
     SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 1), 0);  // an accelerator, not a menu selection
     MSG message;
     EXPECT_FALSE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_NOREMOVE));
@@ -257,11 +241,7 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
         EXPECT_EQ(stateOf(IDM_AUTORUN), disc.state) << char(disc.letter);
         simClearJournal();
         command(IDM_AUTORUN);
-        std::vector<std::string> shell;
-        for (const std::string& line : simJournal()) {
-            if (line.rfind("shell ", 0) == 0) shell.push_back(line);
-        }
-        EXPECT_EQ(shell, disc.journal);
+        EXPECT_EQ(shellLaunches(), disc.journal);
     }
 }
 
