@@ -1,4 +1,4 @@
-// How the program follows the system through the real messages sent to its main window.
+// The main window hosted in the test: start-up and shut-down, and how it follows the system's messages.
 #include "app/app.h"
 #include "tray/common_icon.h"
 #include "app/system_events.h"
@@ -109,7 +109,6 @@ TEST_F(SystemEventsTest, ASuspendQueryEjectsTheFirstDiscAndRefusesSinceVistaTheS
     ASSERT_NE(DriveTable[3]->trayIcon, nullptr) << "the hidden drive shows its icon for the balloon";
     EXPECT_EQ(std::wstring(DriveTable[3]->trayIcon->data.szInfo), ejectedText(L'D'));
     EXPECT_EQ(std::wstring(DriveTable[3]->trayIcon->data.szInfoTitle), productString);
-    EXPECT_EQ(DriveTable[3]->trayIcon->data.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 
     simSetTray(L'D', false);
     isVistaOrLater = 0;  // before Vista the suspend follows a query, which did the work
@@ -268,23 +267,61 @@ TEST_F(SystemEventsTest, ANewTaskbarGetsEveryIconAgainAndAKeptIconStaysWorking) 
 
 TEST_F(SystemEventsTest, ASecondStartGreetsOnTheCommonIconOrTheLastDrivesWhenAllAreHidden) {
     const std::wstring greeting = englishString(IDS_SECOND_START);
-    start();
-    commonIconRecord->data.szInfo[0] = L'\0';
-    SendMessageW(mainWindow, msgSecondInstance, 0, 0);
-    EXPECT_EQ(std::wstring(commonIconRecord->data.szInfo), greeting);
-    host.reset();
-
-    simConfigure(L'D', emptyDrive());
-    simConfigure(L'E', emptyDrive());
-    start("[dpDiskProp3]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
-    EXPECT_EQ(trayIconCount, 0);
-    for (int i = 0; i < 2; ++i) {  // the second time E: already shows
-        if (DriveTable[4]->trayIcon != nullptr) DriveTable[4]->trayIcon->data.szInfo[0] = L'\0';
-        SendMessageW(mainWindow, msgSecondInstance, 0, 0);
-        ASSERT_NE(DriveTable[4]->trayIcon, nullptr);
-        EXPECT_EQ(std::wstring(DriveTable[4]->trayIcon->data.szInfo), greeting);
-        EXPECT_EQ(DriveTable[3]->trayIcon, nullptr);
+    for (bool drives : {false, true}) {
+        if (drives) {
+            simConfigure(L'D', emptyDrive());
+            simConfigure(L'E', emptyDrive());
+        }
+        start("[dpDiskProp3]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
+        for (int i = 0; i < 2; ++i) {  // the second time the icon shows already
+            SendMessageW(mainWindow, msgSecondInstance, 0, 0);
+            TrayIconRecord* icon = drives ? DriveTable[4]->trayIcon : commonIconRecord;
+            ASSERT_NE(icon, nullptr);
+            EXPECT_EQ(std::wstring(icon->data.szInfo), greeting);
+            icon->data.szInfo[0] = L'\0';
+            EXPECT_EQ(trayIconCount, 1) << "D: stays hidden";
+        }
+        host.reset();
     }
+}
+
+TEST(Startup, WithoutDrivesTheCommonIconStandsInInTheChosenLanguageAndTheSettingsStayUntouched) {
+    simReset();
+    const std::string settings = "[g_propMain]\r\nnLanguage=7\r\nnDefaultDisk=68\r\n";
+    MainWindowHost host(settings);
+    ASSERT_NE(host.window(), nullptr);
+    EXPECT_FALSE(IsWindowVisible(mainWindow));
+    ASSERT_NE(commonIconRecord, nullptr);
+    EXPECT_EQ(trayIconCount, 1);
+    EXPECT_NE(commonIconRecord->added, 0) << "the notification area refused the icon";
+    wchar_t tip[50];
+    loadText(IDS_COMMON_TIP, tip, 50);
+    EXPECT_EQ(std::wstring(commonIconRecord->data.szTip), tip);
+    EXPECT_NE(std::wstring(tip), englishString(IDS_COMMON_TIP)) << "any language but 0 is Russian";
+
+    host.destroy();
+    EXPECT_EQ(host.quitCode(), 0);
+    EXPECT_EQ(readTextFile(host.settingsFile()), settings) << "no drive record, so not even the default drive";
+}
+
+TEST(Startup, ShutDownQuitsWithZeroWritesNothingAndLeaksNothing) {
+    simReset();
+    { MainWindowHost warmUp; }  // first use loads libraries and caches for good
+    const int gdi = freeGdiSlots(), handles = liveKernelHandles();
+    for (int i = 0; i < 10; ++i) {
+        MainWindowHost host;
+        const HICON made[] = {templateIcon, busyIcon, commonIcon};
+        host.destroy();
+        ASSERT_TRUE(host.sawQuit());
+        EXPECT_EQ(host.quitCode(), 0);
+        EXPECT_FALSE(fileExists(host.appData().file(L"sbay"))) << "no drive, so nothing to write";
+        ICONINFO info{};
+        for (HICON icon : made) EXPECT_FALSE(GetIconInfo(icon, &info)) << "an icon outlived the shut-down";
+    }
+    EXPECT_EQ(trayIconCount, 0);
+    EXPECT_EQ(GetModuleHandleW(L"sbay_6_eng.dll"), nullptr) << "the language library stayed loaded";
+    EXPECT_EQ(freeGdiSlots(), gdi);
+    EXPECT_EQ(liveKernelHandles(), handles);
 }
 
 }  // namespace
