@@ -96,11 +96,13 @@ TEST_F(SystemEventsTest, DrivesComeAndGoOneVolumeMessageAtATimeAndNodeChangesRes
     EXPECT_EQ(driveRecordCount, 1);
 }
 
-TEST_F(SystemEventsTest, ASuspendQueryEjectsTheFirstDiscAndRefusesSinceVistaTheSuspendEjectsEvery) {
+TEST_F(SystemEventsTest, SuspendEjectsTheFirstDiscAndRefusesOrSinceVistaEjectsEveryOtherwiseBeepsAndWakingUpLocks) {
     simConfigure(L'D', dataDisc(L"ONE", 1000));
     simConfigure(L'E', dataDisc(L"TWO", 1000));
     simConfigure(L'F', dataDisc(L"KEEP", 1000));
-    start("[dpDiskProp3]\r\nbLogOffEject=1\r\nbHide=1\r\n[dpDiskProp4]\r\nbLogOffEject=1\r\nbBeepDiskInside=1\r\n");
+    simConfigure(L'G', emptyDrive());
+    start("[dpDiskProp3]\r\nbLogOffEject=1\r\nbHide=1\r\n[dpDiskProp4]\r\nbLogOffEject=1\r\nbBeepDiskInside=1\r\n"
+          "[dpDiskProp5]\r\nbBeepDiskInside=1\r\n[dpDiskProp6]\r\nbBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n");
     const std::string sound = "sound \"" + std::string(soundPath, soundPath + lstrlenW(soundPath)) + "\"";
     EXPECT_EQ(power(PBT_APMQUERYSUSPEND), BROADCAST_QUERY_DENY);
     EXPECT_TRUE(simState(L'D').trayOpen);
@@ -120,23 +122,16 @@ TEST_F(SystemEventsTest, ASuspendQueryEjectsTheFirstDiscAndRefusesSinceVistaTheS
     EXPECT_FALSE(simState(L'F').trayOpen);
     ASSERT_NE(DriveTable[4]->trayIcon, nullptr);
     EXPECT_EQ(std::wstring(DriveTable[4]->trayIcon->data.szInfo), ejectedText(L'E'));
-}
 
-TEST_F(SystemEventsTest, SuspendWithoutDiscsToEjectBeepsAllowsSleepAndWakingUpLocksAgain) {
-    simConfigure(L'D', dataDisc(L"ONE", 1000));
-    simConfigure(L'E', emptyDrive());
-    simConfigure(L'F', emptyDrive());
-    start("[dpDiskProp3]\r\nbBeepDiskInside=1\r\n[dpDiskProp4]\r\nbBeepDiskInside=1\r\nbLogOffEject=1\r\n"
-          "[dpDiskProp5]\r\nbHide=1\r\nbLock=1\r\n");
+    // With D: and E: open nothing is left to eject: the query allows the sleep and F: alone beeps.
     simClearJournal();
     EXPECT_EQ(power(PBT_APMQUERYSUSPEND), TRUE);
-    EXPECT_EQ(journalCount("sound \"" + std::string(soundPath, soundPath + lstrlenW(soundPath)) + "\""), 1)
-        << "only D: holds a disc";
-    EXPECT_FALSE(simState(L'D').trayOpen);
-    setLock(DriveTable[5], 0);  // the sleep lost the lock; the hidden drive has no monitor to renew it
-    ASSERT_FALSE(simState(L'F').locked);
+    EXPECT_EQ(journalCount(sound), 1);
+    EXPECT_FALSE(simState(L'F').trayOpen);
+    setLock(DriveTable[6], 0);  // the sleep lost the lock; the hidden drive has no monitor to renew it
+    ASSERT_FALSE(simState(L'G').locked);
     EXPECT_EQ(power(PBT_APMRESUMEAUTOMATIC), TRUE);
-    EXPECT_TRUE(simState(L'F').locked);
+    EXPECT_TRUE(simState(L'G').locked);
 }
 
 // Answers the message box of the session's end, noting what it said and
@@ -198,10 +193,6 @@ TEST_F(SystemEventsTest, HotKeysNamingNoDriveWithARecordDoNothing) {
     simConfigure(L'A', emptyDrive());
     simConfigure(L'D', emptyDrive());
     start("[g_propMain]\r\nnDefaultDisk=68\r\n[dpDiskProp0]\r\nbHide=1\r\n[dpDiskProp3]\r\nbHide=1\r\n");
-    SendMessageW(mainWindow, WM_HOTKEY, 0x100, 0);  // open A:, whose close id is 0
-    EXPECT_TRUE(simState(L'A').trayOpen);
-    SendMessageW(mainWindow, WM_HOTKEY, 0, 0);
-    EXPECT_FALSE(simState(L'A').trayOpen);
     simClearJournal();
     for (WPARAM id : {WPARAM{0x1A}, WPARAM{0x1FF}, WPARAM{0x119}, WPARAM{0x105}, WPARAM{0x500}, WPARAM{0xFFFF}}) {
         SendMessageW(mainWindow, WM_HOTKEY, id, 0);
@@ -213,6 +204,10 @@ TEST_F(SystemEventsTest, HotKeysNamingNoDriveWithARecordDoNothing) {
     }
     for (const std::string& line : simJournal()) EXPECT_EQ(line.find("EJECT"), std::string::npos) << line;
     EXPECT_EQ(journalCount("D: IOCTL_STORAGE_LOAD_MEDIA -> ok"), 0);
+    SendMessageW(mainWindow, WM_HOTKEY, 0x100, 0);  // while A:'s own id opens it, and 0 closes it
+    EXPECT_TRUE(simState(L'A').trayOpen);
+    SendMessageW(mainWindow, WM_HOTKEY, 0, 0);
+    EXPECT_FALSE(simState(L'A').trayOpen);
 }
 
 TEST_F(SystemEventsTest, SelectingTheNextDefaultDrivePassesOverHiddenOnes) {
