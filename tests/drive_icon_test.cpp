@@ -99,14 +99,15 @@ TEST_F(DriveIconTest, IconAndTipFollowEveryDriveStateShowLabelsLiterallyAndNameT
     EXPECT_TRUE(waitUntil([&] { return tipOf(e) == paused; }, 3000)) << tipOf(e).c_str();
 }
 
-TEST_F(DriveIconTest, TheMonitorFollowsTheDriveWithinASecondAndTheStarOnlyBesideOtherIcons) {
+TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIconsAndShowHideLeaksNothing) {
     simConfigure(L'D', emptyDrive());
-    simConfigure(L'E', emptyDrive());
+    simConfigure(L'E', audioDisc(4));
     start("[g_propMain]\r\nnDefaultDisk=69\r\n");
     DriveRecord* d = DriveTable[3];
-    ASSERT_TRUE(d && DriveTable[4]);
+    DriveRecord* e = DriveTable[4];
+    ASSERT_TRUE(d && e);
     // E: was created first, alone; its next poll finds D: beside it.
-    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(DriveTable[4]) == 6; }, 3000));
+    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(e) == 5; }, 3000));
     ASSERT_EQ(iconEntryOf(d), 2);
     pumpMessages(300);
     simSetTray(L'D', true);
@@ -119,49 +120,16 @@ TEST_F(DriveIconTest, TheMonitorFollowsTheDriveWithinASecondAndTheStarOnlyBeside
     ASSERT_TRUE(waitUntil([&] { return iconEntryOf(d) == 0; }, 3000));
     EXPECT_NE(tipOf(d).find(L"NEW_DISC"), std::wstring::npos);
 
-    setIconVisible(d, false);  // now E: is alone in the tray
-    EXPECT_EQ(trayIconCount, 1);
-    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(DriveTable[4]) == 2; }, 3000));
-}
-
-TEST_F(DriveIconTest, DescriptionsForTheSettingsOpenTheDriveOnceAndShowTheLetterAloneWhenItCannot) {
-    simConfigure(L'D', dataDisc(L"PHOTOS", 123456789));
-    simConfigure(L'E', audioDisc(9));
-    start("[dpDiskProp3]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
-    wchar_t text[kTipBufferCapacity];
-    buildInfoText(DriveTable[3], text);
-    EXPECT_EQ(std::wstring(text), L"[D:] PHOTOS <" + sizeText(123456789) + L">");
-    simClearJournal();
-    buildInfoText(DriveTable[4], text);
-    EXPECT_EQ(std::wstring(text), L"[E:] Audio CD" + english(IDS_AUDIO_STOPPED, {9}));
-    int opens = 0;
-    for (const std::string& line : journalOf('E')) opens += line.rfind("E: open", 0) == 0;
-    EXPECT_EQ(opens, 1);
-    HANDLE held = openDevicePassThrough(L'E');  // rather than the count read before
-    buildInfoText(DriveTable[4], text);
-    seamCloseDevice(held);
-    EXPECT_STREQ(text, L"[E:] ");
-    simSetTray(L'D', true);
-    buildInfoText(DriveTable[3], text);
-    EXPECT_STREQ(text, L"[D:] ");
-}
-
-TEST_F(DriveIconTest, HundredsOfShowHideCyclesAndPollsLeakNothingAndEachShowStartsAfresh) {
-    simConfigure(L'D', dataDisc(L"DATA", 1000));
-    simConfigure(L'E', audioDisc(4));
-    start();
-    DriveRecord* d = DriveTable[3];
-    DriveRecord* e = DriveTable[4];
     const TrayIconRecord* firstIcon = d->trayIcon;
     const HANDLE firstThread = d->monitorThread;
     setIconVisible(d, true);  // already shown: nothing happens
     EXPECT_TRUE(d->trayIcon == firstIcon && d->monitorThread == firstThread);
     setIconVisible(d, false);
     EXPECT_EQ(trayIconCount, 1);
+    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(e) == 1; }, 3000)) << "alone in the tray, E: wears no star";
     setIconVisible(d, true);
     EXPECT_TRUE(d->monitorThread != nullptr && d->trayIcon->added != 0);
     EXPECT_EQ(d->stopRequested, 0) << "a stop left asked for ends the new thread at once";
-    EXPECT_EQ(trayIconCount, 2);
 
     simSetJournalEnabled(false);
     for (int i = 0; i < 20; ++i) {  // warm up
@@ -215,9 +183,23 @@ public:
     DriveRecord* d = nullptr;
 };
 
-TEST_F(EjectCloseTest, EjectUnlocksStopsTheMusicAndLocksAgainAndACloseTouchesNeither) {
+TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicAndLocksAgainButACloseNeither) {
     start("");
+    wchar_t text[kTipBufferCapacity];
+    buildInfoText(d, text);
+    EXPECT_EQ(std::wstring(text), L"[D:] DATA <" + sizeText(1000) + L">");
     simConfigure(L'D', audioDisc(4));
+    simClearJournal();
+    buildInfoText(d, text);
+    EXPECT_EQ(std::wstring(text), L"[D:] Audio CD" + english(IDS_AUDIO_STOPPED, {4}));
+    int opens = 0;
+    for (const std::string& line : journalOf('D')) opens += line.rfind("D: open", 0) == 0;
+    EXPECT_EQ(opens, 1);
+    HANDLE held = openDevicePassThrough(L'D');  // rather than the count read before
+    buildInfoText(d, text);
+    seamCloseDevice(held);
+    EXPECT_STREQ(text, L"[D:] ");
+
     setLock(d, 1);
     d->locked = 1;
     d->audioStatus = kAudioPlaying;
@@ -233,6 +215,8 @@ TEST_F(EjectCloseTest, EjectUnlocksStopsTheMusicAndLocksAgainAndACloseTouchesNei
     EXPECT_LT(indexOf(journal, "D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok", eject), journal.size());
     EXPECT_EQ(d->assumedClosed, 0);
     EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').locked);
+    buildInfoText(d, text);
+    EXPECT_STREQ(text, L"[D:] ") << "an open tray";
 }
 
 TEST_F(EjectCloseTest, TheDoorCommandStandsInForAFailingDeviceAndAHiddenZeroSecondCountdownStillCloses) {
