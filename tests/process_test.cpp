@@ -49,36 +49,26 @@ TEST(Process, RunsWithOrWithoutItsLanguageLibraryOutlivesASecondStartAndExitsWit
     }
 }
 
-// A copy of dist installed as the service; TearDown removes it even when a check fails.
-class ServiceManagerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        copyDistFiles(folder.path(), {L"sbay.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
-        manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        ASSERT_NE(manager, nullptr);
-        if (SC_HANDLE old = OpenServiceW(manager, L"sbay_svc", DELETE)) {
-            DeleteService(old);
-            CloseServiceHandle(old);
-        }
-        service = CreateServiceW(manager, L"sbay_svc", L"sbay_svc", SERVICE_ALL_ACCESS,
-                                 SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START,
-                                 SERVICE_ERROR_IGNORE, folder.file(L"sbay.exe").c_str(), nullptr, nullptr, nullptr,
-                                 nullptr, nullptr);
-        ASSERT_NE(service, nullptr) << GetLastError();
-    }
-    void TearDown() override {
+// Stops the service's program and removes the service, even when a check fails.
+struct InstalledService {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), service = nullptr;
+    ~InstalledService() {
         if (HWND window = waitForProgramWindow(0, 0)) closeProgramWindow(window);
-        if (service != nullptr) {
-            DeleteService(service);
-            CloseServiceHandle(service);
-        }
+        if (service != nullptr) DeleteService(service), CloseServiceHandle(service);
         if (manager != nullptr) CloseServiceHandle(manager);
     }
-    TempDir folder;
-    SC_HANDLE manager = nullptr, service = nullptr;
 };
 
-TEST_F(ServiceManagerTest, RunsWithTheSettingsBesideTheExecutableAndAnswersOnlyAnInterrogation) {
+TEST(ServiceManager, RunsWithTheSettingsBesideTheExecutableAndAnswersOnlyAnInterrogation) {
+    TempDir folder;
+    copyDistFiles(folder.path(), {L"sbay.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
+    InstalledService installed;
+    ASSERT_NE(installed.manager, nullptr);
+    if (SC_HANDLE old = OpenServiceW(installed.manager, L"sbay_svc", DELETE)) DeleteService(old), CloseServiceHandle(old);
+    const SC_HANDLE service = installed.service = CreateServiceW(
+        installed.manager, L"sbay_svc", L"sbay_svc", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, folder.file(L"sbay.exe").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr) << GetLastError();
     writeSettingsWithDefaultEject(folder.file(L"sbay.ini"), kProbeKeyService);
     TempDir appData;
     CreateDirectoryW(appData.file(L"sbay").c_str(), nullptr);
