@@ -70,7 +70,7 @@ void CALLBACK endMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
     EndMenu();
 }
 
-TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveAndStaleIconIdsOpenNothing) {
+TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheLanguageSwitchesWithoutLeaks) {
     simConfigure(L'D', dataDisc(L"DATA", 1000));
     SimDriveConfig open = emptyDrive();
     open.trayOpen = true;
@@ -122,6 +122,30 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveAndStaleIconIdsOpenNothing) {
         EXPECT_EQ(menuDriveLetter, 'E');
     }
     for (const std::string& line : simJournal()) EXPECT_EQ(line.find("EJECT"), std::string::npos) << line;
+
+    // Another language rebuilds the menu and the tips, and twenty switches leak nothing.
+    const std::wstring englishOpen = textOf(IDM_OPEN);
+    liveSettings.global.nLanguage = 1;
+    loadLanguageAndMenu();
+    const std::wstring russianOpen = textOf(IDM_OPEN);
+    EXPECT_NE(russianOpen, englishOpen);
+    wchar_t trayOpen[50];
+    loadText(IDS_TIP_OPEN, trayOpen, 50);
+    EXPECT_EQ(std::wstring(e->tipTrayOpen), std::wstring(L"Spindlebay v.6\n[E:] ") + trayOpen);
+    EXPECT_TRUE(waitUntil([&] { return std::wstring(e->trayIcon->data.szTip) == e->tipTrayOpen; }, 3000));
+    // Icons are counted in a table the whole session shares: keep the tray quiet.
+    setIconVisible(DriveTable[3], false);
+    setIconVisible(e, false);
+    pumpMessages(500);
+    const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
+    for (int i = 0; i < 20; ++i) {
+        liveSettings.global.nLanguage = i % 2;
+        loadLanguageAndMenu();
+    }
+    EXPECT_EQ(textOf(IDM_OPEN), russianOpen);
+    EXPECT_EQ(freeGdiSlots(), gdi);
+    EXPECT_EQ(freeIconSlots(), icons);
+    EXPECT_EQ(liveKernelHandles(), handles);
 }
 
 TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsShowItsState) {
@@ -243,34 +267,6 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
         command(IDM_AUTORUN);
         EXPECT_EQ(shellLaunches(), disc.journal);
     }
-}
-
-TEST_F(TrayMenuTest, SwitchingTheLanguageRebuildsMenuAndTipsWithoutLeaks) {
-    simConfigure(L'D', emptyDrive());
-    start();
-    DriveRecord* d = DriveTable[3];
-    const std::wstring englishOpen = textOf(IDM_OPEN);
-    liveSettings.global.nLanguage = 1;
-    loadLanguageAndMenu();
-    const std::wstring russianOpen = textOf(IDM_OPEN);
-    EXPECT_NE(russianOpen, englishOpen);
-    wchar_t noDisc[50];
-    loadText(IDS_TIP_EMPTY, noDisc, 50);
-    EXPECT_EQ(std::wstring(d->tipNoMedium), std::wstring(L"Spindlebay v.6\n[D:] ") + noDisc);
-    EXPECT_TRUE(waitUntil([&] { return std::wstring(d->trayIcon->data.szTip) == d->tipNoMedium; }, 3000));
-
-    // Icons are counted in a table the whole session shares: keep the tray quiet.
-    setIconVisible(d, false);
-    pumpMessages(500);
-    const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
-    for (int i = 0; i < 20; ++i) {
-        liveSettings.global.nLanguage = i % 2;
-        loadLanguageAndMenu();
-    }
-    EXPECT_EQ(textOf(IDM_OPEN), russianOpen);
-    EXPECT_EQ(freeGdiSlots(), gdi);
-    EXPECT_EQ(freeIconSlots(), icons);
-    EXPECT_EQ(liveKernelHandles(), handles);
 }
 
 // Watches the shell's context menus of drive items through the method table
