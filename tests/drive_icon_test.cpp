@@ -1,143 +1,113 @@
-// Drive tray icons and their monitor threads on simulated drives: icons and
-// tips for every state, the default drive's star, live updates, show and hide
-// cycles, and what they cost in objects and handles.
+// Drive tray icons, their monitor threads, and opening and closing trays with the auto-close countdown, on simulated drives.
 #include "app/app.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_icon.h"
+#include "drives/eject_close.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "tests/drive_test_support.h"
 #include "tests/test_support.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <algorithm>
-#include <shlwapi.h>
 
 namespace {
 
 const std::wstring kHead = L"Spindlebay v.6\n";
+
+std::wstring tipOf(DriveRecord* record) {
+    EnterCriticalSection(&record->guard);
+    std::wstring tip = record->trayIcon != nullptr ? record->trayIcon->data.szTip : L"";
+    LeaveCriticalSection(&record->guard);
+    return tip;
+}
+
+int iconEntryOf(DriveRecord* record) {
+    EnterCriticalSection(&record->guard);
+    int entry = -1;
+    for (int i = 0; i < 8 && record->trayIcon != nullptr; ++i) {
+        if (record->icons[i] == record->trayIcon->data.hIcon) entry = i;
+    }
+    LeaveCriticalSection(&record->guard);
+    return entry;
+}
+
+std::wstring sizeText(uint64_t bytes) {
+    wchar_t text[64];
+    StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 64);
+    return text;
+}
+
+std::wstring english(UINT id, std::initializer_list<int64_t> values) {
+    wchar_t text[64];
+    formatText(text, 64, englishString(id).c_str(), values);
+    return text;
+}
 
 class DriveIconTest : public ::testing::Test {
 protected:
     void SetUp() override { simReset(); }
     void TearDown() override { host.reset(); }
     void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
-    static std::wstring tipOf(DriveRecord* record) {
-        EnterCriticalSection(&record->guard);
-        std::wstring tip = record->trayIcon != nullptr ? record->trayIcon->data.szTip : L"";
-        LeaveCriticalSection(&record->guard);
-        return tip;
-    }
-    static int iconEntryOf(DriveRecord* record) {
-        EnterCriticalSection(&record->guard);
-        int entry = -1;
-        for (int i = 0; i < 8 && record->trayIcon != nullptr; ++i) {
-            if (record->icons[i] == record->trayIcon->data.hIcon) entry = i;
-        }
-        LeaveCriticalSection(&record->guard);
-        return entry;
-    }
-    static std::wstring sizeText(uint64_t bytes) {
-        wchar_t text[64];
-        StrFormatByteSizeW(static_cast<LONGLONG>(bytes), text, 64);
-        return text;
-    }
     std::unique_ptr<MainWindowHost> host;
 };
 
-TEST_F(DriveIconTest, IconAndTipFollowEveryDriveState) {
-    simConfigure(L'D', dataDisc(L"HOLIDAY_2026", 4700000000ull));
-    simConfigure(L'E', audioDisc(12));
-    SimDriveConfig open = emptyDrive();
-    open.trayOpen = true;
-    simConfigure(L'F', open);
-    simConfigure(L'G', emptyDrive());
-    SimDriveConfig blank;
-    blank.medium = SimMedium::Blank;
-    simConfigure(L'H', blank);
+TEST_F(DriveIconTest, IconAndTipFollowEveryDriveStateShowLabelsLiterallyAndNameTheTrackPlaying) {
+    const std::wstring percent = L"100%_%s%d%n", longLabel(200, L'W');
+    const struct {
+        wchar_t letter;
+        SimDriveConfig config;
+        std::wstring tip;
+        int icon;
+    } drives[] = {
+        {L'D', dataDisc(L"HOLIDAY_2026", 4700000000ull), L"HOLIDAY_2026 <" + sizeText(4700000000ull) + L">", 0},
+        {L'E', audioDisc(12), L"Audio CD" + english(IDS_AUDIO_STOPPED, {12}), 1},
+        {L'F', [] { SimDriveConfig c = emptyDrive(); c.trayOpen = true; return c; }(), englishString(IDS_TIP_OPEN), 3},
+        {L'G', emptyDrive(), englishString(IDS_TIP_EMPTY), 2},
+        // A medium whose volume cannot be read: the head alone, the other-medium icon.
+        {L'H', [] { SimDriveConfig c; c.medium = SimMedium::Blank; return c; }(), L"", 0},
+        {L'I', dataDisc(percent, 1000), percent + L" <" + sizeText(1000) + L">", 0},
+        {L'J', dataDisc(L"", 1000), L" <" + sizeText(1000) + L">", 0},
+        {L'K', dataDisc(longLabel, 1000), longLabel, 0},
+    };
+    for (const auto& drive : drives) simConfigure(drive.letter, drive.config);
     start();
-    DriveRecord* d = DriveTable[3];
+    for (const auto& drive : drives) {
+        DriveRecord* record = DriveTable[drive.letter - L'A'];
+        ASSERT_NE(record, nullptr);
+        const std::wstring tip = (kHead + L"[" + drive.letter + L":] " + drive.tip).substr(0, 127);
+        EXPECT_EQ(tipOf(record), tip) << char(drive.letter);
+        EXPECT_EQ(iconEntryOf(record), drive.icon) << char(drive.letter);
+    }
+    EXPECT_EQ(tipOf(DriveTable[10]).size(), 127u);
+
     DriveRecord* e = DriveTable[4];
-    DriveRecord* f = DriveTable[5];
-    DriveRecord* g = DriveTable[6];
-    DriveRecord* h = DriveTable[7];
-    ASSERT_TRUE(d && e && f && g && h);
-
-    EXPECT_EQ(tipOf(d), kHead + L"[D:] HOLIDAY_2026 <" + sizeText(4700000000ull) + L">");
-    EXPECT_EQ(iconEntryOf(d), 0);
-    EXPECT_EQ(d->mediaKind, DataDisc);
-
-    wchar_t audio[64];
-    formatText(audio, 64, englishString(IDS_AUDIO_STOPPED).c_str(), {12});
-    EXPECT_EQ(tipOf(e), kHead + L"[E:] Audio CD" + audio);
-    EXPECT_EQ(iconEntryOf(e), 1);
-    EXPECT_EQ(e->mediaKind, AudioCd);
-
-    EXPECT_EQ(tipOf(f), kHead + L"[F:] " + englishString(IDS_TIP_OPEN));
-    EXPECT_EQ(iconEntryOf(f), 3);
-    EXPECT_EQ(tipOf(g), kHead + L"[G:] " + englishString(IDS_TIP_EMPTY));
-    EXPECT_EQ(iconEntryOf(g), 2);
-    // A medium whose volume cannot be read: the head alone, the other-medium icon.
-    EXPECT_EQ(tipOf(h), kHead + L"[H:] ");
-    EXPECT_EQ(iconEntryOf(h), 0);
-    EXPECT_NE(h->mediaKind, AudioCd);
-}
-
-TEST_F(DriveIconTest, AudioTipsNameTheTrackWhilePlayingOrPaused) {
-    simConfigure(L'E', audioDisc(12));
-    start();
-    DriveRecord* e = DriveTable[4];
-    ASSERT_NE(e, nullptr);
     isVistaOrLater = 0;
     e->subQ.CurrentPosition.TrackNumber = 2;
     e->toc.FirstTrack = 1;
     e->toc.LastTrack = 12;
-    nextTrack(e);  // plays track 3
-    wchar_t playing[64];
-    formatText(playing, 64, englishString(IDS_AUDIO_PLAYING).c_str(), {3, 12});
-    EXPECT_TRUE(waitUntil([&] { return tipOf(e) == kHead + L"[E:] Audio CD" + playing; }, 3000)) << tipOf(e).c_str();
-
+    nextTrack(e);  // plays track 3; the tip names it while playing or paused
+    const std::wstring playing = kHead + L"[E:] Audio CD" + english(IDS_AUDIO_PLAYING, {3, 12});
+    EXPECT_TRUE(waitUntil([&] { return tipOf(e) == playing; }, 3000)) << tipOf(e).c_str();
     pauseResumeAudio(e);
-    wchar_t paused[64];
-    formatText(paused, 64, englishString(IDS_AUDIO_PAUSED).c_str(), {3, 12});
-    EXPECT_TRUE(waitUntil([&] { return tipOf(e) == kHead + L"[E:] Audio CD" + paused; }, 3000)) << tipOf(e).c_str();
+    const std::wstring paused = kHead + L"[E:] Audio CD" + english(IDS_AUDIO_PAUSED, {3, 12});
+    EXPECT_TRUE(waitUntil([&] { return tipOf(e) == paused; }, 3000)) << tipOf(e).c_str();
 }
 
-TEST_F(DriveIconTest, OddLabelsAreShownLiterallyAndTipsCutAt127) {
-    const std::wstring percent = L"100%_%s%d%n";
-    simConfigure(L'D', dataDisc(percent, 1000));
-    simConfigure(L'E', dataDisc(std::wstring(200, L'W'), 1000));
-    simConfigure(L'F', dataDisc(L"", 1000));
-    start();
-    EXPECT_EQ(tipOf(DriveTable[3]), kHead + L"[D:] " + percent + L" <" + sizeText(1000) + L">");
-    const std::wstring cut = tipOf(DriveTable[4]);
-    EXPECT_EQ(cut.size(), 127u);
-    EXPECT_EQ(cut, (kHead + L"[E:] " + std::wstring(200, L'W')).substr(0, 127));
-    EXPECT_EQ(tipOf(DriveTable[5]), kHead + L"[F:]  <" + sizeText(1000) + L">");
-}
-
-TEST_F(DriveIconTest, TheDefaultDriveWearsTheStarOnlyBesideOtherIcons) {
+TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIconsAndShowHideLeaksNothing) {
     simConfigure(L'D', emptyDrive());
-    simConfigure(L'E', emptyDrive());
+    simConfigure(L'E', audioDisc(4));
     start("[g_propMain]\r\nnDefaultDisk=69\r\n");
-    ASSERT_TRUE(DriveTable[3] && DriveTable[4]);
-    // E: was created first, alone; its next poll finds D: beside it.
-    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(DriveTable[4]) == 6; }, 3000));
-    EXPECT_EQ(iconEntryOf(DriveTable[3]), 2);
-
-    setIconVisible(DriveTable[3], false);  // now E: is alone in the tray
-    EXPECT_EQ(trayIconCount, 1);
-    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(DriveTable[4]) == 2; }, 3000));
-}
-
-TEST_F(DriveIconTest, MonitorSeesAStateChangeWithinAboutASecond) {
-    simConfigure(L'D', emptyDrive());
-    start();
     DriveRecord* d = DriveTable[3];
-    ASSERT_NE(d, nullptr);
+    DriveRecord* e = DriveTable[4];
+    ASSERT_TRUE(d && e);
+    // E: was created first, alone; its next poll finds D: beside it.
+    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(e) == 5; }, 3000));
     ASSERT_EQ(iconEntryOf(d), 2);
     pumpMessages(300);
     simSetTray(L'D', true);
@@ -145,73 +115,22 @@ TEST_F(DriveIconTest, MonitorSeesAStateChangeWithinAboutASecond) {
     ASSERT_TRUE(waitUntil([&] { return iconEntryOf(d) == 3; }, 3000));
     EXPECT_LT(GetTickCount() - start, 2000u);  // one wait of a second plus a poll
     EXPECT_EQ(tipOf(d), d->tipTrayOpen);
-
     simSetTray(L'D', false);
     simSetMedium(L'D', SimMedium::Data, L"NEW_DISC", 2048, 0);
     ASSERT_TRUE(waitUntil([&] { return iconEntryOf(d) == 0; }, 3000));
     EXPECT_NE(tipOf(d).find(L"NEW_DISC"), std::wstring::npos);
-}
 
-TEST_F(DriveIconTest, HidingAndShowingMakesNewIconsAndANewThread) {
-    simConfigure(L'D', emptyDrive());
-    start();
-    DriveRecord* d = DriveTable[3];
-    TrayIconRecord* firstIcon = d->trayIcon;
-    HANDLE firstThread = d->monitorThread;
+    const TrayIconRecord* firstIcon = d->trayIcon;
+    const HANDLE firstThread = d->monitorThread;
     setIconVisible(d, true);  // already shown: nothing happens
-    EXPECT_EQ(d->trayIcon, firstIcon);
-    EXPECT_EQ(d->monitorThread, firstThread);
-
+    EXPECT_TRUE(d->trayIcon == firstIcon && d->monitorThread == firstThread);
     setIconVisible(d, false);
-    EXPECT_EQ(d->trayIcon, nullptr);
-    EXPECT_EQ(d->monitorThread, nullptr);
-    EXPECT_EQ(d->stopEvent, nullptr);
-    EXPECT_EQ(d->icons[0], nullptr);
-    EXPECT_EQ(trayIconCount, 0);
-
-    setIconVisible(d, true);
-    EXPECT_NE(d->trayIcon, nullptr);
-    EXPECT_NE(d->monitorThread, nullptr);
-    EXPECT_NE(d->icons[7], nullptr);
-    EXPECT_EQ(d->stopRequested, 0);
-    EXPECT_NE(d->trayIcon->added, 0);
     EXPECT_EQ(trayIconCount, 1);
-}
+    EXPECT_TRUE(waitUntil([&] { return iconEntryOf(e) == 1; }, 3000)) << "alone in the tray, E: wears no star";
+    setIconVisible(d, true);
+    EXPECT_TRUE(d->monitorThread != nullptr && d->trayIcon->added != 0);
+    EXPECT_EQ(d->stopRequested, 0) << "a stop left asked for ends the new thread at once";
 
-TEST_F(DriveIconTest, DescriptionsForTheSettingsNameLabelSizeOrTracks) {
-    simConfigure(L'D', dataDisc(L"PHOTOS", 123456789));
-    simConfigure(L'E', audioDisc(9));
-    start("[dpDiskProp3]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
-    wchar_t text[kTipBufferCapacity];
-    buildInfoText(DriveTable[3], text);
-    EXPECT_EQ(std::wstring(text), L"[D:] PHOTOS <" + sizeText(123456789) + L">");
-    buildInfoText(DriveTable[4], text);
-    wchar_t tracks[64];
-    formatText(tracks, 64, englishString(IDS_AUDIO_STOPPED).c_str(), {9});
-    EXPECT_EQ(std::wstring(text), std::wstring(L"[E:] Audio CD") + tracks);
-    // One open for the table; a drive held by another handle shows its
-    // letter alone rather than the count read before.
-    simClearJournal();
-    buildInfoText(DriveTable[4], text);
-    const auto opens = journalOf('E');
-    EXPECT_EQ(std::count_if(opens.begin(), opens.end(),
-                            [](const std::string& line) { return line.rfind("E: open", 0) == 0; }),
-              1);
-    HANDLE held = openDevicePassThrough(L'E');
-    buildInfoText(DriveTable[4], text);
-    seamCloseDevice(held);
-    EXPECT_STREQ(text, L"[E:] ");
-    simSetTray(L'D', true);
-    buildInfoText(DriveTable[3], text);
-    EXPECT_STREQ(text, L"[D:] ");
-}
-
-TEST_F(DriveIconTest, HundredsOfShowHideCyclesAndPollsLeakNothing) {
-    simConfigure(L'D', dataDisc(L"DATA", 1000));
-    simConfigure(L'E', audioDisc(4));
-    start();
-    DriveRecord* d = DriveTable[3];
-    DriveRecord* e = DriveTable[4];
     simSetJournalEnabled(false);
     for (int i = 0; i < 20; ++i) {  // warm up
         setIconVisible(d, false);
@@ -219,13 +138,11 @@ TEST_F(DriveIconTest, HundredsOfShowHideCyclesAndPollsLeakNothing) {
     }
     // Icons live in a table the whole session shares, and the shell keeps
     // copies of its own: check that each icon the drive made is destroyed.
-    // GDI objects and kernel handles are this process's alone: count them.
-    const int gdi = freeGdiSlots();
-    const int handles = liveKernelHandles();
+    const int gdi = freeGdiSlots(), handles = liveKernelHandles();
     int iconsAlive = 0;
     for (int i = 0; i < 300; ++i) {
         HICON made[8];
-        for (int k = 0; k < 8; ++k) made[k] = d->icons[k];
+        std::copy(d->icons, d->icons + 8, made);
         setIconVisible(d, false);
         for (HICON icon : made) {
             ICONINFO info{};
@@ -242,6 +159,150 @@ TEST_F(DriveIconTest, HundredsOfShowHideCyclesAndPollsLeakNothing) {
     EXPECT_EQ(freeGdiSlots(), gdi);
     EXPECT_EQ(liveKernelHandles(), handles);
     EXPECT_LE(simOpenHandleCount(), 2u);  // at most the monitors' requests in flight
+}
+
+using Journal = std::vector<std::string>;
+size_t indexOf(const Journal& journal, const std::string& line, size_t from = 0) {
+    return std::find(journal.begin() + std::min(from, journal.size()), journal.end(), line) - journal.begin();
+}
+
+class EjectCloseTest : public ::testing::Test {
+public:
+    void SetUp() override { simReset(); }
+    void TearDown() override { host.reset(); }
+    // D: hidden, so no monitor thread and no icon: only the test moves it.
+    void start(const std::string& countdown) {
+        simConfigure(L'D', dataDisc(L"DATA", 1000));
+        host = std::make_unique<MainWindowHost>("[dpDiskProp3]\r\nbHide=1\r\n" + countdown);
+        d = DriveTable[3];
+        ASSERT_NE(d, nullptr);
+        simClearJournal();
+    }
+    void tick() { countdownTimerProc(d->countdownDialog, WM_TIMER, 3, 0); }
+    std::unique_ptr<MainWindowHost> host;
+    DriveRecord* d = nullptr;
+};
+
+TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicAndLocksAgainButACloseNeither) {
+    start("");
+    wchar_t text[kTipBufferCapacity];
+    buildInfoText(d, text);
+    EXPECT_EQ(std::wstring(text), L"[D:] DATA <" + sizeText(1000) + L">");
+    simConfigure(L'D', audioDisc(4));
+    simClearJournal();
+    buildInfoText(d, text);
+    EXPECT_EQ(std::wstring(text), L"[D:] Audio CD" + english(IDS_AUDIO_STOPPED, {4}));
+    int opens = 0;
+    for (const std::string& line : journalOf('D')) opens += line.rfind("D: open", 0) == 0;
+    EXPECT_EQ(opens, 1);
+    HANDLE held = openDevicePassThrough(L'D');  // rather than the count read before
+    buildInfoText(d, text);
+    seamCloseDevice(held);
+    EXPECT_STREQ(text, L"[D:] ");
+
+    setLock(d, 1);
+    d->locked = 1;
+    d->audioStatus = kAudioPlaying;
+    simClearJournal();
+    ejectOrClose(d, 0);
+    EXPECT_EQ(journalOf('D'), (Journal{"D: open read -> ok", "D: IOCTL_STORAGE_LOAD_MEDIA -> ok", "D: close"}));
+    EXPECT_EQ(d->assumedClosed, 1);
+    ejectOrClose(d, 1);
+    const Journal journal = journalOf('D');
+    const size_t eject = indexOf(journal, "D: IOCTL_STORAGE_EJECT_MEDIA -> ok");
+    EXPECT_LT(indexOf(journal, "D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok"), eject);
+    EXPECT_LT(indexOf(journal, "D: IOCTL_CDROM_STOP_AUDIO -> ok"), eject);
+    EXPECT_LT(indexOf(journal, "D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok", eject), journal.size());
+    EXPECT_EQ(d->assumedClosed, 0);
+    EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').locked);
+    buildInfoText(d, text);
+    EXPECT_STREQ(text, L"[D:] ") << "an open tray";
+}
+
+TEST_F(EjectCloseTest, TheDoorCommandStandsInForAFailingDeviceAndAHiddenZeroSecondCountdownStillCloses) {
+    start("bAutoCloseIn=1\r\nuAutoCloseSeconds=0\r\nbShowTime=0\r\n");
+    SimDriveConfig sealed = dataDisc(L"DATA", 1000);
+    sealed.opens = false;
+    simConfigure(L'D', sealed);
+    ejectOrClose(d, 1);
+    EXPECT_EQ(journalOf('D'), (Journal{"D: open read -> fail", "D: MCI open -> ok", "D: MCI door open -> ok", "D: MCI close"}));
+    EXPECT_TRUE(simState(L'D').trayOpen);
+    EXPECT_EQ(simState(L'D').mciOpenIds, 0);
+
+    simConfigure(L'D', dataDisc(L"DATA", 1000));
+    simSetFailing(L'D', {"IOCTL_STORAGE_EJECT_MEDIA"});
+    simClearJournal();
+    d->trayIcon = createTrayIconRecord(L'D');  // no monitor thread repaints this one meanwhile
+    ejectOrClose(d, 1);
+    EXPECT_TRUE(journalHas("D: IOCTL_STORAGE_EJECT_MEDIA -> fail") && journalHas("D: MCI door open -> ok"));
+    EXPECT_EQ(d->trayIcon->data.hIcon, busyIcon) << "the tray moves";
+    EXPECT_EQ(std::wstring(d->trayIcon->data.szTip), englishString(IDS_BUSY_TIP));
+    removeTrayIconRecord(d->trayIcon);
+    d->trayIcon = nullptr;
+    ASSERT_NE(d->countdownDialog, nullptr);
+    EXPECT_FALSE(IsWindowVisible(d->countdownDialog));
+    EXPECT_TRUE(simState(L'D').trayOpen);
+    tick();
+    EXPECT_EQ(d->countdownDialog, nullptr);
+    EXPECT_FALSE(simState(L'D').trayOpen);
+}
+
+TEST_F(EjectCloseTest, TheCountdownClosesTheTrayUnlessClosedDismissedOrItsDriveGoes) {
+    start("bAutoCloseIn=1\r\nuAutoCloseSeconds=3\r\nbShowTime=1\r\n");
+    ejectOrClose(d, 1);
+    const HWND dialog = d->countdownDialog;
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    tick();
+    ejectOrClose(d, 1);  // opening again neither starts a second count nor resets this one
+    EXPECT_EQ(d->countdownDialog, dialog);
+    EXPECT_EQ(SendMessageW(d->countdownProgress, PBM_GETPOS, 0, 0), 1);
+    tick();
+    tick();
+    EXPECT_TRUE(simState(L'D').trayOpen) << "closed before the time was up";
+    tick();
+    EXPECT_EQ(d->countdownDialog, nullptr);
+    EXPECT_FALSE(simState(L'D').trayOpen);
+
+    // Each way the count ends early: whether the program closes the tray, and whether it stays open.
+    const struct {
+        const char* way;
+        bool closes, openAfter;
+        void (*end)(EjectCloseTest&);
+    } ways[] = {
+        {"closed by hand", false, false, [](EjectCloseTest& t) { simSetTray(L'D', false), t.tick(); }},
+        {"closed by the menu", true, false, [](EjectCloseTest& t) { ejectOrClose(t.d, 0); }},
+        {"Close now", true, false, [](EjectCloseTest& t) { SendMessageW(t.d->countdownDialog, WM_COMMAND, IDOK, 0); }},
+        {"Cancel", false, true, [](EjectCloseTest& t) { SendMessageW(t.d->countdownDialog, WM_COMMAND, IDCANCEL, 0); }},
+        {"close box", false, true, [](EjectCloseTest& t) { SendMessageW(t.d->countdownDialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"Esc through the program's message loop", false, true, [](EjectCloseTest& t) {
+             SetForegroundWindow(t.d->countdownDialog);
+             SetFocus(GetDlgItem(t.d->countdownDialog, IDOK));
+             MSG esc{GetFocus() ? GetFocus() : t.d->countdownDialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+             routeMessage(esc);
+         }},
+    };
+    for (const auto& way : ways) {
+        ejectOrClose(d, 1);
+        const HWND shown = d->countdownDialog;
+        simClearJournal();
+        way.end(*this);
+        pumpMessages(50);
+        EXPECT_TRUE(d->countdownDialog == nullptr && !IsWindow(shown)) << way.way;
+        EXPECT_EQ(journalHas("D: IOCTL_STORAGE_LOAD_MEDIA -> ok"), way.closes) << way.way;
+        EXPECT_EQ(simState(L'D').trayOpen, way.openAfter) << way.way;
+        simSetTray(L'D', false);
+    }
+
+    ejectOrClose(d, 1);
+    const HWND orphan = d->countdownDialog;
+    removeDriveRecord(3);
+    EXPECT_FALSE(IsWindow(orphan));
+    simClearJournal();
+    pumpMessages(1500);  // a timer of the dead countdown must not fire into freed memory
+    countdownTimerProc(nullptr, WM_TIMER, 3, 0);  // nor a stray tick for the empty slot
+    countdownTimerProc(nullptr, WM_TIMER, 4000, 0);
+    EXPECT_TRUE(journalOf('D').empty());
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// The tray menu as the user meets it: the states of its items for every kind
-// of drive, the right-click and double-click on icons, every command, the
-// autorun rules and the language switch.
+// The tray menu as the user meets it: item states, clicks on icons, commands, autorun, language, the shell submenu.
 #include "app/app.h"
 #include "drives/device_commands.h"
 #include "drives/drive_icon.h"
@@ -21,14 +19,13 @@
 
 namespace {
 
-constexpr UINT kDisabledState = MFS_DISABLED | MFS_GRAYED;
+constexpr UINT kOff = MFS_DISABLED | MFS_GRAYED;
 
 UINT stateOf(UINT item, bool byPosition = false) {
     MENUITEMINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = MIIM_STATE;
-    if (!GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info)) return 0xFFFFFFFF;
-    return info.fState;
+    return GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : 0xFFFFFFFF;
 }
 
 std::wstring textOf(UINT id) {
@@ -37,101 +34,31 @@ std::wstring textOf(UINT id) {
     return text;
 }
 
+void command(UINT id) { SendMessageW(mainWindow, WM_COMMAND, id, 0); }
+
+std::vector<std::string> shellLaunches() {
+    std::vector<std::string> launches;
+    for (const std::string& line : simJournal()) {
+        if (line.rfind("shell ", 0) == 0) launches.push_back(line);
+    }
+    return launches;
+}
+
 class TrayMenuTest : public ::testing::Test {
 protected:
     void SetUp() override { simReset(); }
     void TearDown() override { host.reset(); }
     void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
     // Prepares the menu as a right-click on `letter`'s icon does.
-    void prepareFor(int letter) {
+    static void prepareFor(int letter) {
         menuDriveLetter = letter;
         SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menuRecord->popup), 0);
     }
+    static void expectSpeedChecked(UINT checked) {
+        for (UINT id = IDM_SPEED_1X; id <= IDM_SPEED_MAX; ++id) EXPECT_EQ(stateOf(id), id == checked ? MFS_CHECKED : 0u) << id;
+    }
     std::unique_ptr<MainWindowHost> host;
 };
-
-TEST_F(TrayMenuTest, ItemStatesFollowTheDrivesTrayDiscLockAndSpeed) {
-    simConfigure(L'D', dataDisc(L"DATA", 1000));
-    SimDriveConfig open = emptyDrive();
-    open.trayOpen = true;
-    simConfigure(L'E', open);
-    start();
-    prepareFor('D');
-    EXPECT_EQ(stateOf(IDM_OPEN), static_cast<UINT>(MFS_DEFAULT));
-    EXPECT_EQ(stateOf(IDM_CLOSE), 0u);
-    EXPECT_EQ(stateOf(TRAY_POS_SPEED, true), 0u);
-    EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), kDisabledState);
-    EXPECT_EQ(stateOf(TRAY_POS_SHELL, true), 0u);
-    EXPECT_EQ(stateOf(IDM_LOCK), 0u);
-    EXPECT_EQ(stateOf(IDM_AUTORUN), kDisabledState) << "no AUTORUN.INF on this disc";
-    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_OPEN));
-    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [D:]");
-    EXPECT_EQ(stateOf(IDM_HEADER), kDisabledState);
-    for (UINT id = IDM_SPEED_1X; id <= IDM_SPEED_MAX; ++id) {
-        EXPECT_EQ(stateOf(id), id == IDM_SPEED_MAX ? static_cast<UINT>(MFS_CHECKED) : 0u) << id;
-    }
-
-    // An open tray defaults to closing; lock and speed show the drive's choice.
-    DriveRecord* e = DriveTable[4];
-    e->locked = 1;
-    e->speedCommand = IDM_SPEED_8X;
-    prepareFor('E');
-    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_CLOSE));
-    EXPECT_EQ(stateOf(IDM_LOCK), static_cast<UINT>(MFS_CHECKED));
-    for (UINT id = IDM_SPEED_1X; id <= IDM_SPEED_MAX; ++id) {
-        EXPECT_EQ(stateOf(id), id == IDM_SPEED_8X ? static_cast<UINT>(MFS_CHECKED) : 0u) << id;
-    }
-    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [E:]");
-}
-
-TEST_F(TrayMenuTest, AudioItemsFollowPlayPauseAndStop) {
-    simConfigure(L'E', audioDisc(10));
-    start();
-    isVistaOrLater = 0;  // the older menu keeps every audio command
-    loadLanguageAndMenu();
-    DriveRecord* e = DriveTable[4];
-    ASSERT_TRUE(waitUntil([e] { return e->mediaKind == AudioCd; }, 3000));
-    struct Case {
-        uint8_t status;
-        UINT play, pause, stop;
-    };
-    for (const Case& c : {Case{kAudioPlaying, MFS_CHECKED, 0, 0}, Case{kAudioPaused, 0, MFS_CHECKED, 0},
-                          Case{kAudioNoStatus, 0, 0, MFS_CHECKED}, Case{0x13, 0, 0, MFS_CHECKED}}) {
-        e->audioStatus = c.status;
-        prepareFor('E');
-        EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), 0u);
-        EXPECT_EQ(stateOf(IDM_PLAY), c.play) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_PAUSE), c.pause) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_STOP), c.stop) << int(c.status);
-    }
-    // Newer systems keep Play alone, as a radio item.
-    isVistaOrLater = 1;
-    loadLanguageAndMenu();
-    EXPECT_EQ(GetMenuState(menuRecord->popup, IDM_STOP, MF_BYCOMMAND), 0xFFFFFFFFu);
-    EXPECT_EQ(GetMenuState(menuRecord->popup, IDM_NEXT, MF_BYCOMMAND), 0xFFFFFFFFu);
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE | MIIM_BITMAP | MIIM_DATA;
-    GetMenuItemInfoW(menuRecord->popup, IDM_PLAY, FALSE, &info);
-    EXPECT_NE(info.fType & MFT_RADIOCHECK, 0u);
-    EXPECT_EQ(info.hbmpItem, HBMMENU_CALLBACK);
-    EXPECT_EQ(info.dwItemData, 12u);
-    GetMenuItemInfoW(menuRecord->popup, IDM_SPEED_4X, FALSE, &info);
-    EXPECT_EQ(info.dwItemData, kNoMenuImage);
-    EXPECT_NE(info.fType & MFT_RADIOCHECK, 0u);
-}
-
-TEST_F(TrayMenuTest, WithoutDrivesOnlyTheProgramsOwnCommandsRemain) {
-    start();
-    prepareFor(0);
-    for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN}) EXPECT_EQ(stateOf(id), kDisabledState) << id;
-    for (UINT position : {TRAY_POS_SPEED, TRAY_POS_AUDIO, TRAY_POS_SHELL}) {
-        EXPECT_EQ(stateOf(position, true), kDisabledState) << position;
-    }
-    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay");
-    EXPECT_EQ(stateOf(IDM_SETTINGS), 0u);
-    EXPECT_EQ(stateOf(IDM_EXIT), 0u);
-}
 
 // Ends the tray menu from inside its loop, noting the header shown.
 std::wstring headerSeen;
@@ -143,19 +70,49 @@ void CALLBACK endMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
     EndMenu();
 }
 
-TEST_F(TrayMenuTest, RightClickingAnIconShowsItsDrivesMenu) {
-    simConfigure(L'D', emptyDrive());
-    simConfigure(L'E', emptyDrive());
+TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheLanguageSwitchesWithoutLeaks) {
+    simConfigure(L'D', dataDisc(L"DATA", 1000));
+    SimDriveConfig open = emptyDrive();
+    open.trayOpen = true;
+    simConfigure(L'E', open);
     start();
+    prepareFor('D');
+    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_OPEN));
+    for (UINT id : {IDM_CLOSE, IDM_LOCK}) EXPECT_EQ(stateOf(id), 0u) << id;
+    EXPECT_EQ(stateOf(IDM_AUTORUN), kOff) << "no AUTORUN.INF on this disc";
+    for (UINT position : {TRAY_POS_SPEED, TRAY_POS_SHELL}) EXPECT_EQ(stateOf(position, true), 0u) << position;
+    EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), kOff);
+    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [D:]");
+    EXPECT_EQ(stateOf(IDM_HEADER), kOff);
+    expectSpeedChecked(IDM_SPEED_MAX);
+
+    DriveRecord* e = DriveTable[4];
+    e->locked = 1;
+    e->speedCommand = IDM_SPEED_8X;
+    prepareFor('E');
+    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_CLOSE));
+    EXPECT_EQ(stateOf(IDM_LOCK), static_cast<UINT>(MFS_CHECKED));
+    expectSpeedChecked(IDM_SPEED_8X);
+    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [E:]");
+
+    // A letter without a record (none chosen yet, or the drive is gone) leaves only the program's commands.
+    for (int letter : {int{0}, int{'F'}}) {
+        prepareFor(letter);
+        for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN}) EXPECT_EQ(stateOf(id), kOff) << id;
+        for (UINT position : {TRAY_POS_SPEED, TRAY_POS_AUDIO, TRAY_POS_SHELL}) EXPECT_EQ(stateOf(position, true), kOff);
+        EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay");
+        EXPECT_EQ(stateOf(IDM_SETTINGS) | stateOf(IDM_EXIT), 0u);
+    }
+
+    // A right-click opens the menu of the icon's drive; an icon id that names no drive opens nothing.
     headerSeen.clear();
     SetTimer(nullptr, 0, 300, endMenuTimer);
     SendMessageW(mainWindow, kTrayCallbackMessage, 'E', WM_RBUTTONUP);
     EXPECT_EQ(menuDriveLetter, 'E');
     EXPECT_EQ(headerSeen, L"Spindlebay [E:]");
 
-    // A callback for an icon that names no drive opens nothing.
-    menuDriveLetter = 'E';
     headerSeen.clear();
+    simClearJournal();
     for (WPARAM id : {WPARAM{26}, WPARAM{'F'}, WPARAM{'a'}, WPARAM{0xFFFF}}) {
         SetTimer(nullptr, 0, 300, endMenuTimer);
         SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_RBUTTONUP);
@@ -164,172 +121,23 @@ TEST_F(TrayMenuTest, RightClickingAnIconShowsItsDrivesMenu) {
         EXPECT_TRUE(headerSeen.empty()) << id;
         EXPECT_EQ(menuDriveLetter, 'E');
     }
-}
+    for (const std::string& line : simJournal()) EXPECT_EQ(line.find("_MEDIA -> "), std::string::npos) << line;
 
-TEST_F(TrayMenuTest, DoubleClickTogglesTheTray) {
-    simConfigure(L'D', dataDisc(L"DATA", 1000));
-    start();
-    SendMessageW(mainWindow, kTrayCallbackMessage, 'D', WM_LBUTTONDBLCLK);
-    EXPECT_TRUE(simState(L'D').trayOpen);
-    SendMessageW(mainWindow, kTrayCallbackMessage, 'D', WM_LBUTTONDBLCLK);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-}
-
-TEST_F(TrayMenuTest, DriveCommandsActOnTheMenusDrive) {
-    simConfigure(L'D', audioDisc(6));
-    start("[dpDiskProp3]\r\nbHide=1\r\n");
-    DriveRecord* d = DriveTable[3];
-    isVistaOrLater = 0;
-    menuDriveLetter = 'D';
-    auto command = [](UINT id) { SendMessageW(mainWindow, WM_COMMAND, id, 0); };
-
-    command(IDM_OPEN);
-    EXPECT_TRUE(simState(L'D').trayOpen);
-    command(IDM_CLOSE);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-
-    command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 1) << "the monitor applies it on its next pass";
-    command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 0);
-
-    command(IDM_PLAY);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPlaying);
-    d->audioStatus = kAudioPlaying;
-    command(IDM_PAUSE);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPaused);
-    command(IDM_STOP);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioNoStatus);
-
-    simClearJournal();
-    command(IDM_SPEED_4X);
-    EXPECT_EQ(d->speedCommand, IDM_SPEED_4X);
-    EXPECT_TRUE(journalOf('D').empty()) << "other speeds wait for the monitor";
-    command(IDM_SPEED_MAX);
-    EXPECT_EQ(d->speedCommand, IDM_SPEED_MAX);
-    EXPECT_TRUE(journalHas("D: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"));
-
-    // The drive went away between the menu and the command: nothing happens.
-    removeDriveRecord(3);
-    simClearJournal();
-    for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_PLAY, IDM_STOP, IDM_PAUSE, IDM_NEXT, IDM_PREVIOUS,
-                    IDM_SPEED_1X, IDM_SPEED_MAX, IDM_HEADER}) {
-        command(id);
-    }
-    EXPECT_TRUE(journalOf('D').empty());
-}
-
-TEST_F(TrayMenuTest, ProgramCommandsExitAndOpenTheGuide) {
-    start();
-    simClearJournal();
-    SendMessageW(mainWindow, WM_COMMAND, IDM_README, 0);
-    const std::wstring folder = testProgramDir();
-    const std::string guide = "shell default \"" + std::string(folder.begin(), folder.end()) +
-                              "readme.txt\" \"\" \"\" -> ";
-    ASSERT_EQ(simJournal().size(), 1u);
-    EXPECT_EQ(simJournal()[0].substr(0, guide.size()), guide);
-
-    SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 1), 0);  // not a menu selection
-    MSG message;
-    EXPECT_FALSE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_NOREMOVE));
-    SendMessageW(mainWindow, WM_COMMAND, IDM_EXIT, 0);
-    EXPECT_TRUE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_REMOVE));
-}
-
-TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
-    struct Case {
-        const wchar_t* value;
-        const wchar_t* program;
-        const wchar_t* parameters;
-    };
-    const Case cases[] = {
-        {L"setup.exe /auto", L"setup.exe", L"/auto"},
-        {L"\"My Setup.exe\" /s", L"\"My Setup.exe\"", L"/s"},
-        {L"setup.exe", L"setup.exe", L""},
-        {L"\"setup.exe", L"\"setup.exe", L""},
-        {L"\"\"", L"\"\"", L""},
-        {L"\"", L"\"", L""},
-        {L"\"a b\"", L"\"a b\"", L""},
-        {L" setup.exe", L"", L"setup.exe"},
-        {L"", L"", L""},
-    };
-    for (const Case& c : cases) {
-        wchar_t program[MAX_PATH];
-        wchar_t parameters[MAX_PATH];
-        splitAutorunCommand(c.value, program, parameters);
-        EXPECT_STREQ(program, c.program) << c.value;
-        EXPECT_STREQ(parameters, c.parameters) << c.value;
-    }
-    // 259 characters, quoted without an end, or with the blank at the very end.
-    std::wstring longest = L"\"" + std::wstring(258, L'x');
-    wchar_t program[MAX_PATH];
-    wchar_t parameters[MAX_PATH];
-    splitAutorunCommand(longest.c_str(), program, parameters);
-    EXPECT_EQ(std::wstring(program), longest);
-    longest = std::wstring(258, L'y') + L" ";
-    splitAutorunCommand(longest.c_str(), program, parameters);
-    EXPECT_EQ(std::wstring(program), std::wstring(258, L'y'));
-    EXPECT_STREQ(parameters, L"");
-}
-
-class AutorunTest : public TrayMenuTest {
-protected:
-    void startWithDisc(const std::string& autorun, bool withProgram) {
-        if (!autorun.empty()) writeTextFile(disc.file(L"AUTORUN.INF"), autorun);
-        if (withProgram) writeTextFile(disc.file(L"setup.exe"), "MZ");
-        SimDriveConfig config = dataDisc(L"GAME", 1000);
-        config.root = disc.path();
-        simConfigure(L'D', config);
-        start();
-        prepareFor('D');
-        simClearJournal();
-    }
-    TempDir disc;
-};
-
-TEST_F(AutorunTest, OpenRunsTheProgramInTheDriveRoot) {
-    startWithDisc("[AutoRun]\r\nopen=setup.exe /auto\r\n", true);
-    EXPECT_EQ(stateOf(IDM_AUTORUN), 0u);
-    SendMessageW(mainWindow, WM_COMMAND, IDM_AUTORUN, 0);
-    EXPECT_TRUE(journalHas("shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"));
-    EXPECT_FALSE(journalHas("shell explore \"D:\\\" \"\" \"\" -> ok"));
-}
-
-TEST_F(AutorunTest, ShellExecuteStandsInForAnEmptyOpenAndFailuresExploreTheDisc) {
-    startWithDisc("[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false);
-    EXPECT_EQ(stateOf(IDM_AUTORUN), 0u);
-    SendMessageW(mainWindow, WM_COMMAND, IDM_AUTORUN, 0);
-    EXPECT_TRUE(journalHas("shell open \"\"missing.exe\"\" \"-x\" \"D:\\\" -> fail"));
-    EXPECT_TRUE(journalHas("shell explore \"D:\\\" \"\" \"\" -> ok"));
-}
-
-TEST_F(AutorunTest, ADiscWithoutAutorunKeysDisablesTheItem) {
-    startWithDisc("[AutoRun]\r\nicon=game.ico\r\n", false);
-    EXPECT_EQ(stateOf(IDM_AUTORUN), kDisabledState);
-    SendMessageW(mainWindow, WM_COMMAND, IDM_AUTORUN, 0);
-    EXPECT_EQ(simJournal().back(), "shell explore \"D:\\\" \"\" \"\" -> ok");
-}
-
-TEST_F(TrayMenuTest, SwitchingTheLanguageRebuildsMenuAndTipsWithoutLeaks) {
-    simConfigure(L'D', emptyDrive());
-    start();
-    DriveRecord* d = DriveTable[3];
+    // Another language rebuilds the menu and the tips, and twenty switches leak nothing.
     const std::wstring englishOpen = textOf(IDM_OPEN);
     liveSettings.global.nLanguage = 1;
     loadLanguageAndMenu();
     const std::wstring russianOpen = textOf(IDM_OPEN);
     EXPECT_NE(russianOpen, englishOpen);
-    wchar_t noDisc[50];
-    loadText(IDS_TIP_EMPTY, noDisc, 50);
-    EXPECT_EQ(std::wstring(d->tipNoMedium), std::wstring(L"Spindlebay v.6\n[D:] ") + noDisc);
-    EXPECT_TRUE(waitUntil([&] { return std::wstring(d->trayIcon->data.szTip) == d->tipNoMedium; }, 3000));
-
+    wchar_t trayOpen[50];
+    loadText(IDS_TIP_OPEN, trayOpen, 50);
+    EXPECT_EQ(std::wstring(e->tipTrayOpen), std::wstring(L"Spindlebay v.6\n[E:] ") + trayOpen);
+    EXPECT_TRUE(waitUntil([&] { return std::wstring(e->trayIcon->data.szTip) == e->tipTrayOpen; }, 3000));
     // Icons are counted in a table the whole session shares: keep the tray quiet.
-    setIconVisible(d, false);
+    setIconVisible(DriveTable[3], false);
+    setIconVisible(e, false);
     pumpMessages(500);
-    const int gdi = freeGdiSlots();
-    const int icons = freeIconSlots();
-    const int handles = liveKernelHandles();
+    const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
     for (int i = 0; i < 20; ++i) {
         liveSettings.global.nLanguage = i % 2;
         loadLanguageAndMenu();
@@ -340,20 +148,151 @@ TEST_F(TrayMenuTest, SwitchingTheLanguageRebuildsMenuAndTipsWithoutLeaks) {
     EXPECT_EQ(liveKernelHandles(), handles);
 }
 
+TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsShowItsState) {
+    simConfigure(L'D', audioDisc(6));
+    simConfigure(L'E', audioDisc(10));
+    start("[dpDiskProp3]\r\nbHide=1\r\n");
+    isVistaOrLater = 0;  // the older menu keeps every audio command
+    loadLanguageAndMenu();
+    DriveRecord* e = DriveTable[4];
+    ASSERT_TRUE(waitUntil([e] { return e->mediaKind == AudioCd; }, 3000));
+    const struct {
+        uint8_t status;
+        UINT play, pause, stop;
+    } cases[] = {{kAudioPlaying, MFS_CHECKED, 0, 0}, {kAudioPaused, 0, MFS_CHECKED, 0},
+                 {kAudioNoStatus, 0, 0, MFS_CHECKED}, {0x13, 0, 0, MFS_CHECKED}};
+    for (const auto& c : cases) {
+        e->audioStatus = c.status;
+        prepareFor('E');
+        EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), 0u);
+        EXPECT_EQ(stateOf(IDM_PLAY), c.play) << int(c.status);
+        EXPECT_EQ(stateOf(IDM_PAUSE), c.pause) << int(c.status);
+        EXPECT_EQ(stateOf(IDM_STOP), c.stop) << int(c.status);
+    }
+
+    DriveRecord* d = DriveTable[3];
+    menuDriveLetter = 'D';
+    command(IDM_OPEN);
+    EXPECT_TRUE(simState(L'D').trayOpen);
+    command(IDM_CLOSE);
+    EXPECT_FALSE(simState(L'D').trayOpen);
+    command(IDM_LOCK);
+    EXPECT_EQ(d->locked, 1) << "the monitor applies it on its next pass";
+    command(IDM_LOCK);
+    EXPECT_EQ(d->locked, 0);
+    command(IDM_PLAY);
+    EXPECT_EQ(simState(L'D').audioStatus, kAudioPlaying);
+    d->audioStatus = kAudioPlaying;
+    command(IDM_PAUSE);
+    EXPECT_EQ(simState(L'D').audioStatus, kAudioPaused);
+    command(IDM_STOP);
+    EXPECT_EQ(simState(L'D').audioStatus, kAudioNoStatus);
+    simClearJournal();
+    command(IDM_SPEED_4X);
+    EXPECT_EQ(d->speedCommand, IDM_SPEED_4X);
+    EXPECT_TRUE(journalOf('D').empty()) << "other speeds wait for the monitor";
+    command(IDM_SPEED_MAX);
+    EXPECT_EQ(d->speedCommand, IDM_SPEED_MAX);
+    EXPECT_TRUE(journalHas("D: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"));
+
+    removeDriveRecord(3);
+    simClearJournal();
+    for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_PLAY, IDM_STOP, IDM_PAUSE, IDM_NEXT, IDM_PREVIOUS,
+                    IDM_SPEED_1X, IDM_SPEED_MAX, IDM_HEADER}) {
+        command(id);
+    }
+    EXPECT_TRUE(journalOf('D').empty());
+
+    command(IDM_README);
+    const std::wstring folder = testProgramDir();
+    const std::string guide = "shell default \"" + std::string(folder.begin(), folder.end()) + "readme.txt\" \"\" \"\" -> ";
+    ASSERT_EQ(shellLaunches().size(), 1u);
+    EXPECT_EQ(shellLaunches()[0].substr(0, guide.size()), guide);
+    SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 1), 0);  // an accelerator, not a menu selection
+    MSG message;
+    EXPECT_FALSE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_NOREMOVE));
+    command(IDM_EXIT);
+    EXPECT_TRUE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_REMOVE));
+}
+
+TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
+    const std::wstring unended = L"\"" + std::wstring(258, L'x'), x258(258, L'y');
+    const std::wstring blankAtEnd = x258 + L" ";
+    const struct {
+        const wchar_t *value, *program, *parameters;
+    } cases[] = {
+        {L"setup.exe /auto", L"setup.exe", L"/auto"}, {L"\"My Setup.exe\" /s", L"\"My Setup.exe\"", L"/s"},
+        {L"setup.exe", L"setup.exe", L""},           {L"\"setup.exe", L"\"setup.exe", L""},
+        {L"\"\"", L"\"\"", L""},                     {L"\"", L"\"", L""},
+        {L"\"a b\"", L"\"a b\"", L""},               {L" setup.exe", L"", L"setup.exe"},
+        {L"", L"", L""},                             {unended.c_str(), unended.c_str(), L""},
+        {blankAtEnd.c_str(), x258.c_str(), L""},
+    };
+    for (const auto& c : cases) {
+        wchar_t program[MAX_PATH], parameters[MAX_PATH];
+        splitAutorunCommand(c.value, program, parameters);
+        EXPECT_STREQ(program, c.program) << c.value;
+        EXPECT_STREQ(parameters, c.parameters) << c.value;
+    }
+}
+
+using AutorunTest = TrayMenuTest;
+
+TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExploreIt) {
+    const struct {
+        wchar_t letter;
+        const char* autorun;
+        bool program;
+        UINT state;
+        std::vector<std::string> journal;
+    } discs[] = {
+        {L'D', "[AutoRun]\r\nopen=setup.exe /auto\r\n", true, 0, {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
+        {L'E', "[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false, 0,
+         {"shell open \"\"missing.exe\"\" \"-x\" \"E:\\\" -> fail", "shell explore \"E:\\\" \"\" \"\" -> ok"}},
+        {L'F', "[AutoRun]\r\nicon=game.ico\r\n", false, kOff, {"shell explore \"F:\\\" \"\" \"\" -> ok"}},
+    };
+    TempDir roots[3];
+    for (int i = 0; i < 3; ++i) {
+        writeTextFile(roots[i].file(L"AUTORUN.INF"), discs[i].autorun);
+        if (discs[i].program) writeTextFile(roots[i].file(L"setup.exe"), "MZ");
+        SimDriveConfig config = dataDisc(L"GAME", 1000);
+        config.root = roots[i].path();
+        simConfigure(discs[i].letter, config);
+    }
+    start();
+    for (const auto& disc : discs) {
+        prepareFor(disc.letter);
+        EXPECT_EQ(stateOf(IDM_AUTORUN), disc.state) << char(disc.letter);
+        simClearJournal();
+        command(IDM_AUTORUN);
+        EXPECT_EQ(shellLaunches(), disc.journal);
+    }
+}
+
 // Watches the shell's context menus of drive items through the method table
-// they all share: which ones are alive (asked for their items and not yet
-// released for the last time), what they were asked and what they were told
-// to run. Runs nothing itself, and answers WM_MENUCHAR to show it saw it.
+// they all share: which are alive (queried and not finally released), the
+// flags they were queried with and what they were told to run. Runs nothing
+// itself, answers WM_MENUCHAR to show it saw it, and puts the table back in
+// its destructor whatever the test did.
 class ShellMenuSpy {
 public:
     static constexpr LRESULT kMenuCharAnswer = 0x5EE;
     ShellMenuSpy() {
-        IContextMenu* menu = contextMenuOf(L"C:\\");
+        PIDLIST_ABSOLUTE list = nullptr;
+        if (FAILED(SHParseDisplayName(L"C:\\", nullptr, &list, 0, nullptr))) return;
+        IShellFolder* folder = nullptr;
+        PCUITEMID_CHILD child = nullptr;
+        IContextMenu* menu = nullptr;
+        if (SUCCEEDED(SHBindToParent(list, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child))) {
+            folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu));
+            folder->Release();
+        }
+        CoTaskMemFree(list);
         if (menu == nullptr) return;
-        table_ = *reinterpret_cast<void***>(menu);
+        void** table = *reinterpret_cast<void***>(menu);
         menu->Release();
-        if (!VirtualProtect(table_, 8 * sizeof(void*), PAGE_READWRITE, &protection_)) table_ = nullptr;
-        if (table_ == nullptr) return;
+        if (!VirtualProtect(table, sizeof original_, PAGE_READWRITE, &protection_)) return;
+        table_ = table;
         for (int i = 0; i < 8; ++i) original_[i] = table_[i];
         table_[2] = reinterpret_cast<void*>(&release);
         table_[3] = reinterpret_cast<void*>(&queryContextMenu);
@@ -363,7 +302,7 @@ public:
     ~ShellMenuSpy() {
         if (table_ == nullptr) return;
         for (int i = 0; i < 8; ++i) table_[i] = original_[i];
-        VirtualProtect(table_, 8 * sizeof(void*), protection_, &protection_);
+        VirtualProtect(table_, sizeof original_, protection_, &protection_);
     }
     bool installed() const { return table_ != nullptr; }
     static inline std::set<void*> alive;
@@ -372,19 +311,6 @@ public:
     static inline CMINVOKECOMMANDINFOEX invoked;
 
 private:
-    static IContextMenu* contextMenuOf(const wchar_t* path) {
-        PIDLIST_ABSOLUTE list = nullptr;
-        if (FAILED(SHParseDisplayName(path, nullptr, &list, 0, nullptr))) return nullptr;
-        IShellFolder* folder = nullptr;
-        PCUITEMID_CHILD child = nullptr;
-        IContextMenu* menu = nullptr;
-        if (SUCCEEDED(SHBindToParent(list, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child))) {
-            folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu));
-            folder->Release();
-        }
-        CoTaskMemFree(list);
-        return menu;
-    }
     static ULONG STDMETHODCALLTYPE release(IContextMenu* self) {
         const ULONG left = reinterpret_cast<ULONG(STDMETHODCALLTYPE*)(IContextMenu*)>(original_[2])(self);
         if (left == 0) alive.erase(self);
