@@ -1,9 +1,9 @@
-// Both language libraries hold what the program loads from them, within the sizes it loads them into.
+// Both language libraries hold the texts and the menu the program loads, within the sizes it loads them into
+// (the sheet tests compare their dialogs).
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "tests/test_support.h"
 
-#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -44,8 +44,6 @@ void collectMenuIds(HMENU menu, std::multiset<UINT>& ids) {
         else ids.insert(GetMenuItemID(menu, i));
     }
 }
-
-INT_PTR CALLBACK passiveDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 HMODULE loadLanguage(const wchar_t* name) { return LoadLibraryW((testProgramDir() + name).c_str()); }
 
@@ -92,65 +90,6 @@ TEST(LanguageLibrary, StringsFitTheirCapacityWithTheirArgumentsAndTheMenuHoldsEv
         DestroyMenu(menu);
         FreeLibrary(module);
     }
-}
-
-// "|id:class:button type" of each control with an id, "!" where one sticks out of its dialog.
-std::wstring layoutOf(HMODULE module, UINT id, HWND parent) {
-    HWND dialog = CreateDialogParamW(module, MAKEINTRESOURCEW(id), parent, passiveDialogProc, 0);
-    if (dialog == nullptr) return L"<none>";
-    RECT bounds, place;
-    GetClientRect(dialog, &bounds);
-    std::wstring layout;
-    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-        const int control = GetDlgCtrlID(c);
-        if (control == -1 || control == 0xFFFF) continue;
-        wchar_t name[64] = L"";
-        GetClassNameW(c, name, 64);
-        const bool button = lstrcmpiW(name, WC_BUTTONW) == 0;
-        GetWindowRect(c, &place);
-        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-        // A combo's height includes its drop-down list.
-        const bool inside = place.left >= 0 && place.top >= 0 && place.right <= bounds.right &&
-                            (place.bottom <= bounds.bottom || lstrcmpiW(name, WC_COMBOBOXEXW) == 0);
-        layout += L"|" + std::to_wstring(control) + L":" + name + L":" +
-                  std::to_wstring(button ? GetWindowLongW(c, GWL_STYLE) & BS_TYPEMASK : 0) + (inside ? L"" : L"!");
-    }
-    if (id == IDD_DRIVE) {  // the up-down control writes its position into the edit as a number
-        SendDlgItemMessageW(dialog, IDC_SECONDS_SPIN, UDM_SETPOS32, 0, 42);
-        layout += L"|seconds " + std::to_wstring(GetDlgItemInt(dialog, IDC_SECONDS, nullptr, FALSE));
-    }
-    DestroyWindow(dialog);
-    return layout;
-}
-
-// The behaviour tests drive the English dialogs; the Russian ones must hold the same controls.
-TEST(LanguageLibraryDialogs, BothLanguagesHoldTheSameControlsInsideTheirDialogs) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_USEREX_CLASSES | ICC_HOTKEY_CLASS | ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
-    HMODULE english = loadLanguage(L"sbay_6_eng.dll"), russian = loadLanguage(L"sbay_6_rus.dll");
-    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 600, 600, nullptr, nullptr, nullptr, nullptr);
-    const std::wstring general = layoutOf(english, IDD_GENERAL, parent), drive = layoutOf(english, IDD_DRIVE, parent);
-    for (int id : {IDC_AUTOSTART, IDC_AS_SERVICE, IDC_LANGUAGE, IDC_DEF_DISK, IDC_DEF_EJECT, IDC_DEF_CLOSE,
-                   IDC_DEF_SELECT, IDC_DEF_EJECT_WIN, IDC_DEF_CLOSE_WIN, IDC_DEF_SELECT_WIN}) {
-        EXPECT_NE(general.find(L"|" + std::to_wstring(id) + L":"), std::wstring::npos) << id;
-    }
-    for (int id : {IDC_DRIVE, IDC_EJECT_KEY, IDC_CLOSE_KEY, IDC_EJECT_KEY_WIN, IDC_CLOSE_KEY_WIN, IDC_SECONDS,
-                   IDC_AUTO_CLOSE, IDC_SHOW_TIME, IDC_LOGOFF_EJECT, IDC_BEEP_INSIDE, IDC_HIDE, IDC_LOCK}) {
-        EXPECT_NE(drive.find(L"|" + std::to_wstring(id) + L":"), std::wstring::npos) << id;
-    }
-    EXPECT_NE(drive.find(L"|seconds 42"), std::wstring::npos);
-    const std::wstring countdown = layoutOf(english, IDD_COUNTDOWN, nullptr);
-    EXPECT_NE(countdown.find(L"|" + std::to_wstring(IDC_PROGRESS) + L":msctls_progress32:"), std::wstring::npos);
-    EXPECT_NE(countdown.find(L"|1:Button:1|2:Button:0"), std::wstring::npos) << "default OK, then Cancel";
-    for (const std::wstring* layout : {&general, &drive, &countdown}) {
-        EXPECT_EQ(layout->find(L'!'), std::wstring::npos) << "a control sticks out: " << layout->c_str();
-    }
-    EXPECT_EQ(layoutOf(russian, IDD_GENERAL, parent), general);
-    EXPECT_EQ(layoutOf(russian, IDD_DRIVE, parent), drive);
-    EXPECT_EQ(layoutOf(russian, IDD_COUNTDOWN, nullptr), countdown);
-    DestroyWindow(parent);
-    FreeLibrary(russian);
-    FreeLibrary(english);
 }
 
 }  // namespace

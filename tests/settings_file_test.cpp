@@ -3,6 +3,7 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,11 +69,6 @@ TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
                                 g.hkDefDiskSelect.key, liveSettings.drives[0].bHide, liveSettings.drives[0].bLock}),
               (std::vector<int>{1, 0, 65535, 0, 0xFFFF, 0, 0}));
 
-    std::string junk;
-    for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 73 + 11) & 0xFF));
-    load(junk);
-    for (const DriveSettings& drive : liveSettings.drives) EXPECT_EQ(drive.uAutoCloseSeconds, 0u);
-    EXPECT_EQ(g.nDefaultDisk, 0);
     DeleteFileW(settingsPath);
     liveSettings.global.nLanguage = 9;
     loadSettings(window);
@@ -111,8 +107,8 @@ TEST_F(SettingsFileTest, SavedSectionsReadBackAndRaiseShortCountdowns) {
     liveSettings.drives[5].uAutoCloseSeconds = 0xFFFFFFFF;  // not below 5 as unsigned
     saveGlobalSection();
     for (int drive : {4, 5, 26, -1}) saveDriveSection(drive);  // 26 and -1 are ignored
-    EXPECT_EQ(d.uAutoCloseSeconds, 5u);
-    EXPECT_EQ(sheetSettings.drives[4].uAutoCloseSeconds, 5u);
+    EXPECT_EQ(std::vector<uint32_t>({d.uAutoCloseSeconds, sheetSettings.drives[4].uAutoCloseSeconds}),
+              std::vector<uint32_t>({5, 5}));
     EXPECT_TRUE(saved("nLanguage=-1") && saved("hkEject.fsModifiers=65535") && saved("uAutoCloseSeconds=-1"));
     EXPECT_FALSE(saved("dpDiskProp26"));
 
@@ -149,54 +145,38 @@ TEST_F(SettingsFileTest, TheExitWriteTouchesOnlyTheDefaultDiskOfAFileItRead) {
     EXPECT_TRUE(fileExists(settingsPath)) << "a missing file is still written at exit";
 }
 
-TEST(SettingsFileLocation, UserFolderOrProgramFolderAndNeverACutOrRelativePath) {
-    TempDir appData;
+// The user's folder and the service's program folder are proven by the real process; here the odd cases.
+TEST(SettingsFileLocation, NeverACutOrRelativePathAndWithoutOneNothingIsReadOrWritten) {
     wchar_t path[MAX_PATH], folder[MAX_PATH];
-    {
-        ScopedEnvironment environment(L"APPDATA", appData.path().c_str());
-        ASSERT_TRUE(chooseSettingsPath(false, L"C:\\Program Files\\sbay\\", path, folder));
-        EXPECT_EQ(std::wstring(path), appData.path() + L"\\sbay\\sbay.ini");
-        EXPECT_EQ(std::wstring(folder), appData.path() + L"\\sbay");
-        ASSERT_TRUE(chooseSettingsPath(true, L"C:\\Program Files\\sbay\\", path, folder));
-        EXPECT_STREQ(path, L"C:\\Program Files\\sbay\\sbay.ini");
-        EXPECT_STREQ(folder, L"");
-    }
     for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"relative\\folder", L"%OTHER%"}) {
         ScopedEnvironment environment(L"APPDATA", value);
-        lstrcpyW(path, L"unchanged");
         if (chooseSettingsPath(false, L"C:\\sbay\\", path, folder)) {
             const std::wstring text(path);
             EXPECT_EQ(text.find(L'%'), std::wstring::npos);
-            EXPECT_TRUE(text.size() > 14 && text[1] == L':' && text[2] == L'\\') << text.c_str();
+            EXPECT_TRUE(text.size() > 14 && text.substr(1, 2) == L":\\") << text.c_str();
             EXPECT_EQ(text.substr(text.size() - 14), L"\\sbay\\sbay.ini");
         } else {
             EXPECT_STREQ(path, L"");
         }
     }
-    lstrcpyW(path, L"x");
-    EXPECT_FALSE(chooseSettingsPath(true, L"", path, nullptr));
-    EXPECT_STREQ(path, L"");
-    // %APPDATA%\sbay fits, %APPDATA%\sbay\sbay.ini does not: no cut path.
+    // %APPDATA%\sbay fits, %APPDATA%\sbay\sbay.ini does not; the same for the program folder.
     const std::wstring longAppData = L"C:\\" + std::wstring(247, L'a');
-    ScopedEnvironment environment(L"APPDATA", longAppData.c_str());
-    lstrcpyW(path, L"unchanged");
-    EXPECT_FALSE(chooseSettingsPath(false, L"C:\\sbay\\", path, folder));
-    EXPECT_STREQ(path, L"");
     const std::wstring longFolder = L"C:\\" + std::wstring(MAX_PATH - 11, L'p') + L"\\";
-    EXPECT_FALSE(chooseSettingsPath(true, longFolder.c_str(), path, folder));
-    EXPECT_STREQ(path, L"");
     const std::wstring fitting = L"C:\\" + std::wstring(MAX_PATH - 13, L'p') + L"\\";
+    ScopedEnvironment environment(L"APPDATA", longAppData.c_str());
+    for (auto [asService, programFolder] : {std::pair{false, L"C:\\sbay\\"}, {true, longFolder.c_str()}, {true, L""}}) {
+        lstrcpyW(path, L"unchanged");
+        EXPECT_FALSE(chooseSettingsPath(asService, programFolder, path, folder)) << programFolder;
+        EXPECT_STREQ(path, L"");
+    }
     ASSERT_TRUE(chooseSettingsPath(true, fitting.c_str(), path, folder));
     EXPECT_EQ(std::wstring(path), fitting + L"sbay.ini");
-}
 
-TEST(SettingsFileLocation, WithoutALocationNothingIsReadOrWritten) {
     TempDir dir;
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(dir.path().c_str());
     settingsPath[0] = L'\0';
-    liveSettings = SettingsBlock{};
     liveSettings.global.nDefaultDisk = 'D';
     saveGlobalSection();
     saveDriveSection(3);
