@@ -36,47 +36,13 @@ std::wstring entryText(HWND combo, int index, COMBOBOXEXITEMW* item = nullptr) {
     return text;
 }
 
-TEST(SheetControls, HotKeyFieldConvertsBothWaysAndImageComboFindsByPrefix) {
-    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_HOTKEY_CLASS | ICC_USEREX_CLASSES};
+// The sheet's own lists show no entry shorter than a drive's prefix, nor one the program does not own.
+TEST(SheetControls, ImageComboFindsByPrefixAndKeepsItsOwnTexts) {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_USEREX_CLASSES};
     InitCommonControlsEx(&classes);
-    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
-    auto child = [parent](const wchar_t* cls, DWORD style, int id) {
-        return CreateWindowExW(0, cls, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 120, 100, parent,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-    };
-    HWND hotKey = child(L"msctls_hotkey32", 0, 1), box = child(L"BUTTON", BS_AUTOCHECKBOX, 2);
-    HWND comboWindow = child(L"ComboBoxEx32", CBS_DROPDOWNLIST, 3);
-    auto shown = [hotKey] { return LOWORD(SendMessageW(hotKey, HKM_GETHOTKEY, 0, 0)); };
-    auto check = [box](bool on) { SendMessageW(box, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0); };
-    HotKeyField* field = createHotKeyField(parent, 1, 2);
-    ASSERT_NE(field, nullptr);
-    // Control to setting: HOTKEYF_EXT leaves no trace, the box adds MOD_WIN.
-    for (BYTE ext : {BYTE{0}, BYTE{HOTKEYF_EXT}}) {
-        SendMessageW(hotKey, HKM_SETHOTKEY, MAKEWORD(VK_F5, kCtrlAlt | ext), 0);
-        check(false);
-        EXPECT_EQ(readHotKeyField(field), packHotKey(MOD_CONTROL | MOD_ALT, VK_F5)) << int(ext);
-        check(true);
-        EXPECT_EQ(readHotKeyField(field), packHotKey(MOD_CONTROL | MOD_ALT | MOD_WIN, VK_F5)) << int(ext);
-    }
-    // Setting to control; the Windows key alone is no hot key, so its box shows clear.
-    struct Show { uint32_t setting; WORD control; LRESULT box; };
-    for (Show s : {Show{packHotKey(MOD_SHIFT, 'A'), MAKEWORD('A', HOTKEYF_SHIFT), BST_UNCHECKED},
-                   Show{packHotKey(MOD_WIN | MOD_CONTROL | MOD_ALT, 'B'), MAKEWORD('B', kCtrlAlt), BST_CHECKED},
-                   Show{packHotKey(MOD_WIN, 0), 0, BST_UNCHECKED}}) {
-        showHotKeyField(field, s.setting);
-        EXPECT_EQ(shown(), s.control) << s.setting;
-        EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), s.box) << s.setting;
-    }
-    EXPECT_EQ(readHotKeyField(field), 0u);
-    check(true);
-    EXPECT_EQ(readHotKeyField(field), packHotKey(MOD_WIN, 0));
-    SetFocus(hotKey);
-    SendMessageW(hotKey, HKM_SETHOTKEY, 0, 0);
-    SendMessageW(hotKey, WM_KEYDOWN, VK_F7, 0);
-    EXPECT_EQ(shown(), MAKEWORD(VK_F7, HOTKEYF_ALT)) << "a bare key gets Alt";
-    destroyHotKeyField(field);
-
-    ImageCombo* combo = createImageCombo(comboWindow, IDB_STATES, kDriveCount);
+    HWND window = CreateWindowExW(0, L"ComboBoxEx32", L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 120, 100, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ImageCombo* combo = createImageCombo(window, IDB_STATES, kDriveCount);
     ASSERT_NE(combo, nullptr);
     EXPECT_EQ(findComboPrefix(combo, L"[D"), -1);
     wchar_t text[] = L"x";
@@ -89,15 +55,12 @@ TEST(SheetControls, HotKeyFieldConvertsBothWaysAndImageComboFindsByPrefix) {
     selectedComboText(combo, selected);
     EXPECT_STREQ(selected, L"[D:] Audio CD");
     EXPECT_EQ(findComboPrefix(combo, L"[E"), -1);
-    EXPECT_EQ(SendMessageW(comboWindow, CB_GETCURSEL, 0, 0), 2) << "a miss keeps the selection";
+    EXPECT_EQ(SendMessageW(window, CB_GETCURSEL, 0, 0), 2) << "a miss keeps the selection";
     COMBOBOXEXITEMW item{};
-    for (int index : {0, 2}) {
-        const std::wstring text = entryText(comboWindow, index, &item);
-        EXPECT_EQ(text + L"|" + std::to_wstring(item.iImage) + L"|" + std::to_wstring(item.lParam),
-                  index == 0 ? L"x|1|0" : L"[D:] Audio CD|2|2");
-    }
+    EXPECT_EQ(entryText(window, 0, &item), L"x");
+    EXPECT_EQ(std::vector<LPARAM>({item.iImage, item.lParam}), std::vector<LPARAM>({1, 0}));
     destroyImageCombo(combo);
-    DestroyWindow(parent);
+    DestroyWindow(window);
 }
 
 // Runs one step each tick in whichever sheet is showing, then cancels, so no test can hang on the modal sheet.
@@ -144,8 +107,8 @@ void choose(HWND dialog, int id, int index) {
     SendDlgItemMessageW(dialog, id, CB_SETCURSEL, index, 0);
     notify(dialog, id, CBN_SELCHANGE);
 }
-void typeHotKey(HWND dialog, int id, BYTE key) {
-    SendDlgItemMessageW(dialog, id, HKM_SETHOTKEY, MAKEWORD(key, kCtrlAlt), 0);
+void typeHotKey(HWND dialog, int id, BYTE key, BYTE extra = 0) {
+    SendDlgItemMessageW(dialog, id, HKM_SETHOTKEY, MAKEWORD(key, kCtrlAlt | extra), 0);
     notify(dialog, id, EN_CHANGE);
 }
 WORD hotKeyOf(HWND dialog, int id) { return LOWORD(SendDlgItemMessageW(dialog, id, HKM_GETHOTKEY, 0, 0)); }
@@ -189,8 +152,8 @@ protected:
 TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndSavesItsHotKeysButOkUnchangedWritesNothing) {
     simConfigure(L'C', emptyDrive());
     simConfigure(L'D', dataDisc(L"DATA", 1000));
-    start("[g_propMain]\r\nnLanguage=5\r\nnDefaultDisk=81\r\nhkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=66\r\n"
-          "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=116\r\n");
+    start("[g_propMain]\r\nnLanguage=5\r\nnDefaultDisk=81\r\nhkDefDiskEject.fsModifiers=11\r\nhkDefDiskEject.vk=116\r\n"
+          "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=66\r\nhkDefDiskSelect.fsModifiers=8\r\n");
     const std::string before = readTextFile(host->settingsFile());
     WIN32_FILE_ATTRIBUTE_DATA timeBefore{}, timeAfter{};
     GetFileAttributesExW(host->settingsFile().c_str(), GetFileExInfoStandard, &timeBefore);
@@ -219,21 +182,35 @@ TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndSavesItsHotKeysButOkU
     ASSERT_TRUE(RegisterHotKey(other, 1, MOD_CONTROL | MOD_ALT, VK_F8));
     runSheet({[](HWND sheet) {
         HWND g = page(sheet, 0), disks = GetDlgItem(g, IDC_DEF_DISK);
-        EXPECT_EQ(entryText(disks, 0), L"[C:] ");
-        EXPECT_EQ(entryText(disks, 1).substr(0, 4), L"[D:]");
-        EXPECT_GT(entryText(disks, 1).size(), 5u) << "a disc inside is described";
+        COMBOBOXEXITEMW item{};
+        EXPECT_EQ(entryText(disks, 0, &item), L"[C:] ");
+        EXPECT_EQ(item.iImage, 0) << "closed and empty";
+        const std::wstring d = entryText(disks, 1, &item);
+        EXPECT_TRUE(d.substr(0, 4) == L"[D:]" && d.size() > 5) << "a disc inside is described";
+        EXPECT_EQ(item.iImage, 3) << "a data disc";
         choose(g, IDC_DEF_DISK, 1);
-        EXPECT_TRUE(enabled(g, IDC_DEF_EJECT) && enabled(g, IDC_DEF_CLOSE_WIN));
-        EXPECT_EQ(hotKeyOf(g, IDC_DEF_CLOSE), MAKEWORD('B', HOTKEYF_CONTROL | HOTKEYF_SHIFT));
-        EXPECT_EQ(hotKeyOf(g, IDC_DEF_EJECT), MAKEWORD(VK_F5, kCtrlAlt));
-        typeHotKey(g, IDC_DEF_CLOSE, VK_F6);
+        // MOD_SHIFT and MOD_ALT become the control's own flags; MOD_WIN goes to the box, and alone is no key.
+        struct Shown { int field, box; WORD control; bool boxChecked; };
+        for (Shown f : {Shown{IDC_DEF_EJECT, IDC_DEF_EJECT_WIN, MAKEWORD(VK_F5, kCtrlAlt), true},
+                        Shown{IDC_DEF_CLOSE, IDC_DEF_CLOSE_WIN, MAKEWORD('B', HOTKEYF_CONTROL | HOTKEYF_SHIFT), false},
+                        Shown{IDC_DEF_SELECT, IDC_DEF_SELECT_WIN, 0, false}}) {
+            EXPECT_TRUE(enabled(g, f.field) && enabled(g, f.box)) << f.field;
+            EXPECT_EQ(hotKeyOf(g, f.field), f.control) << f.field;
+            EXPECT_EQ(checked(g, f.box), f.boxChecked) << f.field;
+        }
+        typeHotKey(g, IDC_DEF_CLOSE, VK_F6, HOTKEYF_EXT);  // HOTKEYF_EXT must not turn into MOD_WIN
+        typeHotKey(g, IDC_DEF_SELECT, VK_F8);
+        SetFocus(GetDlgItem(g, IDC_DEF_SELECT));
+        SendDlgItemMessageW(g, IDC_DEF_SELECT, WM_KEYDOWN, VK_F7, 0);
+        EXPECT_EQ(hotKeyOf(g, IDC_DEF_SELECT), MAKEWORD(VK_F7, HOTKEYF_ALT)) << "a bare key gets Alt";
         typeHotKey(g, IDC_DEF_SELECT, VK_F8);
         press(sheet, PSBTN_APPLYNOW);
     }});
     DestroyWindow(other);
-    EXPECT_EQ(numbers(L"g_propMain", {L"nLanguage", L"nDefaultDisk", L"hkDefDiskEject.vk", L"hkDefDiskClose.fsModifiers",
-                                      L"hkDefDiskClose.vk", L"hkDefDiskSelect.vk"}),
-              std::vector<int>({-1, 'D', VK_F5, MOD_CONTROL | MOD_ALT, VK_F6, VK_F8}))
+    EXPECT_EQ(numbers(L"g_propMain", {L"nLanguage", L"nDefaultDisk", L"hkDefDiskEject.fsModifiers",
+                                      L"hkDefDiskEject.vk", L"hkDefDiskClose.fsModifiers", L"hkDefDiskClose.vk",
+                                      L"hkDefDiskSelect.vk"}),
+              std::vector<int>({-1, 'D', MOD_WIN | MOD_CONTROL | MOD_ALT, VK_F5, MOD_CONTROL | MOD_ALT, VK_F6, VK_F8}))
         << "Ctrl+Alt+F8 is saved although it could not be registered";
     EXPECT_EQ(std::vector<int>(globalHotKeyRegistered, globalHotKeyRegistered + 3), std::vector<int>({1, 1, 0}));
     EXPECT_EQ(number(L"dpDiskProp2", L"bHide"), -999) << "the drive page never showed";
@@ -354,7 +331,8 @@ std::wstring controlsOf(HWND dialog) {
     for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
         wchar_t name[64] = L"";
         GetClassNameW(c, name, 64);
-        if (GetDlgCtrlID(c) != -1 && GetDlgCtrlID(c) != 0xFFFF) list += std::to_wstring(GetDlgCtrlID(c)) + L":" + name + L" ";
+        const int id = GetDlgCtrlID(c);
+        if (id != -1 && id != 0xFFFF) list += std::to_wstring(id) + L":" + name + L" ";
     }
     return list;
 }
@@ -366,7 +344,8 @@ TEST_F(SettingsSheetTest, LanguageChangeReopensWithApplyAndJustClosesWithOk) {
     auto look = [](Look& seen) {
         return [&seen](HWND sheet) {
             for (int index : {0, 1, 0}) SendMessageW(sheet, PSM_SETCURSEL, index, 0);
-            seen = {textOf(page(sheet, 0), IDC_AUTOSTART), controlsOf(page(sheet, 0)) + L"|" + controlsOf(page(sheet, 1))};
+            seen = {textOf(page(sheet, 0), IDC_AUTOSTART),
+                    controlsOf(page(sheet, 0)) + L"|" + controlsOf(page(sheet, 1))};
         };
     };
     auto language = [](int index, int button) {
