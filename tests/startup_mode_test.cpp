@@ -60,16 +60,13 @@ protected:
     }
     std::wstring service() {
         SC_HANDLE service = OpenServiceW(manager, L"sbay_svc", SERVICE_QUERY_CONFIG);
-        if (service == nullptr) return kNone;
         alignas(8) BYTE buffer[8192];
         auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
         DWORD needed = 0;
-        std::wstring result = L"<unreadable>";
-        if (QueryServiceConfigW(service, config, sizeof(buffer), &needed)) {
-            result = std::to_wstring(config->dwStartType) + L"|" + config->lpBinaryPathName;
-        }
-        CloseServiceHandle(service);
-        return result;
+        const bool read = service != nullptr && QueryServiceConfigW(service, config, sizeof(buffer), &needed);
+        if (service != nullptr) CloseServiceHandle(service);
+        if (!read) return service == nullptr ? kNone : L"<unreadable>";
+        return std::to_wstring(config->dwStartType) + L"|" + config->lpBinaryPathName;
     }
     Flags detect() {
         GlobalSettings settings{};
