@@ -45,12 +45,10 @@ void collectMenuIds(HMENU menu, std::multiset<UINT>& ids) {
     }
 }
 
-HMODULE loadLanguage(const wchar_t* name) { return LoadLibraryW((testProgramDir() + name).c_str()); }
-
 TEST(LanguageLibrary, StringsFitTheirCapacityWithTheirArgumentsAndTheMenuHoldsEveryCommand) {
     for (const wchar_t* name : {L"sbay_6_eng.dll", L"sbay_6_rus.dll"}) {
         SCOPED_TRACE(testing::Message() << name);
-        HMODULE module = loadLanguage(name);
+        HMODULE module = LoadLibraryW((testProgramDir() + name).c_str());
         ASSERT_NE(module, nullptr);
         for (const StringContract& contract : kStrings) {
             wchar_t text[1024] = L"", formatted[1024];

@@ -3,7 +3,6 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -138,29 +137,26 @@ TEST_F(SettingsFileTest, TheExitWriteTouchesOnlyTheDefaultDiskOfAFileItRead) {
     EXPECT_TRUE(fileExists(settingsPath)) << "a missing file is still written at exit";
 }
 
-// The user's folder and the service's program folder are proven by the real process; here the odd cases.
+// The user's folder and the service's program folder are proven by the real process; here the odd cases:
+// %APPDATA% missing, relative or unexpanded falls back to the profile's own folder, and a path where
+// "sbay.ini" no longer fits is no location.
 TEST(SettingsFileLocation, NeverACutOrRelativePathAndWithoutOneNothingIsReadOrWritten) {
     wchar_t path[MAX_PATH], folder[MAX_PATH];
-    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"relative\\folder", L"%OTHER%"}) {
-        ScopedEnvironment environment(L"APPDATA", value);
-        if (chooseSettingsPath(false, L"C:\\sbay\\", path, folder)) {
-            const std::wstring text(path);
-            EXPECT_EQ(text.find(L'%'), std::wstring::npos);
-            EXPECT_TRUE(text.size() > 14 && text.substr(1, 2) == L":\\") << text.c_str();
-            EXPECT_EQ(text.substr(text.size() - 14), L"\\sbay\\sbay.ini");
-        } else {
-            EXPECT_STREQ(path, L"");
-        }
-    }
-    // %APPDATA%\sbay fits, %APPDATA%\sbay\sbay.ini does not; the same for the program folder.
-    const std::wstring longAppData = L"C:\\" + std::wstring(247, L'a');
+    const std::wstring longAppData = L"C:\\" + std::wstring(247, L'a');  // %APPDATA%\sbay still fits
     const std::wstring longFolder = L"C:\\" + std::wstring(MAX_PATH - 11, L'p') + L"\\";
     const std::wstring fitting = L"C:\\" + std::wstring(MAX_PATH - 13, L'p') + L"\\";
-    ScopedEnvironment environment(L"APPDATA", longAppData.c_str());
-    for (auto [asService, programFolder] : {std::pair{false, L"C:\\sbay\\"}, {true, longFolder.c_str()}, {true, L""}}) {
+    struct Case { const wchar_t* appData; bool asService; const wchar_t* programFolder; bool found; };
+    for (Case c : {Case{nullptr, false, L"C:\\sbay\\", true}, {L"relative\\folder", false, L"C:\\sbay\\", true},
+                   {L"%OTHER%", false, L"C:\\sbay\\", true}, {longAppData.c_str(), false, L"C:\\sbay\\", false},
+                   {nullptr, true, longFolder.c_str(), false}, {nullptr, true, L"", false}}) {
+        ScopedEnvironment environment(L"APPDATA", c.appData);
         lstrcpyW(path, L"unchanged");
-        EXPECT_FALSE(chooseSettingsPath(asService, programFolder, path, folder)) << programFolder;
-        EXPECT_STREQ(path, L"");
+        EXPECT_EQ(chooseSettingsPath(c.asService, c.programFolder, path, folder), c.found)
+            << (c.appData != nullptr ? c.appData : L"(unset)") << " " << c.programFolder;
+        const std::wstring text(path);
+        const bool absolute = text.size() > 14 && text.find(L'%') == std::wstring::npos &&
+                              text.substr(1, 2) == L":\\" && text.substr(text.size() - 14) == L"\\sbay\\sbay.ini";
+        EXPECT_TRUE(c.found ? absolute : text.empty()) << text.c_str();
     }
     ASSERT_TRUE(chooseSettingsPath(true, fitting.c_str(), path, folder));
     EXPECT_EQ(std::wstring(path), fitting + L"sbay.ini");
