@@ -12,16 +12,6 @@
 
 namespace {
 
-#pragma pack(push, 2)
-struct GroupIconHeader {  // with its first entry
-    WORD reserved, type, count;
-    BYTE width, height, colours, reserved2;
-    WORD planes, bitCount;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
-
 class ProgramResourcesTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(module, nullptr); }
@@ -46,9 +36,10 @@ TEST_F(ProgramResourcesTest, StripsHaveTheirSizesAndTheIconTemplateIsBlank) {
     }
     // The drive icons are drawn on the template: all of it must be transparent
     // (colour all black, mask all set).
-    auto group = static_cast<const GroupIconHeader*>(resource(IDI_TEMPLATE, RT_GROUP_ICON));
-    ASSERT_TRUE(group != nullptr && group->count == 1);
-    auto blank = static_cast<const BITMAPINFOHEADER*>(resource(group->id, RT_ICON));
+    auto group = static_cast<const BYTE*>(resource(IDI_TEMPLATE, RT_GROUP_ICON));
+    ASSERT_NE(group, nullptr);
+    const int image = LookupIconIdFromDirectoryEx(const_cast<BYTE*>(group), TRUE, 16, 16, LR_DEFAULTCOLOR);
+    auto blank = static_cast<const BITMAPINFOHEADER*>(resource(image, RT_ICON));
     ASSERT_TRUE(blank != nullptr && blank->biWidth == 16 && blank->biBitCount == 24);
     auto bits = reinterpret_cast<const BYTE*>(blank + 1);
     const int colourBytes = 16 * 48;
