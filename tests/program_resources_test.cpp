@@ -1,5 +1,5 @@
-// The shipped executable's own resources: pictures with their sizes and depths,
-// the version record and the manifest.
+// The shipped executable's own resources: pictures, the version record and the manifest
+// (the icons themselves load at every start-up).
 #include "app/app.h"
 #include "resources/resource_ids.h"
 #include "tests/test_support.h"
@@ -12,89 +12,47 @@
 
 namespace {
 
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE width, height, colours, reserved;
-    WORD planes, bitCount;
-    DWORD bytes;
-    WORD id;
-};
-struct GroupIconHeader {
-    WORD reserved, type, count;
-    GroupIconEntry entries[1];
-};
-#pragma pack(pop)
-
 class ProgramResourcesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        module = LoadLibraryExW((distDir() + L"sbay.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(module, nullptr);
-    }
-    void TearDown() override {
-        if (module != nullptr) FreeLibrary(module);
-    }
+    void SetUp() override { ASSERT_NE(module, nullptr); }
+    void TearDown() override { FreeLibrary(module); }
     const void* resource(UINT id, const wchar_t* type, DWORD* size = nullptr) {
         HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
         if (found == nullptr) return nullptr;
         if (size != nullptr) *size = SizeofResource(module, found);
         return LockResource(LoadResource(module, found));
     }
-    // The single image of an icon group, and its header.
-    const BITMAPINFOHEADER* iconImage(UINT id, const GroupIconEntry** entry) {
-        auto group = static_cast<const GroupIconHeader*>(resource(id, RT_GROUP_ICON));
-        if (group == nullptr || group->count != 1) return nullptr;
-        *entry = &group->entries[0];
-        return static_cast<const BITMAPINFOHEADER*>(resource(group->entries[0].id, RT_ICON));
-    }
-    HMODULE module = nullptr;
+    HMODULE module = LoadLibraryExW((distDir() + L"sbay.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
 };
 
-TEST_F(ProgramResourcesTest, BitmapStripsHaveTheirSizesAndDepths) {
-    struct Strip {
-        UINT id;
-        LONG width;
-        WORD bits;
-    };
-    for (const Strip& strip : {Strip{IDB_STATES, 64, 24}, Strip{IDB_STATES_DEFAULT, 64, 24}, Strip{IDB_LETTERS, 416, 1},
-                               Strip{IDB_MENU, 272, 24}, Strip{IDB_FLAGS, 32, 24}, Strip{IDB_TABS, 32, 24}}) {
+TEST_F(ProgramResourcesTest, StripsHaveTheirSizesAndTheIconTemplateIsBlank) {
+    struct Strip { UINT id; LONG width; WORD bits; };
+    for (Strip strip : {Strip{IDB_STATES, 64, 24}, Strip{IDB_STATES_DEFAULT, 64, 24}, Strip{IDB_LETTERS, 416, 1},
+                        Strip{IDB_MENU, 272, 24}, Strip{IDB_FLAGS, 32, 24}, Strip{IDB_TABS, 32, 24}}) {
         auto header = static_cast<const BITMAPINFOHEADER*>(resource(strip.id, RT_BITMAP));
         ASSERT_NE(header, nullptr) << "bitmap " << strip.id;
-        EXPECT_EQ(header->biWidth, strip.width) << "bitmap " << strip.id;
-        EXPECT_EQ(std::abs(header->biHeight), 16) << "bitmap " << strip.id;
-        EXPECT_EQ(header->biBitCount, strip.bits) << "bitmap " << strip.id;
+        EXPECT_EQ(std::vector<LONG>({header->biWidth, std::abs(header->biHeight), header->biBitCount}),
+                  std::vector<LONG>({strip.width, 16, strip.bits})) << "bitmap " << strip.id;
     }
-}
-
-// The blank template the drive icons are drawn on must be fully transparent
-// (colour all black, mask all set), and every icon must load.
-TEST_F(ProgramResourcesTest, IconsLoadAndTheTemplateIsBlank) {
-    const GroupIconEntry* entry = nullptr;
-    const BITMAPINFOHEADER* blank = iconImage(IDI_TEMPLATE, &entry);
-    ASSERT_NE(blank, nullptr);
-    ASSERT_EQ(blank->biWidth, 16);
-    ASSERT_EQ(blank->biBitCount, 24);
+    // The drive icons are drawn on the template: all of it must be transparent
+    // (colour all black, mask all set).
+    auto group = static_cast<const BYTE*>(resource(IDI_TEMPLATE, RT_GROUP_ICON));
+    ASSERT_NE(group, nullptr);
+    const int image = LookupIconIdFromDirectoryEx(const_cast<BYTE*>(group), TRUE, 16, 16, LR_DEFAULTCOLOR);
+    auto blank = static_cast<const BITMAPINFOHEADER*>(resource(image, RT_ICON));
+    ASSERT_TRUE(blank != nullptr && blank->biWidth == 16 && blank->biBitCount == 24);
     auto bits = reinterpret_cast<const BYTE*>(blank + 1);
     const int colourBytes = 16 * 48;
     EXPECT_TRUE(std::all_of(bits, bits + colourBytes, [](BYTE b) { return b == 0; }));
     for (int row = 0; row < 16; ++row) EXPECT_EQ(bits[colourBytes + row * 4] & bits[colourBytes + row * 4 + 1], 0xFF);
-    for (UINT id : {IDI_APP, IDI_BUSY, IDI_TEMPLATE}) {
-        HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
-        EXPECT_NE(icon, nullptr) << "icon " << id;
-        if (icon != nullptr) DestroyIcon(icon);
-    }
 }
 
-TEST_F(ProgramResourcesTest, VersionRecordGivesTheProductVersion) {
+TEST_F(ProgramResourcesTest, TheVersionRecordAndTheManifestForCommonControls6) {
     uint32_t version[4];
     readProductVersion((distDir() + L"sbay.exe").c_str(), version);
     EXPECT_EQ(std::vector<uint32_t>(version, version + 4), (std::vector<uint32_t>{6, 3, 4, 11}));
-    // A file without a version record reads as 0.0.0.0.
-    readProductVersion((testProgramDir() + L"diskinside.wav").c_str(), version);
-    EXPECT_EQ(version[0] + version[1] + version[2] + version[3], 0u);
-}
-
-TEST_F(ProgramResourcesTest, ManifestAsksForCommonControls6) {
+    readProductVersion((testProgramDir() + L"diskinside.wav").c_str(), version);  // has no version record
+    EXPECT_EQ(std::vector<uint32_t>(version, version + 4), std::vector<uint32_t>(4, 0));
     DWORD size = 0;
     auto text = static_cast<const char*>(resource(1, RT_MANIFEST, &size));
     ASSERT_NE(text, nullptr);

@@ -10,11 +10,9 @@ namespace {
 class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        liveSettings = SettingsBlock{};
-        sheetSettings = SettingsBlock{};
+        liveSettings = sheetSettings = SettingsBlock{};
         for (int32_t& flag : globalHotKeyRegistered) flag = 0;
         lstrcpynW(settingsPath, dir.file(L"sbay.ini").c_str(), MAX_PATH);
-        window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     }
     void TearDown() override {
         for (int id : {kHotKeyDefEject, kHotKeyDefClose, kHotKeyDefSelect}) UnregisterHotKey(window, id);
@@ -25,27 +23,21 @@ protected:
         writeTextFile(settingsPath, text);
         loadSettings(window);
     }
+    bool saved(const char* line) { return readTextFile(settingsPath).find(line) != std::string::npos; }
     TempDir dir;
-    HWND window = nullptr;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
 };
 
 TEST(SettingsFileNumbers, FollowBlanksSignDigitsAndClampTo32Bits) {
-    EXPECT_EQ(parseSettingsNumber(L"   112"), 112);
-    EXPECT_EQ(parseSettingsNumber(L"\t+7"), 7);
-    EXPECT_EQ(parseSettingsNumber(L"-12abc"), -12);
-    EXPECT_EQ(parseSettingsNumber(L"0x70"), 0);
-    EXPECT_EQ(parseSettingsNumber(L"abc"), 0);
-    EXPECT_EQ(parseSettingsNumber(L""), 0);
-    EXPECT_EQ(parseSettingsNumber(L"- 5"), 0);
-    EXPECT_EQ(parseSettingsNumber(L"2147483647"), 2147483647);
-    EXPECT_EQ(parseSettingsNumber(L"2147483648"), 2147483647);
-    EXPECT_EQ(parseSettingsNumber(L"-2147483648"), INT32_MIN);
-    EXPECT_EQ(parseSettingsNumber(L"-99999999999999999999999"), INT32_MIN);
-    EXPECT_EQ(parseSettingsNumber(L"000000000000000000000042"), 42);
-    EXPECT_EQ(parseSettingsNumber(nullptr), 0);
+    struct Case { const wchar_t* text; int32_t value; };
+    for (Case c : {Case{L"   112", 112}, {L"\t+7", 7}, {L"-12abc", -12}, {L"0x70", 0}, {L"abc", 0}, {L"", 0},
+                   {L"- 5", 0}, {L"2147483647", INT32_MAX}, {L"2147483648", INT32_MAX}, {L"-2147483648", INT32_MIN},
+                   {L"-99999999999999999999999", INT32_MIN}, {L"000000000000000000000042", 42}, {nullptr, 0}}) {
+        EXPECT_EQ(parseSettingsNumber(c.text), c.value) << (c.text != nullptr ? c.text : L"(null)");
+    }
 }
 
-TEST_F(SettingsFileTest, ReadsEveryKeyOfTheGlobalAndDriveSections) {
+TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
     load("[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\n"
          "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
          "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=121\r\n"
@@ -64,176 +56,116 @@ TEST_F(SettingsFileTest, ReadsEveryKeyOfTheGlobalAndDriveSections) {
                                 d.bAutoCloseIn, static_cast<int>(d.uAutoCloseSeconds), d.bShowTime, d.bLogOffEject,
                                 d.bBeepDiskInside, d.bHide, d.bLock}),
               (std::vector<int>{2, 112, 4, 0, 1, 0, 1, 1, 1, 1, 1}));
-    // The suffix is the index, never the letter.
     for (int i = 0; i < kDriveCount; ++i) EXPECT_EQ(liveSettings.drives[i].bLock, i == 3) << "drive " << i;
     EXPECT_EQ(liveSettings.drives[25].uAutoCloseSeconds, 0xFFFFFFFFu);
-}
 
-TEST_F(SettingsFileTest, GarbageMissingSectionsAndLongValuesReadSafely) {
     load("this is not a settings file\r\n[g_propMain\r\n=5\r\n[g_propMain]\r\n"
          "nLanguage=1\r\nnLanguage=0\r\n"                       // the first of duplicate keys wins
          "nDefaultDisk=0000000000000000000000068\r\n"          // 25 characters: "...06" survives the cut
          "hkDefDiskEject.vk=-1\r\nhkDefDiskClose.vk=65536\r\n"  // 16-bit fields keep the low bits
-         "hkDefDiskSelect.vk=99999999999999999999999999999999\r\n"
-         "[dpDiskProp0]\r\nbHide=\r\nbLock=yes\r\n");
-    const GlobalSettings& g = liveSettings.global;
-    EXPECT_EQ(g.nLanguage, 1);
-    EXPECT_EQ(g.nDefaultDisk, 0);  // 6 names no drive
-    EXPECT_EQ(g.hkDefDiskEject.key, 65535);
-    EXPECT_EQ(g.hkDefDiskClose.key, 0);
-    EXPECT_EQ(g.hkDefDiskSelect.key, 0xFFFF);  // clamped to 2147483647, low 16 bits
-    EXPECT_EQ(liveSettings.drives[0].bHide, 0);
-    EXPECT_EQ(liveSettings.drives[0].bLock, 0);
-    EXPECT_EQ(liveSettings.drives[1].uAutoCloseSeconds, 0u);
-}
+         "hkDefDiskSelect.vk=99999999999999999999999999999999\r\n[dpDiskProp0]\r\nbHide=\r\nbLock=yes\r\n");
+    EXPECT_EQ((std::vector<int>{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.key, g.hkDefDiskClose.key,
+                                g.hkDefDiskSelect.key, liveSettings.drives[0].bHide, liveSettings.drives[0].bLock}),
+              (std::vector<int>{1, 0, 65535, 0, 0xFFFF, 0, 0}));
 
-TEST_F(SettingsFileTest, BinaryJunkAndAMissingFileGiveZeroes) {
-    std::string junk;
-    for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 73 + 11) & 0xFF));
-    load(junk);
-    for (const DriveSettings& d : liveSettings.drives) EXPECT_EQ(d.uAutoCloseSeconds, 0u);
-    EXPECT_EQ(liveSettings.global.nDefaultDisk, 0);
-
-    lstrcpynW(settingsPath, dir.file(L"absent\\sbay.ini").c_str(), MAX_PATH);
+    DeleteFileW(settingsPath);
     liveSettings.global.nLanguage = 9;
     loadSettings(window);
-    EXPECT_EQ(liveSettings.global.nLanguage, 0);
+    EXPECT_EQ(g.nLanguage, 0) << "a missing file reads as zeroes";
 }
 
-TEST_F(SettingsFileTest, DefaultDiskOutsideTheDriveLettersMeansNone) {
-    for (const char* value : {"64", "91", "-68", "200", "4294967364", "97"}) {
-        load(std::string("[g_propMain]\r\nnDefaultDisk=") + value + "\r\nhkDefDiskEject.vk=120\r\n");
-        EXPECT_EQ(liveSettings.global.nDefaultDisk, 0) << value;
-        EXPECT_EQ(globalHotKeyRegistered[0], 0) << value;
-    }
-    for (const char* value : {"65", "90"}) {
-        load(std::string("[g_propMain]\r\nnDefaultDisk=") + value + "\r\n");
-        EXPECT_EQ(liveSettings.global.nDefaultDisk, atoi(value));
-    }
-}
-
-TEST_F(SettingsFileTest, GlobalHotKeysAreRegisteredOnlyWithADefaultDisk) {
+// Only a drive letter is a default disk, and only with one are the global hot keys registered.
+TEST_F(SettingsFileTest, GlobalHotKeysAreRegisteredOnlyWithADefaultDiskLetter) {
     const std::string keys = "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
                              "hkDefDiskClose.fsModifiers=3\r\nhkDefDiskClose.vk=121\r\n"
                              "hkDefDiskSelect.fsModifiers=3\r\nhkDefDiskSelect.vk=122\r\n";
-    load("[g_propMain]\r\nnDefaultDisk=0\r\n" + keys);
-    for (int32_t flag : globalHotKeyRegistered) EXPECT_EQ(flag, 0);
-    EXPECT_FALSE(UnregisterHotKey(window, kHotKeyDefEject));
-
-    load("[g_propMain]\r\nnDefaultDisk=69\r\n" + keys);
-    for (int32_t flag : globalHotKeyRegistered) EXPECT_NE(flag, 0);
-    EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefEject));
-    EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefClose));
-    EXPECT_TRUE(UnregisterHotKey(window, kHotKeyDefSelect));
-
+    struct Case { const char* disk; int read; bool registered; };
+    for (Case c : {Case{"0", 0, false}, {"64", 0, false}, {"91", 0, false}, {"-68", 0, false}, {"200", 0, false},
+                   {"4294967364", 0, false}, {"97", 0, false}, {"65", 65, true}, {"90", 90, true}}) {
+        load(std::string("[g_propMain]\r\nnDefaultDisk=") + c.disk + "\r\n" + keys);
+        EXPECT_EQ(liveSettings.global.nDefaultDisk, c.read) << c.disk;
+        for (int32_t flag : globalHotKeyRegistered) EXPECT_EQ(flag != 0, c.registered) << c.disk;
+        for (int id : {kHotKeyDefEject, kHotKeyDefClose, kHotKeyDefSelect}) {
+            EXPECT_EQ(UnregisterHotKey(window, id) != FALSE, c.registered) << c.disk;
+        }
+    }
     // A key of 0 is no hot key, whatever its modifiers.
     load("[g_propMain]\r\nnDefaultDisk=69\r\nhkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=0\r\n");
     for (int32_t flag : globalHotKeyRegistered) EXPECT_EQ(flag, 0);
     EXPECT_FALSE(UnregisterHotKey(window, kHotKeyDefEject));
 }
 
-TEST_F(SettingsFileTest, SavedSectionsReadBackAndRaiseShortCountdowns) {
+// Text as the reading rules take it back: 16-bit fields unsigned, 32-bit ones signed.
+TEST_F(SettingsFileTest, SavedSectionsRaiseShortCountdownsAndSkipIndexesOutOfRange) {
     liveSettings.global.nLanguage = -1;
-    liveSettings.global.nDefaultDisk = 'E';
     liveSettings.global.hkDefDiskSelect = {0x000B, 0x74};
     DriveSettings& d = liveSettings.drives[4];
     d.hkEject = {0xFFFF, 0x41};
     d.uAutoCloseSeconds = 3;
-    d.bShowTime = 1;
     liveSettings.drives[5].uAutoCloseSeconds = 0xFFFFFFFF;  // not below 5 as unsigned
     saveGlobalSection();
-    saveDriveSection(4);
-    saveDriveSection(5);
-    saveDriveSection(26);  // out of range: ignored
-    saveDriveSection(-1);
-
-    EXPECT_EQ(d.uAutoCloseSeconds, 5u);
-    EXPECT_EQ(sheetSettings.drives[4].uAutoCloseSeconds, 5u);
-    const std::string text = readTextFile(settingsPath);
-    EXPECT_NE(text.find("nLanguage=-1"), std::string::npos);
-    EXPECT_NE(text.find("hkEject.fsModifiers=65535"), std::string::npos);
-    EXPECT_NE(text.find("uAutoCloseSeconds=-1"), std::string::npos);
-    EXPECT_EQ(text.find("dpDiskProp26"), std::string::npos);
-
-    const SettingsBlock saved = liveSettings;
-    liveSettings = SettingsBlock{};
-    loadSettings(window);
-    const GlobalSettings& g = liveSettings.global;
-    const DriveSettings& e = liveSettings.drives[4];
-    EXPECT_EQ((std::vector<int>{g.nLanguage, g.nDefaultDisk, g.hkDefDiskSelect.modifiers, g.hkDefDiskSelect.key,
-                                e.hkEject.modifiers, static_cast<int>(e.uAutoCloseSeconds), e.bShowTime}),
-              (std::vector<int>{-1, 'E', 0x000B, 0x74, 0xFFFF, 5, 1}));
-    EXPECT_EQ(liveSettings.drives[5].uAutoCloseSeconds, saved.drives[5].uAutoCloseSeconds);
+    for (int drive : {4, 5, 26, -1}) saveDriveSection(drive);
+    EXPECT_EQ(std::vector<uint32_t>({d.uAutoCloseSeconds, sheetSettings.drives[4].uAutoCloseSeconds}),
+              std::vector<uint32_t>({5, 5}));
+    for (const char* line : {"nLanguage=-1", "hkDefDiskSelect.fsModifiers=11", "hkEject.fsModifiers=65535",
+                             "uAutoCloseSeconds=5", "uAutoCloseSeconds=-1"}) {
+        EXPECT_TRUE(saved(line)) << line;
+    }
+    EXPECT_FALSE(saved("dpDiskProp26") || saved("dpDiskProp-1"));
 }
 
-TEST_F(SettingsFileTest, SavingTheDefaultDiskTouchesNothingElse) {
-    writeTextFile(settingsPath, "[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\n[dpDiskProp3]\r\nbLock=1\r\n");
+// The exit write keeps the default disk alone, and never replaces a file that could not be read.
+TEST_F(SettingsFileTest, TheExitWriteTouchesOnlyTheDefaultDiskOfAFileItRead) {
+    load("[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\n[dpDiskProp3]\r\nbLock=1\r\n");
     liveSettings.global.nLanguage = 0;
     liveSettings.global.nDefaultDisk = 'F';
     saveDefaultDisk();
-    const std::string text = readTextFile(settingsPath);
-    EXPECT_NE(text.find("nDefaultDisk=70"), std::string::npos);
-    EXPECT_NE(text.find("nLanguage=1"), std::string::npos);
-    EXPECT_NE(text.find("bLock=1"), std::string::npos);
+    EXPECT_TRUE(saved("nDefaultDisk=70") && saved("nLanguage=1") && saved("bLock=1"));
+
+    writeTextFile(settingsPath, "[g_propMain]\r\nnDefaultDisk=69\r\n");
+    HANDLE held = CreateFileW(settingsPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    loadSettings(window);
+    CloseHandle(held);
+    EXPECT_EQ(liveSettings.global.nDefaultDisk, 0);
+    saveDefaultDisk();
+    EXPECT_TRUE(saved("nDefaultDisk=69")) << "the unread value was lost";
+
+    DeleteFileW(settingsPath);
+    loadSettings(window);
+    saveDefaultDisk();
+    EXPECT_TRUE(fileExists(settingsPath)) << "a missing file is still written at exit";
 }
 
-TEST(SettingsFileLocation, UserFolderOrProgramFolder) {
-    TempDir appData;
-    ScopedEnvironment environment(L"APPDATA", appData.path().c_str());
-    wchar_t path[MAX_PATH];
-    wchar_t folder[MAX_PATH];
-    ASSERT_TRUE(chooseSettingsPath(false, L"C:\\Program Files\\sbay\\", path, folder));
-    EXPECT_EQ(std::wstring(path), appData.path() + L"\\sbay\\sbay.ini");
-    EXPECT_EQ(std::wstring(folder), appData.path() + L"\\sbay");
-
-    ASSERT_TRUE(chooseSettingsPath(true, L"C:\\Program Files\\sbay\\", path, folder));
-    EXPECT_STREQ(path, L"C:\\Program Files\\sbay\\sbay.ini");
-    EXPECT_STREQ(folder, L"");
-}
-
-TEST(SettingsFileLocation, NeverRelativeWhenAppDataIsMissingOrOdd) {
-    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"relative\\folder", L"%OTHER%"}) {
-        ScopedEnvironment environment(L"APPDATA", value);
-        wchar_t path[MAX_PATH] = L"unchanged";
-        wchar_t folder[MAX_PATH] = L"unchanged";
-        if (chooseSettingsPath(false, L"C:\\sbay\\", path, folder)) {
-            const std::wstring text(path);
-            EXPECT_EQ(text.find(L'%'), std::wstring::npos);
-            EXPECT_TRUE(text.size() > 3 && text[1] == L':' && text[2] == L'\\') << text.c_str();
-            EXPECT_EQ(text.substr(text.size() - 14), L"\\sbay\\sbay.ini");
-        } else {
-            EXPECT_STREQ(path, L"");
-        }
-    }
-    wchar_t path[MAX_PATH] = L"x";
-    EXPECT_FALSE(chooseSettingsPath(true, L"", path, nullptr));
-    EXPECT_STREQ(path, L"");
-}
-
-TEST(SettingsFileLocation, APathThatDoesNotFitIsNoLocation) {
-    // %APPDATA%\sbay fits, %APPDATA%\sbay\sbay.ini does not: no cut path.
-    const std::wstring appData = L"C:\\" + std::wstring(247, L'a');
-    ScopedEnvironment environment(L"APPDATA", appData.c_str());
-    wchar_t path[MAX_PATH] = L"unchanged";
-    wchar_t folder[MAX_PATH] = L"unchanged";
-    EXPECT_FALSE(chooseSettingsPath(false, L"C:\\sbay\\", path, folder));
-    EXPECT_STREQ(path, L"");
-
+// The user's folder and the service's program folder are proven by the real process; here the odd cases:
+// %APPDATA% missing, relative or unexpanded falls back to the profile's own folder, and a path where
+// "sbay.ini" no longer fits is no location.
+TEST(SettingsFileLocation, NeverACutOrRelativePathAndWithoutOneNothingIsReadOrWritten) {
+    wchar_t path[MAX_PATH], folder[MAX_PATH];
+    const std::wstring longAppData = L"C:\\" + std::wstring(247, L'a');  // %APPDATA%\sbay still fits
     const std::wstring longFolder = L"C:\\" + std::wstring(MAX_PATH - 11, L'p') + L"\\";
-    EXPECT_FALSE(chooseSettingsPath(true, longFolder.c_str(), path, folder));
-    EXPECT_STREQ(path, L"");
     const std::wstring fitting = L"C:\\" + std::wstring(MAX_PATH - 13, L'p') + L"\\";
+    struct Case { const wchar_t* appData; bool asService; const wchar_t* programFolder; bool found; };
+    for (Case c : {Case{nullptr, false, L"C:\\sbay\\", true}, {L"relative\\folder", false, L"C:\\sbay\\", true},
+                   {L"%OTHER%", false, L"C:\\sbay\\", true}, {longAppData.c_str(), false, L"C:\\sbay\\", false},
+                   {nullptr, true, longFolder.c_str(), false}, {nullptr, true, L"", false}}) {
+        ScopedEnvironment environment(L"APPDATA", c.appData);
+        lstrcpyW(path, L"unchanged");
+        EXPECT_EQ(chooseSettingsPath(c.asService, c.programFolder, path, folder), c.found)
+            << (c.appData != nullptr ? c.appData : L"(unset)") << " " << c.programFolder;
+        const std::wstring text(path);
+        const bool absolute = text.size() > 14 && text.find(L'%') == std::wstring::npos &&
+                              text.substr(1, 2) == L":\\" && text.substr(text.size() - 14) == L"\\sbay\\sbay.ini";
+        EXPECT_TRUE(c.found ? absolute : text.empty()) << text.c_str();
+    }
     ASSERT_TRUE(chooseSettingsPath(true, fitting.c_str(), path, folder));
     EXPECT_EQ(std::wstring(path), fitting + L"sbay.ini");
-}
 
-TEST(SettingsFileLocation, WithoutALocationNothingIsReadOrWritten) {
     TempDir dir;
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(dir.path().c_str());
     settingsPath[0] = L'\0';
-    liveSettings = SettingsBlock{};
     liveSettings.global.nDefaultDisk = 'D';
     saveGlobalSection();
     saveDriveSection(3);
@@ -245,24 +177,3 @@ TEST(SettingsFileLocation, WithoutALocationNothingIsReadOrWritten) {
 }
 
 }  // namespace
-
-TEST_F(SettingsFileTest, AFileHeldWithoutSharingAtStartUpIsNotOverwrittenAtExit) {
-    writeTextFile(settingsPath, "[g_propMain]\r\nnDefaultDisk=69\r\n");
-    HANDLE held = CreateFileW(settingsPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    loadSettings(window);
-    CloseHandle(held);
-    EXPECT_EQ(liveSettings.global.nDefaultDisk, 0);
-    saveDefaultDisk();
-    EXPECT_NE(readTextFile(settingsPath).find("nDefaultDisk=69"), std::string::npos) << "the unread value was lost";
-
-    // Read at start-up, or missing: the exit write goes ahead.
-    load("[g_propMain]\r\nnDefaultDisk=69\r\n");
-    liveSettings.global.nDefaultDisk = 'F';
-    saveDefaultDisk();
-    EXPECT_NE(readTextFile(settingsPath).find("nDefaultDisk=70"), std::string::npos);
-    DeleteFileW(settingsPath);
-    loadSettings(window);
-    saveDefaultDisk();
-    EXPECT_NE(GetFileAttributesW(settingsPath), INVALID_FILE_ATTRIBUTES) << "a missing file is still written at exit";
-}

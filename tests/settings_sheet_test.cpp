@@ -1,5 +1,4 @@
-// The settings sheet as the user meets it: its controls, both pages, apply
-// and the language switch, driven inside the real modal sheet from a timer.
+// The settings sheet as the user meets it, driven inside the real modal sheet from a timer.
 #include "app/app.h"
 #include "drives/drive_record.h"
 #include "resources/language.h"
@@ -22,78 +21,30 @@
 namespace {
 
 constexpr int kApplyButton = 0x3021;  // the sheet's Apply button
-constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr BYTE kCtrlAlt = HOTKEYF_CONTROL | HOTKEYF_ALT;
 
-// ---- The controls alone, on a plain window --------------------------------
-
-class SheetControlsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_HOTKEY_CLASS | ICC_USEREX_CLASSES};
-        InitCommonControlsEx(&classes);
-        parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
-        hotKey = child(L"msctls_hotkey32", 0, 1);
-        child(L"BUTTON", BS_AUTOCHECKBOX, 2);
-        comboWindow = child(L"ComboBoxEx32", CBS_DROPDOWNLIST, 3);
-    }
-    void TearDown() override { DestroyWindow(parent); }
-    HWND child(const wchar_t* cls, DWORD style, int id) {
-        return CreateWindowExW(0, cls, L"", WS_CHILD | WS_VISIBLE | style, 0, 0, 120, 100, parent,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-    }
-    WORD controlValue() { return LOWORD(SendMessageW(hotKey, HKM_GETHOTKEY, 0, 0)); }
-    void box(bool on) { CheckDlgButton(parent, 2, on ? BST_CHECKED : BST_UNCHECKED); }
-    HWND parent = nullptr, hotKey = nullptr, comboWindow = nullptr;
-};
-
-TEST_F(SheetControlsTest, HotKeyFieldConvertsBothWaysWithTheWindowsKeyBox) {
-    HotKeyField* field = createHotKeyField(parent, 1, 2);
-    ASSERT_NE(field, nullptr);
-    // Control to setting; HOTKEYF_EXT leaves no trace.
-    for (BYTE ext : {BYTE{0}, BYTE{HOTKEYF_EXT}}) {
-        SendMessageW(hotKey, HKM_SETHOTKEY, MAKEWORD(VK_F5, HOTKEYF_CONTROL | HOTKEYF_ALT | ext), 0);
-        box(false);
-        EXPECT_EQ(readHotKeyField(field), packHotKey(MOD_CONTROL | MOD_ALT, VK_F5)) << int(ext);
-        box(true);
-        EXPECT_EQ(readHotKeyField(field), packHotKey(MOD_CONTROL | MOD_ALT | MOD_WIN, VK_F5)) << int(ext);
-    }
-    // Setting to control.
-    showHotKeyField(field, packHotKey(MOD_SHIFT, 'A'));
-    EXPECT_EQ(controlValue(), 0x0141);
-    EXPECT_FALSE(IsDlgButtonChecked(parent, 2));
-    showHotKeyField(field, packHotKey(MOD_WIN | MOD_CONTROL | MOD_ALT, 'B'));
-    EXPECT_EQ(controlValue(), MAKEWORD('B', HOTKEYF_CONTROL | HOTKEYF_ALT));
-    EXPECT_TRUE(IsDlgButtonChecked(parent, 2));
-    // The Windows key alone is no hot key: the box shows clear, and only a
-    // box checked again reads back as MOD_WIN without a key.
-    showHotKeyField(field, packHotKey(MOD_WIN, 0));
-    EXPECT_FALSE(IsDlgButtonChecked(parent, 2));
-    EXPECT_EQ(controlValue(), 0);
-    EXPECT_EQ(readHotKeyField(field), 0u);
-    box(true);
-    EXPECT_EQ(readHotKeyField(field), packHotKey(MOD_WIN, 0));
-
-    // A bare key or Shift with a key gets Alt; Ctrl with a key stays as typed.
-    SetFocus(hotKey);
-    SendMessageW(hotKey, HKM_SETHOTKEY, 0, 0);
-    SendMessageW(hotKey, WM_KEYDOWN, VK_F7, 0);
-    EXPECT_EQ(controlValue(), MAKEWORD(VK_F7, HOTKEYF_ALT));
-
-    enableHotKeyField(field, false);
-    EXPECT_FALSE(IsWindowEnabled(hotKey));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(parent, 2)));
-    enableHotKeyField(field, true);
-    EXPECT_TRUE(IsWindowEnabled(hotKey) && IsWindowEnabled(GetDlgItem(parent, 2)));
-    destroyHotKeyField(field);
+// The text of a ComboBoxEx entry; `item` receives its image and data.
+std::wstring entryText(HWND combo, int index, COMBOBOXEXITEMW* item = nullptr) {
+    wchar_t text[kComboTextCapacity] = L"";
+    COMBOBOXEXITEMW local{};
+    if (item == nullptr) item = &local;
+    item->mask = CBEIF_TEXT | CBEIF_IMAGE | CBEIF_LPARAM;
+    item->iItem = index;
+    item->pszText = text;
+    item->cchTextMax = kComboTextCapacity;
+    SendMessageW(combo, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(item));
+    return text;
 }
 
-TEST_F(SheetControlsTest, ImageComboFindsADrivesEntryByItsBracketedLetter) {
-    ImageCombo* combo = createImageCombo(comboWindow, IDB_STATES, kDriveCount);
+// The sheet selects a drive's entry by its "[X" prefix, past entries too short to hold one.
+TEST(SheetControls, ImageComboFindsByPrefixAndKeepsItsOwnTexts) {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_USEREX_CLASSES};
+    InitCommonControlsEx(&classes);
+    HWND window = CreateWindowExW(0, L"ComboBoxEx32", L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 120, 100, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ImageCombo* combo = createImageCombo(window, IDB_STATES, kDriveCount);
     ASSERT_NE(combo, nullptr);
     EXPECT_EQ(findComboPrefix(combo, L"[D"), -1);
-    HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(comboWindow, CBEM_GETIMAGELIST, 0, 0));
-    EXPECT_EQ(ImageList_GetImageCount(images), 4);
-
     wchar_t text[] = L"x";
     addComboEntry(combo, text, 1);  // too short to match anything
     lstrcpyW(text, L"[");           // the control keeps its own copy
@@ -104,44 +55,24 @@ TEST_F(SheetControlsTest, ImageComboFindsADrivesEntryByItsBracketedLetter) {
     selectedComboText(combo, selected);
     EXPECT_STREQ(selected, L"[D:] Audio CD");
     EXPECT_EQ(findComboPrefix(combo, L"[E"), -1);
-    EXPECT_EQ(SendMessageW(comboWindow, CB_GETCURSEL, 0, 0), 2) << "a miss keeps the selection";
-
-    COMBOBOXEXITEMW item{};
-    item.mask = CBEIF_TEXT | CBEIF_IMAGE | CBEIF_SELECTEDIMAGE | CBEIF_LPARAM;
-    item.iItem = 0;
-    item.pszText = selected;
-    item.cchTextMax = kComboTextCapacity;
-    ASSERT_TRUE(SendMessageW(comboWindow, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-    EXPECT_STREQ(selected, L"x");
-    EXPECT_EQ(item.iImage, 1);
-    EXPECT_EQ(item.iSelectedImage, 1);
-    item.iItem = 2;
-    SendMessageW(comboWindow, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    EXPECT_EQ(item.iImage, 2);
-    EXPECT_EQ(item.lParam, 2);
+    EXPECT_EQ(SendMessageW(window, CB_GETCURSEL, 0, 0), 2) << "a miss keeps the selection";
     destroyImageCombo(combo);
+    DestroyWindow(window);
 }
 
-// ---- The sheet, inside the program's main window --------------------------
-
-// Runs one step each tick in whichever sheet is showing, then cancels, so no
-// test can hang on the modal sheet.
+// Runs one step each tick in whichever sheet is showing, then cancels, so no test can hang on the modal sheet.
 using Step = std::function<void(HWND sheet)>;
 std::vector<Step> script;
-size_t nextStep = 0;
-std::vector<HWND> sheetsSeen;
-
-HWND findSheet() {
-    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"#32770", nullptr)) != nullptr;) {
-        if (SendMessageW(window, PSM_GETTABCONTROL, 0, 0) != 0) return window;
-    }
-    return nullptr;
-}
+size_t nextStep = 0, sheetsSeen = 0;
+HWND lastSheet = nullptr;
 
 void CALLBACK scriptTimer(HWND, UINT, UINT_PTR, DWORD) {
-    HWND sheet = findSheet();
+    HWND sheet = nullptr;
+    while ((sheet = FindWindowExW(nullptr, sheet, L"#32770", nullptr)) != nullptr &&
+           SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0) == 0) {
+    }
     if (sheet == nullptr) return;
-    if (sheetsSeen.empty() || sheetsSeen.back() != sheet) sheetsSeen.push_back(sheet);
+    if (sheet != lastSheet) ++sheetsSeen, lastSheet = sheet;
     if (nextStep < script.size()) {
         Step step = script[nextStep++];
         step(sheet);
@@ -150,25 +81,20 @@ void CALLBACK scriptTimer(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
-// Opens the sheet by the tray's command and runs `steps`; returns how many
-// sheets showed.
-size_t runSheet(std::vector<Step> steps) {
+// Opens the sheet by the tray's command and runs `steps`; returns how many sheets showed.
+size_t runSheet(std::vector<Step> steps, int startPage = 0) {
     script = std::move(steps);
-    nextStep = 0;
-    sheetsSeen.clear();
+    nextStep = sheetsSeen = 0;
+    lastSheet = nullptr;
+    sheetHeader.nStartPage = startPage;
     const UINT_PTR timer = SetTimer(nullptr, 0, 40, scriptTimer);
     SendMessageW(mainWindow, WM_COMMAND, IDM_SETTINGS, 0);
     KillTimer(nullptr, timer);
     EXPECT_EQ(nextStep, script.size()) << "the sheet closed before every step ran";
-    return sheetsSeen.size();
+    return sheetsSeen;
 }
 
 HWND page(HWND sheet, int index) { return reinterpret_cast<HWND>(SendMessageW(sheet, PSM_INDEXTOHWND, index, 0)); }
-HWND general(HWND sheet) { return page(sheet, 0); }
-HWND drivePage(HWND sheet) {
-    SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
-    return page(sheet, 1);
-}
 void press(HWND sheet, int button) { SendMessageW(sheet, PSM_PRESSBUTTON, button, 0); }
 void click(HWND dialog, int id) { SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0); }
 void notify(HWND dialog, int id, WORD code) {
@@ -178,66 +104,67 @@ void choose(HWND dialog, int id, int index) {
     SendDlgItemMessageW(dialog, id, CB_SETCURSEL, index, 0);
     notify(dialog, id, CBN_SELCHANGE);
 }
-void typeHotKey(HWND dialog, int id, BYTE key, BYTE flags) {
-    SendDlgItemMessageW(dialog, id, HKM_SETHOTKEY, MAKEWORD(key, flags), 0);
+void typeHotKey(HWND dialog, int id, BYTE key, BYTE extra = 0) {
+    SendDlgItemMessageW(dialog, id, HKM_SETHOTKEY, MAKEWORD(key, kCtrlAlt | extra), 0);
     notify(dialog, id, EN_CHANGE);
 }
 WORD hotKeyOf(HWND dialog, int id) { return LOWORD(SendDlgItemMessageW(dialog, id, HKM_GETHOTKEY, 0, 0)); }
 LRESULT selectionOf(HWND dialog, int id) { return SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0); }
 bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-std::wstring entryText(HWND dialog, int id, int index) {
-    wchar_t text[kComboTextCapacity] = L"";
-    COMBOBOXEXITEMW item{};
-    item.mask = CBEIF_TEXT;
-    item.iItem = index;
-    item.pszText = text;
-    item.cchTextMax = kComboTextCapacity;
-    SendDlgItemMessageW(dialog, id, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
+bool checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 std::wstring textOf(HWND dialog, int id) {
     wchar_t text[100] = L"";
     GetDlgItemTextW(dialog, id, text, 100);
     return text;
 }
 
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 bool runValueExists() {
     return RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
-
-// Leaves no Run value behind, also when a case fails.
-struct RunValueGuard {
-    RunValueGuard() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay"); }
-    ~RunValueGuard() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay"); }
-};
 
 class SettingsSheetTest : public ::testing::Test {
 protected:
     void SetUp() override {
         simReset();
-        sheetHeader.nStartPage = 0;
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay");
     }
     void TearDown() override {
         serviceMode = 0;
         host.reset();
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay");
     }
     void start(const std::string& settings) { host = std::make_unique<MainWindowHost>(settings); }
-    int number(const wchar_t* section, const wchar_t* key) {
-        return static_cast<int>(GetPrivateProfileIntW(section, key, -999, host->settingsFile().c_str()));
+    std::vector<int> numbers(const wchar_t* section, std::initializer_list<const wchar_t*> keys) {
+        std::vector<int> values;
+        for (const wchar_t* key : keys) {
+            values.push_back(static_cast<int>(GetPrivateProfileIntW(section, key, -999, host->settingsFile().c_str())));
+        }
+        return values;
     }
-    RunValueGuard runValue;
+    int number(const wchar_t* section, const wchar_t* key) { return numbers(section, {key})[0]; }
     std::unique_ptr<MainWindowHost> host;
 };
 
-TEST_F(SettingsSheetTest, OkWithoutAnyChangeWritesNothingAndASecondOpeningDoesNothing) {
+TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndSavesItsHotKeysButOkUnchangedWritesNothing) {
+    simConfigure(L'C', emptyDrive());
     simConfigure(L'D', dataDisc(L"DATA", 1000));
-    start("[g_propMain]\r\nnLanguage=0\r\nnDefaultDisk=68\r\n");
+    start("[g_propMain]\r\nnLanguage=5\r\nnDefaultDisk=81\r\nhkDefDiskEject.fsModifiers=11\r\nhkDefDiskEject.vk=116\r\n"
+          "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=66\r\nhkDefDiskSelect.fsModifiers=8\r\n");
     const std::string before = readTextFile(host->settingsFile());
     WIN32_FILE_ATTRIBUTE_DATA timeBefore{}, timeAfter{};
     GetFileAttributesExW(host->settingsFile().c_str(), GetFileExInfoStandard, &timeBefore);
     Sleep(50);
+    // An unknown language and a default disk without a drive select nothing.
     EXPECT_EQ(runSheet({[](HWND sheet) {
-                            drivePage(sheet);
+                            HWND g = page(sheet, 0);
+                            EXPECT_EQ(selectionOf(g, IDC_LANGUAGE), -1);
+                            EXPECT_EQ(selectionOf(g, IDC_DEF_DISK), -1);
+                            for (int id : {IDC_DEF_EJECT, IDC_DEF_EJECT_WIN, IDC_DEF_CLOSE, IDC_DEF_SELECT_WIN}) {
+                                EXPECT_FALSE(enabled(g, id)) << id;
+                            }
+                            EXPECT_EQ(hotKeyOf(g, IDC_DEF_CLOSE), 0);
+                            SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
                             SendMessageW(mainWindow, WM_COMMAND, IDM_SETTINGS, 0);  // returns at once
                         },
                         [](HWND sheet) { press(sheet, PSBTN_OK); }}),
@@ -246,104 +173,75 @@ TEST_F(SettingsSheetTest, OkWithoutAnyChangeWritesNothingAndASecondOpeningDoesNo
     EXPECT_EQ(readTextFile(host->settingsFile()), before);
     EXPECT_EQ(CompareFileTime(&timeBefore.ftLastWriteTime, &timeAfter.ftLastWriteTime), 0);
     EXPECT_FALSE(runValueExists());
-}
 
-TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndAppliesItsHotKeys) {
-    simConfigure(L'C', emptyDrive());
-    simConfigure(L'D', dataDisc(L"DATA", 1000));
-    start("[g_propMain]\r\nnLanguage=0\r\nnDefaultDisk=68\r\n"
-          "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=116\r\n");
     // A combination another window holds cannot be registered.
     HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(RegisterHotKey(other, 1, MOD_CONTROL | MOD_ALT, VK_F8));
     runSheet({[](HWND sheet) {
-                  HWND g = general(sheet);
-                  EXPECT_EQ(selectionOf(g, IDC_LANGUAGE), 0);
-                  EXPECT_EQ(selectionOf(g, IDC_DEF_DISK), 1);
-                  EXPECT_TRUE(enabled(g, IDC_DEF_EJECT));
-                  EXPECT_EQ(hotKeyOf(g, IDC_DEF_EJECT), MAKEWORD(VK_F5, HOTKEYF_CONTROL | HOTKEYF_ALT));
-                  EXPECT_EQ(entryText(g, IDC_DEF_DISK, 0), L"[C:] ");
-                  const std::wstring d = entryText(g, IDC_DEF_DISK, 1);
-                  EXPECT_EQ(d.substr(0, 4), L"[D:]");
-                  EXPECT_GT(d.size(), 5u) << "a disc inside is described";
-                  EXPECT_FALSE(enabled(sheet, kApplyButton));
-                  choose(g, IDC_DEF_DISK, 0);
-                  typeHotKey(g, IDC_DEF_CLOSE, VK_F6, HOTKEYF_CONTROL | HOTKEYF_ALT);
-                  typeHotKey(g, IDC_DEF_SELECT, VK_F8, HOTKEYF_CONTROL | HOTKEYF_ALT);
-                  EXPECT_TRUE(enabled(sheet, kApplyButton));
-                  press(sheet, PSBTN_APPLYNOW);
-              }});
-    DestroyWindow(other);
-    const wchar_t* g = L"g_propMain";
-    EXPECT_EQ(number(g, L"nDefaultDisk"), 'C');
-    EXPECT_EQ(number(g, L"hkDefDiskEject.vk"), VK_F5);
-    EXPECT_EQ(number(g, L"hkDefDiskClose.fsModifiers"), MOD_CONTROL | MOD_ALT);
-    EXPECT_EQ(number(g, L"hkDefDiskClose.vk"), VK_F6);
-    EXPECT_EQ(number(g, L"hkDefDiskSelect.vk"), VK_F8) << "saved although it could not be registered";
-    EXPECT_EQ(globalHotKeyRegistered[0], 1);
-    EXPECT_EQ(globalHotKeyRegistered[1], 1);
-    EXPECT_EQ(globalHotKeyRegistered[2], 0);
-    EXPECT_EQ(number(L"dpDiskProp2", L"bHide"), -999) << "the drive page never showed";
-}
-
-TEST_F(SettingsSheetTest, AnAbsentDefaultDiskOrUnknownLanguageSelectsNothing) {
-    simConfigure(L'E', emptyDrive());
-    start("[g_propMain]\r\nnLanguage=5\r\nnDefaultDisk=81\r\n"
-          "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=66\r\n");
-    runSheet({[](HWND sheet) {
-        HWND g = general(sheet);
-        EXPECT_EQ(selectionOf(g, IDC_LANGUAGE), -1);
-        EXPECT_EQ(selectionOf(g, IDC_DEF_DISK), -1);
-        for (int id : {IDC_DEF_EJECT, IDC_DEF_EJECT_WIN, IDC_DEF_CLOSE, IDC_DEF_SELECT_WIN}) {
-            EXPECT_FALSE(enabled(g, id)) << id;
+        HWND g = page(sheet, 0), disks = GetDlgItem(g, IDC_DEF_DISK);
+        COMBOBOXEXITEMW item{};
+        EXPECT_EQ(entryText(disks, 0, &item), L"[C:] ");
+        EXPECT_EQ(item.iImage, 0) << "closed and empty";
+        const std::wstring d = entryText(disks, 1, &item);
+        EXPECT_TRUE(d.substr(0, 4) == L"[D:]" && d.size() > 5) << "a disc inside is described";
+        EXPECT_EQ(item.iImage, 3) << "a data disc";
+        choose(g, IDC_DEF_DISK, 1);
+        // MOD_SHIFT and MOD_ALT become the control's own flags; MOD_WIN goes to the box, and alone is no key.
+        struct Shown { int field, box; WORD control; bool boxChecked; };
+        for (Shown f : {Shown{IDC_DEF_EJECT, IDC_DEF_EJECT_WIN, MAKEWORD(VK_F5, kCtrlAlt), true},
+                        Shown{IDC_DEF_CLOSE, IDC_DEF_CLOSE_WIN, MAKEWORD('B', HOTKEYF_CONTROL | HOTKEYF_SHIFT), false},
+                        Shown{IDC_DEF_SELECT, IDC_DEF_SELECT_WIN, 0, false}}) {
+            EXPECT_TRUE(enabled(g, f.field) && enabled(g, f.box)) << f.field;
+            EXPECT_EQ(hotKeyOf(g, f.field), f.control) << f.field;
+            EXPECT_EQ(checked(g, f.box), f.boxChecked) << f.field;
         }
-        EXPECT_EQ(hotKeyOf(g, IDC_DEF_CLOSE), 0);
-        choose(g, IDC_DEF_DISK, 0);
-        EXPECT_TRUE(enabled(g, IDC_DEF_EJECT) && enabled(g, IDC_DEF_CLOSE_WIN));
-        EXPECT_EQ(hotKeyOf(g, IDC_DEF_CLOSE), MAKEWORD('B', HOTKEYF_CONTROL | HOTKEYF_SHIFT));
-        press(sheet, PSBTN_OK);
+        typeHotKey(g, IDC_DEF_CLOSE, VK_F6, HOTKEYF_EXT);  // HOTKEYF_EXT must not turn into MOD_WIN
+        SetFocus(GetDlgItem(g, IDC_DEF_SELECT));
+        SendDlgItemMessageW(g, IDC_DEF_SELECT, WM_KEYDOWN, VK_F7, 0);
+        EXPECT_EQ(hotKeyOf(g, IDC_DEF_SELECT), MAKEWORD(VK_F7, HOTKEYF_ALT)) << "a bare key gets Alt";
+        typeHotKey(g, IDC_DEF_SELECT, VK_F8);
+        press(sheet, PSBTN_APPLYNOW);
     }});
-    EXPECT_EQ(number(L"g_propMain", L"nLanguage"), -1);
-    EXPECT_EQ(number(L"g_propMain", L"nDefaultDisk"), 'E');
-    EXPECT_EQ(liveSettings.global.nLanguage, -1);
+    DestroyWindow(other);
+    EXPECT_EQ(numbers(L"g_propMain", {L"nLanguage", L"nDefaultDisk", L"hkDefDiskEject.fsModifiers",
+                                      L"hkDefDiskEject.vk", L"hkDefDiskClose.fsModifiers", L"hkDefDiskClose.vk",
+                                      L"hkDefDiskSelect.vk"}),
+              std::vector<int>({-1, 'D', MOD_WIN | MOD_CONTROL | MOD_ALT, VK_F5, MOD_CONTROL | MOD_ALT, VK_F6, VK_F8}))
+        << "Ctrl+Alt+F8 is saved although it could not be registered";
+    EXPECT_EQ(std::vector<int>(globalHotKeyRegistered, globalHotKeyRegistered + 3), std::vector<int>({1, 1, 0}));
+    EXPECT_EQ(number(L"dpDiskProp2", L"bHide"), -999) << "the drive page never showed";
     wchar_t busy[25];
     loadText(IDS_BUSY_TIP, busy, 25);
     EXPECT_NE(busy, englishString(IDS_BUSY_TIP)) << "anything but 0 stays Russian";
+    runSheet({[](HWND sheet) {
+        EXPECT_EQ(selectionOf(page(sheet, 0), IDC_DEF_DISK), 1);
+        EXPECT_FALSE(enabled(sheet, kApplyButton));
+    }});
 }
 
-TEST_F(SettingsSheetTest, DrivePageSelectsTheMenusDriveOrTheNearestBelow) {
+// The drive page selects the menu's drive or the nearest below, and edits only the selected drive.
+TEST_F(SettingsSheetTest, DrivePageSelectsTheMenusDriveAndEditsOnlyThatOneLeavingTheGlobalSection) {
     for (wchar_t letter : {L'C', L'E', L'G'}) simConfigure(letter, emptyDrive());
     start("[dpDiskProp4]\r\nbHide=1\r\nuAutoCloseSeconds=17\r\nbAutoCloseIn=1\r\n");
-    sheetHeader.nStartPage = 1;
-    struct Case {
-        int menuLetter;
-        LRESULT selected;
-    };
+    struct Case { int menuLetter; LRESULT selected; };
     for (Case c : {Case{'E', 1}, Case{'F', 1}, Case{'Z', 2}, Case{'C', 0}, Case{'B', -1}, Case{0, -1}}) {
         menuDriveLetter = c.menuLetter;
         runSheet({[c](HWND sheet) {
-            HWND d = page(sheet, 1);
-            ASSERT_NE(d, nullptr);
-            EXPECT_EQ(selectionOf(d, IDC_DRIVE), c.selected) << c.menuLetter;
-            const bool isE = c.selected == 1;
-            EXPECT_EQ(IsDlgButtonChecked(d, IDC_HIDE), isE ? 1u : 0u) << c.menuLetter;
-            EXPECT_EQ(enabled(d, IDC_HIDE), c.selected >= 0) << c.menuLetter;
-            EXPECT_EQ(textOf(d, IDC_SECONDS), isE ? L"17" : c.selected >= 0 ? L"0" : L"");
-            // With nothing selected no click may edit any record.
-            notify(d, IDC_LOCK, BN_CLICKED);
-            EXPECT_EQ(settingsModified, c.selected >= 0 ? 1 : 0);
-        }});
+                     HWND d = page(sheet, 1);
+                     ASSERT_NE(d, nullptr);
+                     const bool isE = c.selected == 1;
+                     EXPECT_EQ(selectionOf(d, IDC_DRIVE), c.selected) << c.menuLetter;
+                     EXPECT_EQ(checked(d, IDC_HIDE), isE) << c.menuLetter;
+                     EXPECT_EQ(enabled(d, IDC_HIDE), c.selected >= 0) << c.menuLetter;
+                     EXPECT_EQ(textOf(d, IDC_SECONDS), isE ? L"17" : c.selected >= 0 ? L"0" : L"");
+                     notify(d, IDC_LOCK, BN_CLICKED);  // with nothing selected no click may edit any record
+                     EXPECT_EQ(settingsModified, c.selected >= 0 ? 1 : 0);
+                 }},
+                 1);
         EXPECT_EQ(menuDriveLetter, c.selected < 0 ? c.menuLetter : "CEG"[c.selected]);
     }
-}
-
-TEST_F(SettingsSheetTest, DrivePageEditsOnlyTheSelectedDriveAndLeavesTheGlobalSection) {
-    for (wchar_t letter : {L'C', L'E', L'G'}) simConfigure(letter, emptyDrive());
-    start("[g_propMain]\r\nnLanguage=0\r\n[dpDiskProp4]\r\nbHide=1\r\n");
-    sheetHeader.nStartPage = 1;
     menuDriveLetter = 'E';
     const DriveSettings eBefore = liveSettings.drives[4];
-    ASSERT_EQ(eBefore.uAutoCloseSeconds, 0u);
     auto seconds = [this](const wchar_t* typed, int saved) {
         return [this, typed, saved](HWND sheet) {
             HWND d = page(sheet, 1);
@@ -358,28 +256,21 @@ TEST_F(SettingsSheetTest, DrivePageEditsOnlyTheSelectedDriveAndLeavesTheGlobalSe
                   choose(d, IDC_DRIVE, 2);
                   EXPECT_EQ(settingsModified, 0);
                   EXPECT_FALSE(enabled(sheet, kApplyButton));
-                  EXPECT_FALSE(IsDlgButtonChecked(d, IDC_HIDE)) << "G's own settings";
+                  EXPECT_FALSE(checked(d, IDC_HIDE)) << "G's own settings";
                   click(d, IDC_HIDE);
                   click(d, IDC_AUTO_CLOSE);
                   EXPECT_TRUE(enabled(d, IDC_SECONDS) && enabled(d, IDC_SHOW_TIME));
-                  typeHotKey(d, IDC_EJECT_KEY, 'J', HOTKEYF_CONTROL | HOTKEYF_ALT);
+                  typeHotKey(d, IDC_EJECT_KEY, 'J');
                   EXPECT_TRUE(enabled(sheet, kApplyButton));
                   press(sheet, PSBTN_APPLYNOW);
-                  EXPECT_EQ(number(L"dpDiskProp6", L"bHide"), 1);
-                  EXPECT_EQ(number(L"dpDiskProp6", L"bAutoCloseIn"), 1);
-                  EXPECT_EQ(number(L"dpDiskProp6", L"hkEject.vk"), 'J');
-                  EXPECT_EQ(number(L"dpDiskProp6", L"hkEject.fsModifiers"), MOD_CONTROL | MOD_ALT);
-                  EXPECT_EQ(DriveTable[6]->trayIcon, nullptr) << "hidden at once";
-                  EXPECT_NE(DriveTable[2]->trayIcon, nullptr);
+                  EXPECT_EQ(numbers(L"dpDiskProp6", {L"bHide", L"bAutoCloseIn", L"hkEject.vk", L"hkEject.fsModifiers"}),
+                            std::vector<int>({1, 1, 'J', MOD_CONTROL | MOD_ALT}));
                   EXPECT_EQ(DriveTable[6]->ejectHotKeyRegistered, 1);
-                  DriveSettings e = eBefore;
-                  e.uAutoCloseSeconds = 5;  // no countdown is ever shorter
-                  EXPECT_EQ(std::memcmp(&liveSettings.drives[4], &e, sizeof e), 0);
+                  EXPECT_EQ(std::memcmp(&liveSettings.drives[4], &eBefore, sizeof eBefore), 0);
                   EXPECT_EQ(number(L"g_propMain", L"nDefaultDisk"), -999) << "the general page never showed";
               },
               [this](HWND sheet) {
-                  // G leaves while the sheet is open: its entry stays, its
-                  // section is not saved.
+                  // G leaves while the sheet is open: its entry stays, its section is not saved.
                   removeDriveRecord(6);
                   HWND d = page(sheet, 1);
                   click(d, IDC_LOCK);
@@ -388,85 +279,80 @@ TEST_F(SettingsSheetTest, DrivePageEditsOnlyTheSelectedDriveAndLeavesTheGlobalSe
                   EXPECT_EQ(liveSettings.drives[6].bLock, 1);
                   EXPECT_EQ(number(L"dpDiskProp6", L"bLock"), 0);
               },
-              seconds(L"3", 5), seconds(L"99", 99), seconds(L"", 5)});
+              seconds(L"3", 5), seconds(L"99", 99), seconds(L"", 5)},
+             1);
     EXPECT_EQ(menuDriveLetter, 'E');
 }
 
-TEST_F(SettingsSheetTest, WithoutDrivesOnlyTheGeneralPageRemains) {
+// Without drives only the general page remains; 1011 follows 1010, and as the
+// service, where a Run value is no way to start, one box stands for both.
+TEST_F(SettingsSheetTest, WithoutDrivesOnlyTheGeneralPageAndTheStartUpBoxesFollowEachOther) {
     start("[g_propMain]\r\nnDefaultDisk=68\r\nnLanguage=0\r\n");
-    sheetHeader.nStartPage = 1;
     runSheet({[](HWND sheet) {
-        HWND tabs = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0));
-        EXPECT_EQ(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 1);
-        HWND g = general(sheet);
-        ASSERT_NE(g, nullptr);
-        EXPECT_FALSE(enabled(g, IDC_DEF_DISK));
-        EXPECT_FALSE(enabled(g, IDC_DEF_SELECT));
-        click(g, IDC_AUTOSTART);
-        click(g, IDC_AUTOSTART);
-        press(sheet, PSBTN_OK);
-    }});
+                 HWND tabs = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0));
+                 EXPECT_EQ(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 1);
+                 HWND g = page(sheet, 0);
+                 ASSERT_NE(g, nullptr);
+                 EXPECT_FALSE(enabled(g, IDC_DEF_DISK) || enabled(g, IDC_DEF_SELECT) || enabled(g, IDC_AS_SERVICE));
+                 click(g, IDC_AUTOSTART);
+                 EXPECT_TRUE(enabled(g, IDC_AS_SERVICE));
+                 click(g, IDC_AUTOSTART);
+                 EXPECT_FALSE(enabled(g, IDC_AS_SERVICE));
+                 press(sheet, PSBTN_OK);
+             }},
+             1);
     EXPECT_EQ(number(L"g_propMain", L"nDefaultDisk"), 0);
     EXPECT_FALSE(runValueExists());
-}
-
-TEST_F(SettingsSheetTest, StartWithWindowsWritesAndRemovesTheRunValue) {
-    simConfigure(L'D', emptyDrive());
-    start("[g_propMain]\r\nnLanguage=0\r\n");
-    runSheet({[](HWND sheet) {
-                  HWND g = general(sheet);
-                  EXPECT_FALSE(enabled(g, IDC_AS_SERVICE));
-                  click(g, IDC_AUTOSTART);
-                  EXPECT_TRUE(enabled(g, IDC_AS_SERVICE));
-                  press(sheet, PSBTN_APPLYNOW);
-                  EXPECT_TRUE(runValueExists());
-                  EXPECT_EQ(liveSettings.global.autostart, 1);
-              },
-              [](HWND sheet) {
-                  click(general(sheet), IDC_AUTOSTART);
-                  press(sheet, PSBTN_APPLYNOW);
-                  EXPECT_FALSE(runValueExists());
-                  EXPECT_FALSE(enabled(general(sheet), IDC_AS_SERVICE));
-              }});
-    // As the service, the Run value is no way to start: one box for both.
     serviceMode = 1;
     runSheet({[](HWND sheet) {
-        HWND g = general(sheet);
+        HWND g = page(sheet, 0);
         EXPECT_FALSE(enabled(g, IDC_AUTOSTART));
         EnableWindow(GetDlgItem(g, IDC_AS_SERVICE), TRUE);
         click(g, IDC_AS_SERVICE);
-        EXPECT_TRUE(IsDlgButtonChecked(g, IDC_AUTOSTART));
+        EXPECT_TRUE(checked(g, IDC_AUTOSTART));
         click(g, IDC_AS_SERVICE);
-        EXPECT_FALSE(IsDlgButtonChecked(g, IDC_AUTOSTART));
+        EXPECT_FALSE(checked(g, IDC_AUTOSTART));
     }});
+}
+
+// "id:class" of each control with an id, to compare the pages of two languages.
+std::wstring controlsOf(HWND dialog) {
+    std::wstring list;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t name[64] = L"";
+        GetClassNameW(c, name, 64);
+        const int id = GetDlgCtrlID(c);
+        if (id != -1 && id != 0xFFFF) list += std::to_wstring(id) + L":" + name + L" ";
+    }
+    return list;
 }
 
 TEST_F(SettingsSheetTest, LanguageChangeReopensWithApplyAndJustClosesWithOk) {
     simConfigure(L'D', emptyDrive());
     start("[g_propMain]\r\nnLanguage=0\r\n");
-    std::wstring english, russian;
-    EXPECT_EQ(runSheet({[&english](HWND sheet) {
-                            HWND g = general(sheet);
-                            english = textOf(g, IDC_AUTOSTART);
-                            choose(g, IDC_LANGUAGE, 1);
-                            press(sheet, PSBTN_APPLYNOW);
-                        },
-                        [&russian](HWND sheet) {
-                            HWND g = general(sheet);
-                            russian = textOf(g, IDC_AUTOSTART);
-                            EXPECT_EQ(selectionOf(g, IDC_LANGUAGE), 1);
-                            EXPECT_EQ(settingsModified, 0);
-                            choose(g, IDC_LANGUAGE, 0);
-                            press(sheet, PSBTN_OK);
-                        }}),
-              2u);
-    EXPECT_FALSE(english.empty());
-    EXPECT_NE(russian, english);
+    struct Look { std::wstring autostart, controls; } english, russian, again;
+    auto look = [](Look& seen) {
+        return [&seen](HWND sheet) {
+            for (int index : {0, 1, 0}) SendMessageW(sheet, PSM_SETCURSEL, index, 0);
+            seen = {textOf(page(sheet, 0), IDC_AUTOSTART),
+                    controlsOf(page(sheet, 0)) + L"|" + controlsOf(page(sheet, 1))};
+        };
+    };
+    auto language = [](int index, int button) {
+        return [index, button](HWND sheet) {
+            EXPECT_EQ(settingsModified, 0);
+            choose(page(sheet, 0), IDC_LANGUAGE, index);
+            press(sheet, button);
+        };
+    };
+    EXPECT_EQ(runSheet({look(english), language(1, PSBTN_APPLYNOW), look(russian), language(0, PSBTN_OK)}), 2u);
+    EXPECT_GT(english.controls.size(), 200u);
+    EXPECT_EQ(russian.controls, english.controls) << "both languages' pages hold the same controls";
+    EXPECT_FALSE(english.autostart.empty());
+    EXPECT_NE(russian.autostart, english.autostart);
     EXPECT_EQ(number(L"g_propMain", L"nLanguage"), 0);
-    EXPECT_EQ(runSheet({[&english](HWND sheet) {
-                  EXPECT_EQ(textOf(general(sheet), IDC_AUTOSTART), english);
-              }}),
-              1u);
+    EXPECT_EQ(runSheet({look(again)}), 1u);
+    EXPECT_EQ(again.autostart, english.autostart);
 }
 
 }  // namespace

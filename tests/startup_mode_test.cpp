@@ -7,17 +7,16 @@
 
 #include <gtest/gtest.h>
 #include <string>
-#include <tuple>
 #include <utility>
 
 namespace {
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr wchar_t kOurs[] = L"C:\\Program Files\\Spindle Bay\\sbay.exe";
-const std::wstring kQuoted = std::wstring(L"\"") + kOurs + L"\"";
+constexpr wchar_t kNone[] = L"<none>";
+const std::wstring kOurs = L"C:\\Program Files\\Spindle Bay\\sbay.exe", kQuoted = L"\"" + kOurs + L"\"";
+const std::wstring kAuto = L"2|", kDemand = L"3|";  // start types as the service's configuration shows them
 
-// autostart, asService
-using Flags = std::pair<int, int>;
+using Flags = std::pair<int, int>;  // autostart, asService
 
 // Removes the Run value and the service before and after every case, also
 // when a case fails, and puts back the globals it changes.
@@ -25,15 +24,13 @@ class StartWithWindowsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         lstrcpynW(savedPath, executablePath, MAX_PATH);
-        lstrcpynW(executablePath, kOurs, MAX_PATH);
-        manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        lstrcpynW(executablePath, kOurs.c_str(), MAX_PATH);
         ASSERT_NE(manager, nullptr);
         clean();
     }
     void TearDown() override {
         serviceMode = 0;
         lstrcpynW(executablePath, savedPath, MAX_PATH);
-        if (manager == nullptr) return;
         clean();
         CloseServiceHandle(manager);
     }
@@ -41,42 +38,35 @@ protected:
         deleteService(manager);
         RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay");
     }
-    void putRunValue(DWORD type, const void* data, DWORD bytes) {
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", type, data, bytes), ERROR_SUCCESS);
+    // Plants the Run value; `bytes` 0 means the text with its terminating null.
+    void putRun(const std::wstring& text, DWORD type = REG_SZ, DWORD bytes = 0) {
+        if (bytes == 0) bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", type, text.c_str(), bytes), ERROR_SUCCESS);
     }
-    void putRunText(const std::wstring& text) {
-        putRunValue(REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
-    // The Run value's text, or "<none>".
-    std::wstring runValue() {
+    std::wstring run() {
         wchar_t data[600] = L"";
         DWORD bytes = sizeof(data) - sizeof(wchar_t);
-        if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", RRF_RT_ANY, nullptr, data, &bytes) != ERROR_SUCCESS) {
-            return L"<none>";
-        }
-        return data;
+        LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", RRF_RT_ANY, nullptr, data, &bytes);
+        return status == ERROR_SUCCESS ? data : kNone;
     }
-    void createService(const std::wstring& binary, DWORD startType) {
+    // "start type|binary" as in kAuto + kQuoted.
+    void putService(const std::wstring& config) {
         SC_HANDLE service = CreateServiceW(manager, L"sbay_svc", L"sbay_svc", SERVICE_ALL_ACCESS,
-                                           SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, startType,
-                                           SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                           nullptr);
+                                           SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
+                                           config[0] - L'0', SERVICE_ERROR_IGNORE, config.c_str() + 2, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(service, nullptr) << GetLastError();
         CloseServiceHandle(service);
     }
-    // "start type|binary path" of the service, or "<none>".
-    std::wstring serviceConfig() {
+    std::wstring service() {
         SC_HANDLE service = OpenServiceW(manager, L"sbay_svc", SERVICE_QUERY_CONFIG);
-        if (service == nullptr) return L"<none>";
         alignas(8) BYTE buffer[8192];
         auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
         DWORD needed = 0;
-        std::wstring result = L"<unreadable>";
-        if (QueryServiceConfigW(service, config, sizeof(buffer), &needed)) {
-            result = std::to_wstring(config->dwStartType) + L"|" + config->lpBinaryPathName;
-        }
-        CloseServiceHandle(service);
-        return result;
+        const bool read = service != nullptr && QueryServiceConfigW(service, config, sizeof(buffer), &needed);
+        if (service != nullptr) CloseServiceHandle(service);
+        if (!read) return service == nullptr ? kNone : L"<unreadable>";
+        return std::to_wstring(config->dwStartType) + L"|" + config->lpBinaryPathName;
     }
     Flags detect() {
         GlobalSettings settings{};
@@ -84,97 +74,78 @@ protected:
         detectStartupMode(settings);
         return {settings.autostart, settings.asService};
     }
-    Flags apply(Flags wanted, Flags previous) {
+    // One change of mode, then the flags it reports and what the registry and the service database hold.
+    void apply(Flags wanted, Flags previous, Flags flags, const std::wstring& runAfter,
+               const std::wstring& serviceAfter) {
         GlobalSettings w{}, p{};
-        std::tie(w.autostart, w.asService) = wanted;
-        std::tie(p.autostart, p.asService) = previous;
+        w.autostart = wanted.first, w.asService = wanted.second;
+        p.autostart = previous.first, p.asService = previous.second;
         applyStartupMode(w, p);
-        return {w.autostart, w.asService};
+        EXPECT_EQ(Flags(w.autostart, w.asService), flags);
+        EXPECT_EQ(run(), runAfter);
+        EXPECT_EQ(service(), serviceAfter);
     }
     wchar_t savedPath[MAX_PATH] = L"";
-    SC_HANDLE manager = nullptr;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
 };
 
-TEST_F(StartWithWindowsTest, DetectsTheRunValueOfThisExecutableAndDeletesAnyOther) {
-    EXPECT_EQ(detect(), Flags(0, 0));
-    putRunText(L"c:\\program files\\SPINDLE BAY\\SBAY.EXE");
-    EXPECT_EQ(detect(), Flags(1, 0));
-    putRunText(kQuoted);
-    EXPECT_EQ(detect(), Flags(1, 0));
-    EXPECT_EQ(runValue(), kQuoted);
-
-    putRunText(L"C:\\Other\\sbay.exe");
-    EXPECT_EQ(detect(), Flags(0, 0));
-    EXPECT_EQ(runValue(), L"<none>");
-
-    // Longer than any path, then our path with neither null nor string type.
-    putRunText(std::wstring(kOurs) + std::wstring(300, L'x'));
-    EXPECT_EQ(detect(), Flags(0, 0));
-    EXPECT_EQ(runValue(), L"<none>");
-    putRunValue(REG_BINARY, kOurs, static_cast<DWORD>(wcslen(kOurs) * sizeof(wchar_t)));
-    EXPECT_EQ(detect(), Flags(0, 0));
-    EXPECT_EQ(runValue(), L"<none>");
-    // Our path without its terminating null still reads as our path.
-    putRunValue(REG_SZ, kOurs, static_cast<DWORD>(wcslen(kOurs) * sizeof(wchar_t)));
-    EXPECT_EQ(detect(), Flags(1, 0));
+TEST_F(StartWithWindowsTest, DetectsOurRunValueOrServiceAndDeletesAnyOther) {
+    const std::wstring tooLong = kOurs + std::wstring(300, L'x');
+    const DWORD noNull = static_cast<DWORD>(kOurs.size() * sizeof(wchar_t));
+    const std::wstring otherCase = L"c:\\program files\\SPINDLE BAY\\SBAY.EXE";
+    struct Row {
+        std::wstring runValue, serviceConfig;  // planted, empty for none
+        DWORD type, bytes;
+        Flags found;
+        std::wstring runAfter, serviceAfter;
+    };
+    const Row rows[] = {
+        {L"", L"", REG_SZ, 0, {0, 0}, kNone, kNone},
+        {otherCase, L"", REG_SZ, 0, {1, 0}, otherCase, kNone},
+        {kQuoted, L"", REG_SZ, 0, {1, 0}, kQuoted, kNone},
+        {L"C:\\Other\\sbay.exe", L"", REG_SZ, 0, {0, 0}, kNone, kNone},
+        {tooLong, L"", REG_SZ, 0, {0, 0}, kNone, kNone},
+        {kOurs, L"", REG_BINARY, noNull, {0, 0}, kNone, kNone},
+        {kOurs, L"", REG_SZ, noNull, {1, 0}, kOurs, kNone},  // our path without its null still reads as ours
+        // The service takes precedence over the Run value; an earlier version gave no quotes.
+        {kOurs, kAuto + kOurs, REG_SZ, 0, {1, 1}, kNone, kAuto + kOurs},
+        {L"", kAuto + kQuoted, REG_SZ, 0, {1, 1}, kNone, kAuto + kQuoted},
+        {L"", kDemand + kOurs, REG_SZ, 0, {0, 0}, kNone, kDemand + kOurs},  // not started automatically: left alone
+        {L"", kAuto + L"C:\\Other\\sbay.exe", REG_SZ, 0, {0, 0}, kNone, kNone},
+    };
+    for (const Row& row : rows) {
+        clean();
+        if (!row.runValue.empty()) putRun(row.runValue, row.type, row.bytes);
+        if (!row.serviceConfig.empty()) putService(row.serviceConfig);
+        SCOPED_TRACE(testing::Message() << "Run " << row.runValue.c_str() << ", service " << row.serviceConfig.c_str());
+        EXPECT_EQ(detect(), row.found);
+        EXPECT_EQ(run(), row.runAfter);
+        EXPECT_EQ(service(), row.serviceAfter);
+    }
 }
 
-TEST_F(StartWithWindowsTest, DetectsTheServiceAndDeletesAForeignOne) {
-    createService(kOurs, SERVICE_AUTO_START);  // as an earlier version made it
-    putRunText(kOurs);
+TEST_F(StartWithWindowsTest, SwitchesBetweenTheModesInOrderAndKeepsTheFlagsWhenAChangeFails) {
+    apply({1, 0}, {0, 0}, {1, 0}, kQuoted, kNone);
+    apply({1, 1}, {1, 0}, {1, 1}, kNone, kAuto + kQuoted);
     EXPECT_EQ(detect(), Flags(1, 1));
-    EXPECT_EQ(runValue(), L"<none>") << "the service takes precedence over the Run value";
-    clean();
-
-    createService(kQuoted, SERVICE_AUTO_START);
-    EXPECT_EQ(detect(), Flags(1, 1));
-    clean();
-
-    createService(kOurs, SERVICE_DEMAND_START);
-    EXPECT_EQ(detect(), Flags(0, 0));
-    EXPECT_NE(serviceConfig(), L"<none>") << "a service not started automatically is left alone";
-    clean();
-
-    createService(L"C:\\Other\\sbay.exe", SERVICE_AUTO_START);
-    EXPECT_EQ(detect(), Flags(0, 0));
-    EXPECT_EQ(serviceConfig(), L"<none>");
-}
-
-TEST_F(StartWithWindowsTest, SwitchesBetweenTheModesInOrder) {
-    EXPECT_EQ(apply({1, 0}, {0, 0}), Flags(1, 0));
-    EXPECT_EQ(runValue(), kQuoted);
-    EXPECT_EQ(detect(), Flags(1, 0));
-
-    EXPECT_EQ(apply({1, 1}, {1, 0}), Flags(1, 1));
-    EXPECT_EQ(serviceConfig(), L"2|" + kQuoted) << "automatic start, binary path in quotes";
-    EXPECT_EQ(runValue(), L"<none>");
-    EXPECT_EQ(detect(), Flags(1, 1));
-
-    EXPECT_EQ(apply({1, 0}, {1, 1}), Flags(1, 0));
-    EXPECT_EQ(serviceConfig(), L"<none>");
-    EXPECT_EQ(runValue(), kQuoted);
-
-    EXPECT_EQ(apply({0, 0}, {1, 0}), Flags(0, 0));
-    EXPECT_EQ(runValue(), L"<none>");
-    EXPECT_EQ(detect(), Flags(0, 0));
-}
-
-TEST_F(StartWithWindowsTest, KeepsTheFlagsTrueWhenAChangeFails) {
+    apply({1, 0}, {1, 1}, {1, 0}, kQuoted, kNone);
+    apply({0, 0}, {1, 0}, {0, 0}, kNone, kNone);
     // The name is taken by a service that does not start automatically: the
     // creation fails and the Run value, still the mode, is kept.
-    putRunText(kQuoted);
-    createService(kOurs, SERVICE_DEMAND_START);
-    EXPECT_EQ(apply({1, 1}, {1, 0}), Flags(1, 0));
-    EXPECT_EQ(runValue(), kQuoted);
+    putRun(kQuoted);
+    putService(kDemand + kOurs);
+    apply({1, 1}, {1, 0}, {1, 0}, kQuoted, kDemand + kOurs);
     clean();
-
     // The service believed installed cannot be opened for deletion: both
     // flags stay set, the Run value is not written, yet unchecking removes it.
-    EXPECT_EQ(apply({1, 0}, {1, 1}), Flags(1, 1));
-    EXPECT_EQ(runValue(), L"<none>");
-    putRunText(kQuoted);
-    EXPECT_EQ(apply({0, 0}, {1, 1}), Flags(1, 1));
-    EXPECT_EQ(runValue(), L"<none>");
+    apply({1, 0}, {1, 1}, {1, 1}, kNone, kNone);
+    putRun(kQuoted);
+    apply({0, 0}, {1, 1}, {1, 1}, kNone, kNone);
+    // As the service, the program never writes the Run value.
+    serviceMode = 1;
+    putService(kAuto + kQuoted);
+    apply({1, 0}, {1, 1}, {0, 0}, kNone, kNone);
+    apply({1, 1}, {0, 0}, {1, 1}, kNone, kAuto + kQuoted);
 }
 
 // Locks the Run key with an empty access list for its lifetime, through a
@@ -184,15 +155,15 @@ struct LockedRunKey {
     alignas(8) BYTE saved[4096];
     bool locked = false;
     LockedRunKey() {
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS) return;
         DWORD size = sizeof(saved);
-        if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved, &size) != ERROR_SUCCESS) return;
         SECURITY_DESCRIPTOR empty;
         ACL acl;
         InitializeSecurityDescriptor(&empty, SECURITY_DESCRIPTOR_REVISION);
         InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
         SetSecurityDescriptorDacl(&empty, TRUE, &acl, FALSE);
-        locked = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &empty) == ERROR_SUCCESS;
+        locked = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC, &key) == ERROR_SUCCESS &&
+                 RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved, &size) == ERROR_SUCCESS &&
+                 RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &empty) == ERROR_SUCCESS;
     }
     ~LockedRunKey() {
         if (locked) RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved);
@@ -201,7 +172,7 @@ struct LockedRunKey {
 };
 
 TEST_F(StartWithWindowsTest, ARunKeyThatCannotBeOpenedIsReportedAsNoRunValue) {
-    putRunText(kQuoted);
+    putRun(kQuoted);
     {
         LockedRunKey lock;
         ASSERT_TRUE(lock.locked);
@@ -212,46 +183,9 @@ TEST_F(StartWithWindowsTest, ARunKeyThatCannotBeOpenedIsReportedAsNoRunValue) {
         }
         EXPECT_EQ(detect(), Flags(0, 0));
         EXPECT_FALSE(setRunValue(false));
-        EXPECT_EQ(apply({1, 0}, {0, 0}), Flags(0, 0));
+        apply({1, 0}, {0, 0}, {0, 0}, kNone, kNone);  // the value cannot be read while locked
     }
-    EXPECT_EQ(runValue(), kQuoted) << "nothing was written or deleted while locked";
-}
-
-TEST_F(StartWithWindowsTest, ServiceModeNeverWritesTheRunValue) {
-    serviceMode = 1;
-    createService(kQuoted, SERVICE_AUTO_START);
-    EXPECT_EQ(apply({1, 0}, {1, 1}), Flags(0, 0));
-    EXPECT_EQ(serviceConfig(), L"<none>");
-    EXPECT_EQ(runValue(), L"<none>");
-    EXPECT_EQ(apply({1, 1}, {0, 0}), Flags(1, 1));
-    EXPECT_EQ(runValue(), L"<none>");
-}
-
-// The service as applied starts the program from a folder with a blank in
-// its name, which the quoted binary path keeps whole.
-TEST_F(StartWithWindowsTest, TheAppliedServiceRunsTheProgram) {
-    TempDir root;
-    const std::wstring folder = root.file(L"Spindle Bay");
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    copyDistFiles(folder, {L"sbay.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
-    writeTextFile(folder + L"\\sbay.ini", "[g_propMain]\r\nnDefaultDisk=68\r\n");
-    lstrcpynW(executablePath, (folder + L"\\sbay.exe").c_str(), MAX_PATH);
-    EXPECT_EQ(apply({1, 1}, {0, 0}), Flags(1, 1));
-
-    SC_HANDLE service = OpenServiceW(manager, L"sbay_svc", SERVICE_START | SERVICE_QUERY_STATUS);
-    ASSERT_NE(service, nullptr);
-    EXPECT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
-    SERVICE_STATUS status{};
-    for (int i = 0; i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_RUNNING; ++i) {
-        Sleep(100);
-    }
-    CloseServiceHandle(service);
-    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    HWND window = waitForProgramWindow(0, 15000);
-    ASSERT_NE(window, nullptr) << "the service shows no main window";
-    closeProgramWindow(window);
-    // Running as the service, the program wrote no Run value.
-    EXPECT_EQ(runValue(), L"<none>");
+    EXPECT_EQ(run(), kQuoted) << "nothing was written or deleted while locked";
 }
 
 }  // namespace
