@@ -39,22 +39,17 @@ TEST_F(DeviceCommandsTest, MediaStateFollowsTheEventStatusReplyOrElseTheVolume) 
     EXPECT_EQ(query(open, AudioCd, kAudioPlaying), TrayOpen);
     EXPECT_EQ(journalOf('D'), (Lines{kOpenPassThrough, "D: IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=4A010000100000000800 -> ok",
                                      "D: close"}));
-    EXPECT_EQ(record->mediaKind, None);
-    EXPECT_EQ(record->audioStatus, kAudioNoStatus);
+    EXPECT_TRUE(record->mediaKind == None && record->audioStatus == kAudioNoStatus);
     // A medium leaves the kind and status to the tip builder.
     EXPECT_EQ(query(dataDisc(L"X", 1000), AudioCd, kAudioPaused), MediumPresent);
-    EXPECT_EQ(record->mediaKind, AudioCd);
-    EXPECT_EQ(record->audioStatus, kAudioPaused);
+    EXPECT_TRUE(record->mediaKind == AudioCd && record->audioStatus == kAudioPaused);
     EXPECT_EQ(query(emptyDrive(), AudioCd, kAudioPaused), ClosedEmpty);
-    EXPECT_EQ(record->mediaKind, None);
-    EXPECT_EQ(record->audioStatus, kAudioNoStatus);
+    EXPECT_TRUE(record->mediaKind == None && record->audioStatus == kAudioNoStatus);
     // Without pass-through the volume, then the verify request, decide.
     EXPECT_EQ(query(readable, DataDisc, kAudioPaused), MediumPresent);
-    EXPECT_EQ(record->mediaKind, DataDisc);
-    EXPECT_EQ(record->audioStatus, kAudioPaused);
+    EXPECT_TRUE(record->mediaKind == DataDisc && record->audioStatus == kAudioPaused);
     EXPECT_EQ(query(blank, DataDisc, kAudioPaused), MediumPresent);
-    EXPECT_EQ(record->mediaKind, UnreadableMedium);
-    EXPECT_EQ(record->audioStatus, kAudioNoStatus);
+    EXPECT_TRUE(record->mediaKind == UnreadableMedium && record->audioStatus == kAudioNoStatus);
     // Nothing to read or verify: the tray is where the program left it.
     EXPECT_EQ(query(empty, DataDisc, kAudioPaused), ClosedEmpty);
     record->assumedClosed = 0;
@@ -91,18 +86,6 @@ TEST_F(DeviceCommandsTest, LockingSendsAllowThenPreventUnlessAlreadyLocked) {
     }
 }
 
-TEST_F(DeviceCommandsTest, SpeedCommandsSendTheirSpeedsAsReadAndWrite) {
-    simConfigure(L'D', emptyDrive());
-    const int expected[] = {177, 354, 708, 1416, 2832, 5664, 65535};
-    for (int i = 0; i < 7; ++i) {
-        record->speedCommand = static_cast<uint16_t>(40059 + i);
-        applySpeed(record.get());
-        char line[80];
-        std::snprintf(line, sizeof line, "D: IOCTL_CDROM_SET_SPEED read=%d write=%d -> ok", expected[i], expected[i]);
-        EXPECT_EQ(simJournal().end()[-2], line);
-    }
-}
-
 TEST_F(DeviceCommandsTest, AudioPlayStopPauseAndResume) {
     simConfigure(L'D', audioDisc(12));
     playAudio(record.get());
@@ -118,8 +101,7 @@ TEST_F(DeviceCommandsTest, AudioPlayStopPauseAndResume) {
     pauseResumeAudio(record.get());
     EXPECT_TRUE(journalOf('D').empty()) << "no status opens no device";
     stopAudio(record.get());
-    EXPECT_EQ(record->playStarted, 0);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioNoStatus);
+    EXPECT_TRUE(record->playStarted == 0 && simState(L'D').audioStatus == kAudioNoStatus);
     // Newer systems hand the disc to the shell and leave playStarted alone.
     isVistaOrLater = 1;
     simClearJournal();

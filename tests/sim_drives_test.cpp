@@ -3,7 +3,6 @@
 #include "drives/device_seam.h"
 #include "drives/sim/sim_drives.h"
 #include "drives/sim/sim_ini.h"
-#include "tests/test_support.h"
 
 #include <winioctl.h>
 #include <ntddcdrm.h>
@@ -11,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -127,23 +125,6 @@ TEST_F(SimDrivesTest, FakeHandlesAreNoKernelHandlesAndAreCounted) {
     EXPECT_EQ(simOpenHandleCount(), 0u);
 }
 
-TEST_F(SimDrivesTest, ADelayHoldsUpOnlyTheSlowDrive) {
-    SimDriveConfig slow;
-    slow.delayMs = 800;
-    simConfigure(L'D', slow);
-    simConfigure(L'E', SimDriveConfig{});
-    HANDLE d = open(), e = open(L'E');
-    const ULONGLONG start = GetTickCount64();
-    std::thread caller([&] { ioctl(d, IOCTL_STORAGE_CHECK_VERIFY); });
-    Sleep(100);
-    ioctl(e, IOCTL_STORAGE_CHECK_VERIFY);
-    EXPECT_LT(GetTickCount64() - start, 500u);
-    caller.join();
-    EXPECT_GE(GetTickCount64() - start, 780u);
-    seamCloseDevice(d);
-    seamCloseDevice(e);
-}
-
 TEST(SimDrivesIni, OddValuesAreReadSoundly) {
     const SimIniDrives drives = parseSimDrivesIni(
         "\xEF\xBB\xBF; drives\r\n[d]\r\n tray = open ; by hand\r\nmedium=AUDIO\r\ntracks=500\r\n"
@@ -170,36 +151,6 @@ TEST(SimDrivesIni, OddValuesAreReadSoundly) {
     EXPECT_TRUE(drives[5].present);  // an empty section is a drive with nothing in it
     EXPECT_FALSE(drives[6].present);
     EXPECT_TRUE(parseSimDrivesIni(std::string("\xFF\xFE[\0G\0]\0\n\0", 10), L"C:\\")[6].present);
-}
-
-// sbay_sim.exe's drives come from simdrives.ini, edited while it runs, and
-// its journal goes to simjournal.log beside it.
-TEST_F(SimDrivesTest, FileModeFollowsEditsOfTheIniFileAndLogsBesideIt) {
-    TempDir folder;
-    const std::string disc = "[D]\r\ntray=closed\r\nmedium=data\r\nlabel=HOLIDAY_2026\r\nsize=4700000000\r\n";
-    // Each version differs in size, so a rewrite within the same second is seen.
-    const auto write = [&](const std::string& text) {
-        writeTextFile(folder.file(L"simdrives.ini"), text);
-        Sleep(250);  // past the re-reading interval
-    };
-    write(disc);
-    simUseFolder(folder.path().c_str());
-    EXPECT_EQ(seamGetDriveType(L"E:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
-    HANDLE d = open();
-    ASSERT_TRUE(lock(d, 1));
-    write(disc + "delay_ms=1\r\n[E]\r\n");
-    EXPECT_EQ(seamGetDriveType(L"E:\\"), static_cast<UINT>(DRIVE_CDROM));
-    EXPECT_TRUE(simState(L'D').locked) << "only the delay changed: the program's lock stays";
-    write("[D]\r\ntray=closed\r\nmedium=audio\r\ntracks=7\r\n");
-    wchar_t label[32];
-    ASSERT_TRUE(seamGetVolumeLabel(L"D:\\", label, 32));
-    EXPECT_STREQ(label, L"Audio CD");
-    EXPECT_FALSE(simState(L'D').locked) << "a disc swapped by hand: the lock is the file's again";
-    seamCloseDevice(d);
-    const std::string log = readTextFile(folder.file(L"simjournal.log"));
-    EXPECT_EQ(log.rfind("E: drive type -> none\r\nD: open passthrough -> ok\r\n", 0), 0u);
-    EXPECT_NE(log.find("D: volume label -> \"Audio CD\"\r\n"), std::string::npos);
-    EXPECT_EQ(log.substr(log.size() - 10), "D: close\r\n");
 }
 
 }  // namespace
