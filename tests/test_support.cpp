@@ -72,8 +72,7 @@ ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) 
 ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
 
 MainWindowHost::MainWindowHost(const std::string& settings) : environment_(L"APPDATA", appData_.path().c_str()) {
-    if (!settings.empty()) {
-        CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr);
+    if (!settings.empty() && CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr)) {
         writeTextFile(settingsFile(), settings);
     }
     const HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -115,9 +114,8 @@ void pumpMessages(DWORD milliseconds) {
 }
 
 StartedProcess::~StartedProcess() {
-    if (process == nullptr) return;
-    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
-    CloseHandle(process);
+    if (process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+    if (process != nullptr) CloseHandle(process);
 }
 
 DWORD StartedProcess::waitExit(DWORD milliseconds) {
@@ -139,9 +137,7 @@ bool startProcess(const std::wstring& program, const std::vector<std::wstring>& 
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-        return false;
-    }
+                        &info)) return false;
     CloseHandle(info.hThread);
     started.process = info.hProcess;
     started.id = info.dwProcessId;
