@@ -50,25 +50,49 @@ protected:
     void TearDown() override { simReset(); }
 };
 
-TEST_F(SimDrivesTest, PassThroughNeedsWriteAccessAWillingDriveAndAKnownCommand) {
-    SimDriveConfig data, refusing;
+// Handles are fake, counted, and shared or exclusive as on Windows; the
+// pass-through needs write access, a willing drive and a known command.
+TEST_F(SimDrivesTest, HandlesAndPassThroughBehaveAsOnWindows) {
+    SimDriveConfig data, refusing, closedDoor;
     data.medium = SimMedium::Data;
     refusing.passthrough = false;
+    closedDoor.opens = false;
     simConfigure(L'D', data);
     simConfigure(L'E', refusing);
+    simConfigure(L'F', closedDoor);
     HANDLE readOnly = open(L'D', GENERIC_READ), e = open(L'E'), d = open();
+    ASSERT_TRUE(readOnly != INVALID_HANDLE_VALUE && e != INVALID_HANDLE_VALUE && d != INVALID_HANDLE_VALUE);
+    EXPECT_NE(readOnly, d);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(d, &flags));  // no kernel object behind it
+    EXPECT_EQ(simOpenHandleCount(), 3u);
+    EXPECT_EQ(open(L'F'), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(open(L'G'), INVALID_HANDLE_VALUE);
     EXPECT_FALSE(scsi(readOnly, kMediaEvents, 8));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(ioctl(readOnly, IOCTL_STORAGE_CHECK_VERIFY));
     EXPECT_FALSE(scsi(e, kMediaEvents, 8));
     EXPECT_TRUE(scsi(d, kMediaEvents, 8));
-    EXPECT_FALSE(scsi(d, {0x12, 0, 0, 0, 36, 0}, 36));                     // INQUIRY is not offered
-    EXPECT_FALSE(scsi(d, {0x4A, 0x00, 0, 0, 0x10, 0, 0, 0, 8, 0}, 8));    // nor asynchronous events
+    EXPECT_FALSE(scsi(d, {0x12, 0, 0, 0, 36, 0}, 36));                   // INQUIRY is not offered
+    EXPECT_FALSE(scsi(d, {0x4A, 0x00, 0, 0, 0x10, 0, 0, 0, 8, 0}, 8));  // nor asynchronous events
     SCSI_PASS_THROUGH_DIRECT shortRequest{};
     shortRequest.Length = sizeof shortRequest;
     EXPECT_FALSE(ioctl(d, IOCTL_SCSI_PASS_THROUGH_DIRECT, &shortRequest, sizeof shortRequest - 1));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    for (HANDLE h : {readOnly, e, d}) seamCloseDevice(h);
+    seamCloseDevice(e);
+    seamCloseDevice(d);
+    EXPECT_EQ(simOpenHandleCount(), 1u);
+    EXPECT_FALSE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    seamCloseDevice(d);
+    EXPECT_EQ(simJournal().back().rfind("?: close unknown handle 0x", 0), 0u);
+    seamCloseDevice(readOnly);
+    HANDLE exclusive = seamOpenDevice(L'D', GENERIC_READ, 0, 0);
+    EXPECT_EQ(open(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    seamCloseDevice(exclusive);
+    EXPECT_EQ(simOpenHandleCount(), 0u);
 }
 
 // The tray opens only once every prevent request has been allowed again:
@@ -94,35 +118,6 @@ TEST_F(SimDrivesTest, EjectsOnlyWhenEveryPreventIsAllowedAndJournalsEachCall) {
     seamOpenDevice(L'X', GENERIC_READ, kShare, 0);
     EXPECT_EQ(simJournal(), (std::vector<std::string>{"D: IOCTL_STORAGE_EJECT_MEDIA -> ok", "D: IOCTL_0x00AA0000 -> fail",
                                                       "D: close", "X: open read -> fail"}));
-}
-
-TEST_F(SimDrivesTest, FakeHandlesAreNoKernelHandlesAndAreCounted) {
-    SimDriveConfig closedDoor;
-    closedDoor.opens = false;
-    simConfigure(L'D', SimDriveConfig{});
-    simConfigure(L'E', closedDoor);
-    HANDLE first = open(), second = open();
-    ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    ASSERT_NE(second, INVALID_HANDLE_VALUE);
-    EXPECT_NE(first, second);
-    DWORD flags = 0;
-    EXPECT_FALSE(GetHandleInformation(first, &flags));  // no kernel object behind it
-    EXPECT_EQ(simOpenHandleCount(), 2u);
-    EXPECT_EQ(open(L'E'), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(open(L'F'), INVALID_HANDLE_VALUE);
-    seamCloseDevice(first);
-    EXPECT_EQ(simOpenHandleCount(), 1u);
-    EXPECT_FALSE(ioctl(first, IOCTL_STORAGE_CHECK_VERIFY));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    seamCloseDevice(first);
-    EXPECT_EQ(simJournal().back().rfind("?: close unknown handle 0x", 0), 0u);
-    seamCloseDevice(second);
-    HANDLE exclusive = seamOpenDevice(L'D', GENERIC_READ, 0, 0);  // keeps others out, as on Windows
-    EXPECT_EQ(open(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    seamCloseDevice(exclusive);
-    EXPECT_EQ(simOpenHandleCount(), 0u);
 }
 
 TEST(SimDrivesIni, OddValuesAreReadSoundly) {
