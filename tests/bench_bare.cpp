@@ -1,7 +1,4 @@
-// The least a Windows program can be: the benchmark's floor for a process
-// that starts and exits.
+// The benchmark's floor for a program that starts and exits.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return 0;
-}
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }

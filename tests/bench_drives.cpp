@@ -1,21 +1,15 @@
-// Measures what the drives cost the program itself, on simulated drives with
-// no delay: one monitor pass, the start-up with 26 drives, a second start
-// while the program runs, and the GDI, icon
-// and handle counts across 10,000 passes. Not a test: it prints figures.
-// Absolute times depend on the machine, so each time is also measured
-// against a floor taken in the same run: the least that Wine and the shell
-// charge for the same work (a pass that asks the seam one question and
-// modifies its notify icon, a bare hidden window adding 26 notify icons, a
-// bare program that starts and exits). A ratio near 1 means the program
-// adds little to what the system itself costs.
+// What the drives cost, on simulated drives with no delay: a monitor pass, the
+// start-up with 26 drives, a second start, and GDI, icon and handle counts
+// across 10,000 passes. It prints figures, each time beside its ratio to a
+// floor taken in the same run: the least Wine and the shell charge for the
+// same work. A ratio near 1 means the program adds little.
 #include "app/app.h"
+#include "drives/device_seam.h"
 #include "drives/drive_icon.h"
 #include "drives/drive_record.h"
 #include "drives/sim/sim_drives.h"
 #include "drives/tray_icon.h"
 #include "tests/test_support.h"
-
-#include "drives/device_seam.h"
 
 #include <winioctl.h>
 #include <algorithm>
@@ -24,9 +18,8 @@
 namespace {
 
 double nowMs() {
-    static LARGE_INTEGER frequency{};
-    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER counter;
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&counter);
     return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
@@ -34,35 +27,36 @@ double nowMs() {
 double threadCpuMs() {
     FILETIME created, exited, kernel, user;
     GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto toMs = [](FILETIME t) { return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e4; };
-    return toMs(kernel) + toMs(user);
+    return (static_cast<double>(kernel.dwHighDateTime + user.dwHighDateTime) * 4294967296.0 + kernel.dwLowDateTime +
+            user.dwLowDateTime) / 1e4;
 }
 
-SimDriveConfig dataDrive() {
+// Fresh simulated drives: data discs on `letters`, an audio disc on `audio`.
+void drives(const wchar_t* letters, wchar_t audio = 0) {
+    simReset();
     SimDriveConfig config;
     config.medium = SimMedium::Data;
     config.label = L"BENCHMARK";
     config.size = 4700000000ull;
-    return config;
+    for (const wchar_t* letter = letters; *letter != 0; ++letter) simConfigure(*letter, config);
+    config.medium = SimMedium::Audio;
+    config.tracks = 12;
+    if (audio != 0) simConfigure(audio, config);
 }
 
 void onePass() {
-    simReset();
-    simConfigure(L'D', dataDrive());
+    drives(L"D");
     MainWindowHost host;
     DriveRecord* d = DriveTable[3];
-    // Count what one pass sends across the seam.
     simClearJournal();
     updateDriveIcon(d, true);
     const size_t calls = simJournal().size();
     simSetJournalEnabled(false);
-
-    // The floor: what no pass can do without - the drive asked once whether
-    // its tray holds a disc, through the same seam answering at once, and
-    // the one notify-icon change.
+    // The floor: the drive asked once whether it holds a disc, through the same
+    // seam answering at once, and the one notify-icon change.
     NOTIFYICONDATAW data = d->trayIcon->data;
     data.uFlags = NIF_ICON | NIF_TIP;
-    auto floorPass = [&data] {
+    const auto floorPass = [&data] {
         HANDLE device = seamOpenDevice(L'D', GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
         DWORD returned = 0;
         seamDeviceIoControl(device, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0, &returned);
@@ -71,91 +65,71 @@ void onePass() {
     };
     // Alternating blocks, so that a slower moment of the shell's weighs on both.
     constexpr int kBlocks = 8, kPerBlock = 250, kPasses = kBlocks * kPerBlock;
-    double wall = 0, cpu = 0, floorWall = 0, floorCpu = 0;
-    for (int block = 0; block < kBlocks; ++block) {
-        double wallStart = nowMs(), cpuStart = threadCpuMs();
-        for (int i = 0; i < kPerBlock; ++i) updateDriveIcon(d, true);
-        wall += nowMs() - wallStart;
-        cpu += threadCpuMs() - cpuStart;
-        wallStart = nowMs();
-        cpuStart = threadCpuMs();
-        for (int i = 0; i < kPerBlock; ++i) floorPass();
-        floorWall += nowMs() - wallStart;
-        floorCpu += threadCpuMs() - cpuStart;
+    double wall[2] = {}, cpu[2] = {};
+    for (int block = 0; block < 2 * kBlocks; ++block) {
+        const double wallStart = nowMs(), cpuStart = threadCpuMs();
+        for (int i = 0; i < kPerBlock; ++i) {
+            if (block % 2) floorPass(); else updateDriveIcon(d, true);
+        }
+        wall[block % 2] += nowMs() - wallStart;
+        cpu[block % 2] += threadCpuMs() - cpuStart;
     }
     std::printf("one monitor pass (data disc, no delay): %.3f ms wall, %.3f ms CPU, %zu seam calls; "
                 "floor (3 seam calls, 1 modify) %.3f ms wall, %.3f ms CPU; ratio %.1f wall, %.1f CPU\n",
-                wall / kPasses, cpu / kPasses, calls, floorWall / kPasses, floorCpu / kPasses, wall / floorWall,
-                cpu / floorCpu);
+                wall[0] / kPasses, cpu[0] / kPasses, calls, wall[1] / kPasses, cpu[1] / kPasses, wall[0] / wall[1],
+                cpu[0] / cpu[1]);
 }
 
-// A bare Win32 program's start-up: a hidden window and 26 notify icons.
-double bareStartUpMs() {
-    const double start = nowMs();
+void startUpWith26Drives() {
+    drives(L"ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    simSetJournalEnabled(false);
+    double start = nowMs();
+    MainWindowHost* host = new MainWindowHost();
+    const double created = nowMs() - start;
+    start = nowMs();
+    delete host;
+    const double destroyed = nowMs() - start;
+    // The floor: a bare hidden window adding 26 notify icons.
+    start = nowMs();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"sbay_bench_bare";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                windowClass.hInstance, nullptr);
-    HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
     NOTIFYICONDATAW data{};
     data.cbSize = kNotifyIconSize;
-    data.hWnd = window;
+    data.hWnd = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance,
+                              nullptr);
     data.uFlags = NIF_ICON | NIF_TIP;
-    data.hIcon = icon;
-    for (UINT id = 0; id < 26; ++id) {
-        data.uID = id;
-        Shell_NotifyIconW(NIM_ADD, &data);
-    }
-    const double elapsed = nowMs() - start;
-    for (UINT id = 0; id < 26; ++id) {
-        data.uID = id;
-        Shell_NotifyIconW(NIM_DELETE, &data);
-    }
-    DestroyWindow(window);
+    data.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    for (data.uID = 0; data.uID < 26; ++data.uID) Shell_NotifyIconW(NIM_ADD, &data);
+    const double floor = nowMs() - start;
+    for (data.uID = 0; data.uID < 26; ++data.uID) Shell_NotifyIconW(NIM_DELETE, &data);
+    DestroyWindow(data.hWnd);
     UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
-    return elapsed;
-}
-
-void startUpWith26Drives() {
-    simReset();
-    simSetJournalEnabled(false);
-    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) simConfigure(letter, dataDrive());
-    const double start = nowMs();
-    MainWindowHost* host = new MainWindowHost();
-    const double created = nowMs() - start;
-    const double stopStart = nowMs();
-    delete host;
-    const double destroyed = nowMs() - stopStart;
-    const double floor = bareStartUpMs();
-    std::printf("start-up with 26 drives: %.1f ms; shut-down: %.1f ms; bare window with 26 icons %.1f ms, "
-                "ratio %.1f\n",
+    std::printf("start-up with 26 drives: %.1f ms; shut-down: %.1f ms; bare window with 26 icons %.1f ms, ratio %.1f\n",
                 created, destroyed, floor, created / floor);
 }
 
-// Median of five runs of `program` to its exit, in milliseconds.
-double medianRunMs(const std::wstring& program, const std::vector<std::wstring>& environment) {
-    double runs[5];
-    for (double& run : runs) {
-        StartedProcess started;
-        const double start = nowMs();
-        if (!startProcess(program, environment, started) || started.waitExit(20000) == STILL_ACTIVE) return -1;
-        run = nowMs() - start;
-        pumpMessages(50);
-    }
-    std::sort(runs, runs + 5);
-    return runs[2];
-}
-
-// The program started while one runs (hosted here): it finds the window,
-// posts its message and exits; against a bare program that starts and exits.
+// The program started while one runs (hosted here) finds the window, posts
+// its message and exits; against a bare program that starts and exits.
 void secondStart() {
-    simReset();
+    drives(L"");
     simSetJournalEnabled(false);
     MainWindowHost host;
     TempDir appData;
+    const auto medianRunMs = [](const std::wstring& program, const std::vector<std::wstring>& environment) {
+        double runs[5];
+        for (double& run : runs) {
+            StartedProcess started;
+            const double start = nowMs();
+            if (!startProcess(program, environment, started) || started.waitExit(20000) == STILL_ACTIVE) return -1.0;
+            run = nowMs() - start;
+            pumpMessages(50);
+        }
+        std::sort(runs, runs + 5);
+        return runs[2];
+    };
     const double second = medianRunMs(distDir() + L"sbay.exe", {L"APPDATA=" + appData.path()});
     const double bare = medianRunMs(testProgramDir() + L"sbay_bench_bare.exe", {});
     std::printf("second start: %.1f ms; bare program's start and exit %.1f ms, ratio %.1f\n", second, bare,
@@ -163,20 +137,12 @@ void secondStart() {
 }
 
 void countsOver10000Passes() {
-    simReset();
+    drives(L"D", L'E');
     simSetJournalEnabled(false);
-    simConfigure(L'D', dataDrive());
-    SimDriveConfig audio;
-    audio.medium = SimMedium::Audio;
-    audio.tracks = 12;
-    simConfigure(L'E', audio);
     MainWindowHost host;
-    DriveRecord* d = DriveTable[3];
-    DriveRecord* e = DriveTable[4];
+    DriveRecord *d = DriveTable[3], *e = DriveTable[4];
     updateDriveIcon(d, true);
-    const int gdi = freeGdiSlots();
-    const int icons = freeIconSlots();
-    const int handles = liveKernelHandles();
+    const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
     const double start = nowMs();
     for (int i = 0; i < 5000; ++i) {
         updateDriveIcon(d, true);

@@ -1,5 +1,5 @@
-// The device commands against simulated drives: the media-state decisions,
-// the lock, audio, track skipping and speed, down to the bytes sent.
+// The device commands against simulated drives: media state, lock, audio,
+// track skipping and speed, down to the requests sent.
 #include "app/app.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
@@ -12,6 +12,7 @@
 namespace {
 
 using Lines = std::vector<std::string>;
+const std::string kOpenPassThrough = "D: open passthrough -> ok";
 
 class DeviceCommandsTest : public ::testing::Test {
 protected:
@@ -19,113 +20,69 @@ protected:
         simReset();
         isVistaOrLater = 0;
     }
-    void TearDown() override {
-        EXPECT_EQ(simOpenHandleCount(), 0u) << "a device handle was left open";
+    void TearDown() override { EXPECT_EQ(simOpenHandleCount(), 0u) << "a device handle was left open"; }
+    // The state found with the record's kind and audio status set beforehand.
+    uint8_t query(const SimDriveConfig& drive, MediaKind kind, uint8_t audio) {
+        simConfigure(L'D', drive);
+        record->mediaKind = kind;
+        record->audioStatus = audio;
+        return queryMediaState(record.get());
     }
     BareRecord record{L'D'};
 };
 
-TEST_F(DeviceCommandsTest, MediaStateFollowsTheEventStatusReply) {
-    SimDriveConfig open = dataDisc(L"X", 1000);
+TEST_F(DeviceCommandsTest, MediaStateFollowsTheEventStatusReplyOrElseTheVolume) {
+    SimDriveConfig open = dataDisc(L"X", 1000), readable = dataDisc(L"DATA", 1000), blank, empty;
     open.trayOpen = true;
-    simConfigure(L'D', open);
-    record->mediaKind = AudioCd;
-    record->audioStatus = kAudioPlaying;
-    EXPECT_EQ(queryMediaState(record.get()), TrayOpen);
-    EXPECT_EQ(record->mediaKind, None);
-    EXPECT_EQ(record->audioStatus, kAudioNoStatus);
-    EXPECT_EQ(journalOf('D'), (Lines{"D: open passthrough -> ok",
-                                     "D: IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=4A010000100000000800 -> ok",
-                                     "D: close"}));
-
-    simSetTray(L'D', false);
-    record->mediaKind = AudioCd;
-    record->audioStatus = kAudioPaused;
-    EXPECT_EQ(queryMediaState(record.get()), MediumPresent);
-    EXPECT_EQ(record->mediaKind, AudioCd) << "a medium leaves the kind to the tip builder";
-    EXPECT_EQ(record->audioStatus, kAudioPaused);
-
-    simConfigure(L'D', emptyDrive());
-    EXPECT_EQ(queryMediaState(record.get()), ClosedEmpty);
-    EXPECT_EQ(record->mediaKind, None);
-    EXPECT_EQ(record->audioStatus, kAudioNoStatus);
-}
-
-TEST_F(DeviceCommandsTest, WithoutPassThroughTheVolumeThenCheckVerifyDecide) {
-    SimDriveConfig readable = dataDisc(L"DATA", 1000);
-    readable.passthrough = false;
-    simConfigure(L'D', readable);
-    record->mediaKind = DataDisc;
-    record->audioStatus = kAudioPaused;
-    EXPECT_EQ(queryMediaState(record.get()), MediumPresent);
-    EXPECT_EQ(record->mediaKind, DataDisc);
-    EXPECT_EQ(record->audioStatus, kAudioPaused);
-
-    SimDriveConfig blank;
+    readable.passthrough = blank.passthrough = empty.passthrough = false;
     blank.medium = SimMedium::Blank;
-    blank.passthrough = false;
-    simConfigure(L'D', blank);
-    EXPECT_EQ(queryMediaState(record.get()), MediumPresent);
-    EXPECT_EQ(record->mediaKind, UnreadableMedium);
-    EXPECT_EQ(record->audioStatus, kAudioNoStatus);
-
-    // Nothing to read, nothing to verify: the tray is where the program left it.
-    SimDriveConfig empty;
-    empty.passthrough = false;
-    simConfigure(L'D', empty);
-    EXPECT_EQ(queryMediaState(record.get()), ClosedEmpty);
+    EXPECT_EQ(query(open, AudioCd, kAudioPlaying), TrayOpen);
+    EXPECT_EQ(journalOf('D'), (Lines{kOpenPassThrough, "D: IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=4A010000100000000800 -> ok",
+                                     "D: close"}));
+    EXPECT_TRUE(record->mediaKind == None && record->audioStatus == kAudioNoStatus);
+    // A medium leaves the kind and status to the tip builder.
+    EXPECT_EQ(query(dataDisc(L"X", 1000), AudioCd, kAudioPaused), MediumPresent);
+    EXPECT_TRUE(record->mediaKind == AudioCd && record->audioStatus == kAudioPaused);
+    EXPECT_EQ(query(emptyDrive(), AudioCd, kAudioPaused), ClosedEmpty);
+    EXPECT_TRUE(record->mediaKind == None && record->audioStatus == kAudioNoStatus);
+    // Without pass-through the volume, then the verify request, decide.
+    EXPECT_EQ(query(readable, DataDisc, kAudioPaused), MediumPresent);
+    EXPECT_TRUE(record->mediaKind == DataDisc && record->audioStatus == kAudioPaused);
+    EXPECT_EQ(query(blank, DataDisc, kAudioPaused), MediumPresent);
+    EXPECT_TRUE(record->mediaKind == UnreadableMedium && record->audioStatus == kAudioNoStatus);
+    // Nothing to read or verify: the tray is where the program left it.
+    EXPECT_EQ(query(empty, DataDisc, kAudioPaused), ClosedEmpty);
     record->assumedClosed = 0;
-    EXPECT_EQ(queryMediaState(record.get()), TrayOpen);
+    EXPECT_EQ(query(empty, DataDisc, kAudioPaused), TrayOpen);
     EXPECT_EQ(record->mediaKind, None);
-
-    // A device that does not open at all still has a readable volume.
     SimDriveConfig sealed = dataDisc(L"SEALED", 1000);
     sealed.opens = false;
-    simConfigure(L'D', sealed);
-    EXPECT_EQ(queryMediaState(record.get()), MediumPresent);
+    EXPECT_EQ(query(sealed, None, kAudioNoStatus), MediumPresent) << "a device that does not open has a volume";
 }
 
 TEST_F(DeviceCommandsTest, LockingSendsAllowThenPreventUnlessAlreadyLocked) {
     simConfigure(L'D', emptyDrive());
-    setLock(record.get(), 1);
-    EXPECT_EQ(journalOf('D'), (Lines{"D: open passthrough -> ok",
-                                     "D: IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=5A002A000000000100000000 -> ok",
-                                     "D: close", "D: open read -> ok", "D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok",
-                                     "D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok", "D: close"}));
+    const Lines query = {kOpenPassThrough, "D: IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=5A002A000000000100000000 -> ok",
+                         "D: close"};
+    const auto journalAfter = [this](int lock) {
+        simClearJournal();
+        setLock(record.get(), lock);
+        return journalOf('D');
+    };
+    Lines expected = query;
+    expected.insert(expected.end(), {"D: open read -> ok", "D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok",
+                                     "D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok", "D: close"});
+    EXPECT_EQ(journalAfter(1), expected);
     EXPECT_TRUE(simState(L'D').locked);
     EXPECT_EQ(queryLockState(record.get()), 1);
-
-    simClearJournal();
-    setLock(record.get(), 1);
-    EXPECT_EQ(journalOf('D'), (Lines{"D: open passthrough -> ok",
-                                     "D: IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=5A002A000000000100000000 -> ok",
-                                     "D: close"}));
-
-    simClearJournal();
-    setLock(record.get(), 0);
-    EXPECT_EQ(journalOf('D'), (Lines{"D: open read -> ok", "D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok", "D: close"}));
+    EXPECT_EQ(journalAfter(1), query);
+    EXPECT_EQ(journalAfter(0),
+              (Lines{"D: open read -> ok", "D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok", "D: close"}));
     EXPECT_FALSE(simState(L'D').locked);
     EXPECT_EQ(queryLockState(record.get()), 0);
-
-    // When the allow request fails, no prevent request follows.
     simSetFailing(L'D', {"IOCTL_STORAGE_MEDIA_REMOVAL"});
-    simClearJournal();
-    setLock(record.get(), 1);
-    EXPECT_FALSE(journalHas("D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"));
-    EXPECT_FALSE(journalHas("D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> fail"));
-}
-
-TEST_F(DeviceCommandsTest, SpeedCommandsSendTheirSpeedsAsReadAndWrite) {
-    simConfigure(L'D', emptyDrive());
-    const int expected[] = {177, 354, 708, 1416, 2832, 5664, 65535};
-    for (int i = 0; i < 7; ++i) {
-        record->speedCommand = static_cast<uint16_t>(40059 + i);
-        simClearJournal();
-        applySpeed(record.get());
-        char line[80];
-        std::snprintf(line, sizeof line, "D: IOCTL_CDROM_SET_SPEED read=%d write=%d -> ok", expected[i], expected[i]);
-        EXPECT_TRUE(journalHas(line)) << line;
-        EXPECT_EQ(simState(L'D').readSpeed, expected[i]);
+    for (const std::string& line : journalAfter(1)) {
+        EXPECT_EQ(line.find("in=01"), std::string::npos) << "a prevent followed a failed allow";
     }
 }
 
@@ -134,24 +91,17 @@ TEST_F(DeviceCommandsTest, AudioPlayStopPauseAndResume) {
     playAudio(record.get());
     EXPECT_TRUE(journalHas("D: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200FFFFFF -> ok"));
     EXPECT_EQ(record->playStarted, 1);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPlaying);
-
-    record->audioStatus = kAudioPlaying;
-    pauseResumeAudio(record.get());
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPaused);
-    record->audioStatus = kAudioPaused;
-    pauseResumeAudio(record.get());
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPlaying);
-
+    for (uint8_t status : {kAudioPlaying, kAudioPaused}) {
+        record->audioStatus = status;
+        pauseResumeAudio(record.get());
+        EXPECT_EQ(simState(L'D').audioStatus, status == kAudioPlaying ? kAudioPaused : kAudioPlaying);
+    }
     simClearJournal();
     record->audioStatus = kAudioNoStatus;
     pauseResumeAudio(record.get());
     EXPECT_TRUE(journalOf('D').empty()) << "no status opens no device";
-
     stopAudio(record.get());
-    EXPECT_EQ(record->playStarted, 0);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioNoStatus);
-
+    EXPECT_TRUE(record->playStarted == 0 && simState(L'D').audioStatus == kAudioNoStatus);
     // Newer systems hand the disc to the shell and leave playStarted alone.
     isVistaOrLater = 1;
     simClearJournal();
@@ -161,73 +111,8 @@ TEST_F(DeviceCommandsTest, AudioPlayStopPauseAndResume) {
     EXPECT_EQ(record->playStarted, 1);
 }
 
-class TrackSkipTest : public DeviceCommandsTest {
-protected:
-    void SetUp() override {
-        DeviceCommandsTest::SetUp();
-        simConfigure(L'D', audioDisc(12));
-        HANDLE device = openDeviceRead(L'D');
-        DWORD returned = 0;
-        seamDeviceIoControl(device, IOCTL_CDROM_READ_TOC, nullptr, 0, &record->toc, sizeof record->toc, &returned);
-        seamCloseDevice(device);
-        simClearJournal();
-    }
-    // The play request expected for a start at TOC entry `entry`.
-    std::string playFromEntry(int entry) {
-        const UCHAR* address = record->toc.TrackData[entry].Address;
-        char line[80];
-        std::snprintf(line, sizeof line, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=%02X%02X%02XFFFFFF -> ok", address[1],
-                      address[2], address[3]);
-        return line;
-    }
-};
-
-TEST_F(TrackSkipTest, NextAndPreviousWrapAroundTheDisc) {
-    ASSERT_EQ(record->toc.FirstTrack, 1);
-    ASSERT_EQ(record->toc.LastTrack, 12);
-    record->subQ.CurrentPosition.TrackNumber = 5;
-    nextTrack(record.get());
-    EXPECT_EQ(journalOf('D'), (Lines{"D: open read -> ok", "D: IOCTL_CDROM_STOP_AUDIO -> ok", playFromEntry(5),
-                                     "D: close"}));
-    EXPECT_EQ(simState(L'D').currentTrack, 6);
-
-    simClearJournal();
-    record->subQ.CurrentPosition.TrackNumber = 12;
-    nextTrack(record.get());
-    EXPECT_TRUE(journalHas(playFromEntry(0)));
-    EXPECT_EQ(simState(L'D').currentTrack, 1);
-
-    simClearJournal();
-    record->subQ.CurrentPosition.TrackNumber = 5;
-    previousTrack(record.get());
-    EXPECT_TRUE(journalHas(playFromEntry(3)));
-
-    simClearJournal();
-    record->subQ.CurrentPosition.TrackNumber = 1;
-    previousTrack(record.get());
-    EXPECT_TRUE(journalHas(playFromEntry(11)));
-    EXPECT_EQ(simState(L'D').currentTrack, 12);
-    EXPECT_EQ(record->playStarted, 1);
-}
-
-TEST_F(TrackSkipTest, ImpossiblePositionsOrTablesAreIgnored) {
-    struct Case {
-        int track, first, last;
-    };
-    for (const Case& c : {Case{0, 1, 12}, Case{200, 1, 12}, Case{13, 1, 12}, Case{5, 7, 3}, Case{0, 0, 0},
-                          Case{100, 1, 100}, Case{255, 255, 255}}) {
-        record->subQ.CurrentPosition.TrackNumber = static_cast<UCHAR>(c.track);
-        record->toc.FirstTrack = static_cast<UCHAR>(c.first);
-        record->toc.LastTrack = static_cast<UCHAR>(c.last);
-        nextTrack(record.get());
-        previousTrack(record.get());
-        EXPECT_TRUE(journalOf('D').empty()) << c.track << " in " << c.first << ".." << c.last;
-    }
-}
-
 TEST_F(DeviceCommandsTest, ANewRecordHasNoPositionOrTableToSkipFrom) {
-    // Nothing has been read yet: whatever the record's memory held before,
-    // a skip finds no track and the tip reports no tracks.
+    // Whatever the record's memory held, nothing has been read yet.
     simConfigure(L'D', audioDisc(12));
     nextTrack(record.get());
     previousTrack(record.get());
@@ -237,16 +122,48 @@ TEST_F(DeviceCommandsTest, ANewRecordHasNoPositionOrTableToSkipFrom) {
     EXPECT_EQ(record->stopRequested, 0);
 }
 
-TEST_F(DeviceCommandsTest, AFailedStopSkipsNoTrack) {
-    simConfigure(L'D', audioDisc(3));
-    simSetFailing(L'D', {"IOCTL_CDROM_STOP_AUDIO"});
-    record->toc.FirstTrack = 1;
-    record->toc.LastTrack = 3;
-    record->subQ.CurrentPosition.TrackNumber = 2;
-    nextTrack(record.get());
-    for (const std::string& line : journalOf('D')) {
-        EXPECT_EQ(line.find("PLAY_AUDIO"), std::string::npos) << line;
+// Skips from the track in the record's position to the start of the next or
+// previous track of its table, wrapping round; impossible positions or tables
+// and a failed stop skip nothing.
+using TrackSkip = DeviceCommandsTest;
+
+TEST_F(TrackSkip, WrapsAroundTheDiscAndIgnoresTheImpossible) {
+    simConfigure(L'D', audioDisc(12));
+    HANDLE device = openDeviceRead(L'D');
+    DWORD returned = 0;
+    seamDeviceIoControl(device, IOCTL_CDROM_READ_TOC, nullptr, 0, &record->toc, sizeof record->toc, &returned);
+    seamCloseDevice(device);
+    ASSERT_EQ(record->toc.LastTrack, 12);
+    const auto skip = [this](void (*command)(DriveRecord*), int from, int first = 1, int last = 12) {
+        simClearJournal();
+        record->subQ.CurrentPosition.TrackNumber = static_cast<UCHAR>(from);
+        record->toc.FirstTrack = static_cast<UCHAR>(first);
+        record->toc.LastTrack = static_cast<UCHAR>(last);
+        command(record.get());
+        return journalOf('D');
+    };
+    const auto play = [this](int entry) {
+        const UCHAR* address = record->toc.TrackData[entry].Address;
+        char line[80];
+        std::snprintf(line, sizeof line, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=%02X%02X%02XFFFFFF -> ok", address[1],
+                      address[2], address[3]);
+        return Lines{"D: open read -> ok", "D: IOCTL_CDROM_STOP_AUDIO -> ok", line, "D: close"};
+    };
+    struct Case { void (*command)(DriveRecord*); int from, entry; };
+    for (const Case& c : {Case{nextTrack, 5, 5}, Case{nextTrack, 12, 0}, Case{previousTrack, 5, 3},
+                          Case{previousTrack, 1, 11}}) {
+        EXPECT_EQ(skip(c.command, c.from), play(c.entry)) << c.from;
+        EXPECT_EQ(simState(L'D').currentTrack, c.entry + 1);
     }
+    EXPECT_EQ(record->playStarted, 1);
+    struct Bad { int track, first, last; };
+    for (const Bad& c : {Bad{0, 1, 12}, Bad{200, 1, 12}, Bad{13, 1, 12}, Bad{5, 7, 3}, Bad{0, 0, 0}, Bad{100, 1, 100},
+                         Bad{255, 255, 255}}) {
+        EXPECT_TRUE(skip(nextTrack, c.track, c.first, c.last).empty()) << c.track << " in " << c.first << ".." << c.last;
+        EXPECT_TRUE(skip(previousTrack, c.track, c.first, c.last).empty()) << c.track;
+    }
+    simSetFailing(L'D', {"IOCTL_CDROM_STOP_AUDIO"});
+    for (const std::string& line : skip(nextTrack, 2)) EXPECT_EQ(line.find("PLAY_AUDIO"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "tests/drive_test_support.h"
 
+#include <algorithm>
 #include <cstring>
 
 BareRecord::BareRecord(wchar_t letter) {
-    // The program's own creation, over memory that holds what a reused heap
-    // block may hold, so a field the creation forgets shows up in the tests.
-    // A plausible track number (5 everywhere) rather than an impossible one.
+    // The program's own creation over memory as a reused heap block may hold
+    // it (a plausible track number, 5, everywhere), so a forgotten field shows.
     void* memory = ::operator new(sizeof(DriveRecord));
     std::memset(memory, 0x05, sizeof(DriveRecord));
     DriveSettings& settings = liveSettings.drives[letter - L'A'];
@@ -32,10 +32,8 @@ std::vector<std::string> journalOf(char letter) {
 }
 
 bool journalHas(const std::string& line) {
-    for (const std::string& entry : simJournal()) {
-        if (entry == line) return true;
-    }
-    return false;
+    const std::vector<std::string> journal = simJournal();
+    return std::find(journal.begin(), journal.end(), line) != journal.end();
 }
 
 SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
@@ -53,6 +51,4 @@ SimDriveConfig audioDisc(int tracks) {
     return config;
 }
 
-SimDriveConfig emptyDrive() {
-    return SimDriveConfig{};
-}
+SimDriveConfig emptyDrive() { return SimDriveConfig{}; }

@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-// A drive record that exists only for the device commands: no window, no
-// icon, no thread.
+// A drive record for the device commands alone: no window, icon or thread.
 class BareRecord {
 public:
     explicit BareRecord(wchar_t letter);
@@ -23,17 +22,14 @@ private:
     DriveRecord* record_;
 };
 
-// Journal lines about one drive ("D: ..."), in order.
-std::vector<std::string> journalOf(char letter);
-// Whether the journal holds `line` exactly.
-bool journalHas(const std::string& line);
+std::vector<std::string> journalOf(char letter);  // the lines "X: ..." in order
+bool journalHas(const std::string& line);         // exactly this line
 
-// A drive with a data disc, an audio disc, and so on.
 SimDriveConfig dataDisc(const std::wstring& label, uint64_t size);
 SimDriveConfig audioDisc(int tracks);
 SimDriveConfig emptyDrive();
 
-// Waits (pumping messages) until `condition` holds or `milliseconds` pass.
+// Waits, pumping messages, until `condition` holds or `milliseconds` pass.
 template <typename Condition>
 bool waitUntil(Condition condition, unsigned milliseconds);
 

@@ -8,13 +8,11 @@
 std::wstring testProgramDir() {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir(path);
+    const std::wstring dir(path);
     return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
-std::wstring distDir() {
-    return testProgramDir() + L"..\\dist\\";
-}
+std::wstring distDir() { return testProgramDir() + L"..\\dist\\"; }
 
 std::wstring englishString(unsigned id) {
     HMODULE library = LoadLibraryW((testProgramDir() + L"sbay_6_eng.dll").c_str());
@@ -34,8 +32,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    std::wstring from = path_;
-    from.push_back(L'\0');  // the shell wants a double-NUL-terminated list
+    const std::wstring from = path_ + L'\0';  // the shell wants a double-NUL-terminated list
     SHFILEOPSTRUCTW operation{};
     operation.wFunc = FO_DELETE;
     operation.pFrom = from.c_str();
@@ -53,8 +50,8 @@ void writeTextFile(const std::wstring& path, const std::string& text) {
 
 std::string readTextFile(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
     std::string text;
+    if (file == INVALID_HANDLE_VALUE) return text;
     char chunk[4096];
     DWORD read = 0;
     while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
@@ -62,41 +59,31 @@ std::string readTextFile(const std::wstring& path) {
     return text;
 }
 
-bool fileExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
-    wchar_t old[32767];
-    const DWORD length = GetEnvironmentVariableW(name, old, 32767);
+    std::vector<wchar_t> old(32767);
+    const DWORD length = GetEnvironmentVariableW(name, old.data(), 32767);
     hadOld_ = length > 0 && length < 32767;
-    if (hadOld_) old_ = old;
+    if (hadOld_) old_ = old.data();
     SetEnvironmentVariableW(name, value);
 }
 
-ScopedEnvironment::~ScopedEnvironment() {
-    SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
-}
+ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
 
-MainWindowHost::MainWindowHost(const std::string& settings)
-    : environment_(L"APPDATA", appData_.path().c_str()) {
-    if (!settings.empty()) {
-        CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr);
+MainWindowHost::MainWindowHost(const std::string& settings) : environment_(L"APPDATA", appData_.path().c_str()) {
+    if (!settings.empty() && CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr)) {
         writeTextFile(settingsFile(), settings);
     }
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
-    if (!GetClassInfoExW(GetModuleHandleW(nullptr), kInstanceKey, &existing) ||
-        existing.lpfnWndProc != mainWindowProc) {
-        UnregisterClassW(kInstanceKey, GetModuleHandleW(nullptr));
-        registerMainWindowClass(GetModuleHandleW(nullptr));
+    if (!GetClassInfoExW(instance, kInstanceKey, &existing) || existing.lpfnWndProc != mainWindowProc) {
+        UnregisterClassW(kInstanceKey, instance);
+        registerMainWindowClass(instance);
     }
     msgSecondInstance = RegisterWindowMessageW(kInstanceKey);
-    window_ = createMainWindow(GetModuleHandleW(nullptr));
-}
-
-MainWindowHost::~MainWindowHost() {
-    destroy();
+    window_ = createMainWindow(instance);
 }
 
 void MainWindowHost::destroy() {
@@ -127,35 +114,30 @@ void pumpMessages(DWORD milliseconds) {
 }
 
 StartedProcess::~StartedProcess() {
-    if (process == nullptr) return;
-    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
-    CloseHandle(process);
+    if (process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+    if (process != nullptr) CloseHandle(process);
 }
 
 DWORD StartedProcess::waitExit(DWORD milliseconds) {
-    if (WaitForSingleObject(process, milliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
     DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process, &code);
+    if (WaitForSingleObject(process, milliseconds) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
     return code;
 }
 
 bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
                   StartedProcess& started) {
-    // The child inherits this process's environment, changed for the call.
-    std::vector<std::unique_ptr<ScopedEnvironment>> changes;
+    std::vector<std::unique_ptr<ScopedEnvironment>> changes;  // inherited by the child
     for (const std::wstring& entry : environment) {
         const size_t equals = entry.find(L'=');
-        changes.push_back(std::make_unique<ScopedEnvironment>(entry.substr(0, equals).c_str(),
-                                                              entry.c_str() + equals + 1));
+        changes.push_back(
+            std::make_unique<ScopedEnvironment>(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1));
     }
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-        return false;
-    }
+                        &info)) return false;
     CloseHandle(info.hThread);
     started.process = info.hProcess;
     started.id = info.dwProcessId;
@@ -169,31 +151,36 @@ HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
         while ((window = FindWindowExW(nullptr, window, kInstanceKey, nullptr)) != nullptr) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (processId == 0 || owner == processId) {
-                // The window exists from the start of its creation: wait until
-                // the start-up has finished and the message loop runs.
-                if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, owner)) {
-                    const DWORD spent = GetTickCount() - start;
-                    WaitForInputIdle(process, spent < milliseconds ? milliseconds - spent : 0);
-                    CloseHandle(process);
-                }
-                return window;
+            if (processId != 0 && owner != processId) continue;
+            // The window exists from the start of its creation: wait for the message loop.
+            if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, owner)) {
+                const DWORD spent = GetTickCount() - start;
+                WaitForInputIdle(process, spent < milliseconds ? milliseconds - spent : 0);
+                CloseHandle(process);
             }
+            return window;
         }
         Sleep(20);
     } while (GetTickCount() - start < milliseconds);
     return nullptr;
 }
 
+void closeProgramWindow(HWND window) {
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    if (process == nullptr) return;
+    if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
+    CloseHandle(process);
+}
+
 void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& names) {
-    for (const std::wstring& name : names) {
-        CopyFileW((distDir() + name).c_str(), (folder + L"\\" + name).c_str(), FALSE);
-    }
+    for (const std::wstring& name : names) CopyFileW((distDir() + name).c_str(), (folder + L"\\" + name).c_str(), FALSE);
 }
 
 namespace {
 
-// Creates objects until the table is full, then destroys them all.
 template <typename Create, typename Destroy>
 int freeSlots(Create create, Destroy destroy) {
     std::vector<void*> made;
@@ -218,20 +205,9 @@ int freeIconSlots() {
 
 int liveKernelHandles() {
     int live = 0;
+    DWORD flags = 0;
     for (uintptr_t value = 4; value < 0x20000; value += 4) {
-        DWORD flags = 0;
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++live;
     }
     return live;
-}
-
-void closeProgramWindow(HWND window) {
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    if (process != nullptr) {
-        if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
-        CloseHandle(process);
-    }
 }

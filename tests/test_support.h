@@ -1,5 +1,5 @@
-// Helpers shared by the tests: temporary folders, files, hosting the main
-// window in-process, starting real processes, and counting live objects.
+// Helpers shared by the tests: temporary folders and files, the main window
+// hosted in-process, real processes, and counts of live objects.
 #ifndef SPINDLEBAY_TEST_SUPPORT_H
 #define SPINDLEBAY_TEST_SUPPORT_H
 
@@ -7,14 +7,9 @@
 #include <string>
 #include <vector>
 
-// Folder of the test program, with a trailing backslash.
-std::wstring testProgramDir();
-// The dist folder built beside the tests.
+std::wstring testProgramDir();  // with a trailing backslash
 std::wstring distDir();
-
-// The text of a string of the English library, for comparing with what the
-// program shows.
-std::wstring englishString(unsigned id);
+std::wstring englishString(unsigned id);  // from the English library
 
 // A fresh folder under %TEMP%, removed with everything in it at the end.
 class TempDir {
@@ -33,7 +28,7 @@ void writeTextFile(const std::wstring& path, const std::string& text);
 std::string readTextFile(const std::wstring& path);
 bool fileExists(const std::wstring& path);
 
-// Sets an environment variable for the test's lifetime (null value: unset).
+// Sets an environment variable for its lifetime (null value: unset).
 class ScopedEnvironment {
 public:
     ScopedEnvironment(const wchar_t* name, const wchar_t* value);
@@ -41,17 +36,16 @@ public:
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 private:
-    std::wstring name_;
-    std::wstring old_;
+    std::wstring name_, old_;
     bool hadOld_;
 };
 
-// Hosts the program's main window in this process, with its settings in a
-// private %APPDATA%. Destroying it runs the shut-down and takes the WM_QUIT.
+// The program's main window in this process, with its settings in a private
+// %APPDATA%. Destroying it runs the shut-down and takes the WM_QUIT.
 class MainWindowHost {
 public:
     explicit MainWindowHost(const std::string& settings = std::string());
-    ~MainWindowHost();
+    ~MainWindowHost() { destroy(); }
     void destroy();
     const TempDir& appData() const { return appData_; }
     std::wstring settingsFile() const { return appData_.file(L"sbay\\sbay.ini"); }
@@ -66,39 +60,27 @@ private:
     int quitCode_ = -1;
 };
 
-// Dispatches this thread's messages for about `milliseconds`.
-void pumpMessages(DWORD milliseconds);
+void pumpMessages(DWORD milliseconds);  // dispatches this thread's messages
 
-// A started Windows process of this Wine session.
 struct StartedProcess {
     HANDLE process = nullptr;
     DWORD id = 0;
-    ~StartedProcess();
-    // Waits for the exit; returns the exit code, or STILL_ACTIVE on time-out.
-    DWORD waitExit(DWORD milliseconds);
+    ~StartedProcess();  // ends the process if it still runs
+    DWORD waitExit(DWORD milliseconds);  // exit code, or STILL_ACTIVE on time-out
 };
-
-// Starts `program`; `environment` entries "NAME=value" override or add to
-// this process's environment.
+// `environment` entries "NAME=value" override or add to this process's own.
 bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
                   StartedProcess& started);
-
-// The main window of another process (any process for 0) once its start-up
-// has finished, waiting up to `milliseconds`.
+// The main window of a process (any for 0) once its start-up has finished.
 HWND waitForProgramWindow(DWORD processId, DWORD milliseconds);
-// Asks the program that owns `window` to end, and ends it after 10 s.
-void closeProgramWindow(HWND window);
-
-// Copies the files of dist (or the given ones) into `folder`.
+void closeProgramWindow(HWND window);  // WM_CLOSE, ended after 10 s
 void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& names);
 
-// How many more GDI objects and icons this process could create, found by
-// creating them until the table is full (Wine answers 0 to GetGuiResources).
-// A workload that leaks lowers the figure by exactly what it leaked.
+// Wine answers 0 to GetGuiResources and GetProcessHandleCount: count free GDI
+// and icon slots by filling the tables, and live handles by probing values.
+// A workload that leaks lowers a free count by exactly what it leaked.
 int freeGdiSlots();
 int freeIconSlots();
-// Live kernel handles of this process, found by probing handle values
-// (Wine answers 0 to GetProcessHandleCount).
 int liveKernelHandles();
 
 #endif

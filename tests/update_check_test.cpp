@@ -1,5 +1,5 @@
-// Sockets first: windows.h would otherwise bring in the old winsock.
-#include <winsock2.h>
+// The update check against a real HTTP server on the loopback address.
+#include <winsock2.h>  // before windows.h, which would bring in the old winsock
 #include <wininet.h>
 
 #include "update/update_check.h"
@@ -17,19 +17,17 @@
 
 namespace {
 
-// A one-connection-at-a-time HTTP server on 127.0.0.1 that answers every
-// request with `reply`; an empty reply accepts and never answers, and a
-// `bulk` count streams that many bytes after the reply.
+// Answers every connection with `reply` followed by `bulk` bytes; an empty
+// reply accepts and never answers.
 struct LoopbackServer {
-    SOCKET listener = INVALID_SOCKET;
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     int port = 0;
     std::string reply;
-    size_t bulk = 0;
+    size_t bulk;
     std::atomic<bool> stopping{false};
     std::thread worker;
 
-    LoopbackServer(std::string answer, size_t bulkBytes = 0) : reply(std::move(answer)), bulk(bulkBytes) {
-        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    explicit LoopbackServer(std::string answer, size_t bulkBytes = 0) : reply(std::move(answer)), bulk(bulkBytes) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -38,59 +36,61 @@ struct LoopbackServer {
         listen(listener, 8);
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
-        worker = std::thread([this] { serve(); });
+        worker = std::thread([this] {
+            for (SOCKET client; (client = accept(listener, nullptr, nullptr)) != INVALID_SOCKET; closesocket(client)) {
+                char request[4096];
+                recv(client, request, sizeof request, 0);
+                while (reply.empty() && !stopping) Sleep(20);
+                send(client, reply.data(), static_cast<int>(reply.size()), 0);
+                const std::string chunk(65536, 'x');
+                for (size_t sent = 0; sent < bulk && !stopping; sent += chunk.size()) {
+                    if (send(client, chunk.data(), static_cast<int>(chunk.size()), 0) <= 0) break;
+                }
+                shutdown(client, SD_SEND);
+            }
+        });
     }
     ~LoopbackServer() {
         stopping = true;
         closesocket(listener);
         worker.join();
     }
-    void serve() {
-        for (;;) {
-            SOCKET client = accept(listener, nullptr, nullptr);
-            if (client == INVALID_SOCKET) return;
-            char request[4096];
-            recv(client, request, sizeof request, 0);
-            if (reply.empty()) {
-                while (!stopping) Sleep(20);
-            } else {
-                send(client, reply.data(), static_cast<int>(reply.size()), 0);
-                const std::string chunk(65536, 'x');
-                for (size_t sent = 0; sent < bulk && !stopping; sent += chunk.size()) {
-                    if (send(client, chunk.data(), static_cast<int>(chunk.size()), 0) <= 0) break;
-                }
-            }
-            shutdown(client, SD_SEND);
-            closesocket(client);
-        }
-    }
     std::wstring site() const { return L"http://127.0.0.1:" + std::to_wstring(port); }
 };
 
 std::string ok(const std::string& body) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nCache-Control: no-cache\r\n"
-           "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "HTTP/1.1 200 OK\r\nCache-Control: no-cache\r\nConnection: close\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+std::string version(const std::string& major, const char* minor, const char* release, const char* build) {
+    return ok("[ver]\r\nmajor=" + major + "\r\nminor=" + minor + "\r\nrelease=" + release + "\r\nbuild=" + build +
+              "\r\n");
+}
+std::string status(const char* line) {
+    return std::string("HTTP/1.1 ") + line + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
-std::string version(const char* major, const char* minor, const char* release, const char* build) {
-    return std::string("[ver]\r\nmajor=") + major + "\r\nminor=" + minor + "\r\nrelease=" + release +
-           "\r\nbuild=" + build + "\r\n";
-}
-
-// What the message box of the check said, answered with `answer`.
+// The check's message box, read and answered with `answer` from a timer.
 std::wstring boxSeen;
 std::atomic<int> boxesAnswered{0};
 int answer = IDOK;
 void CALLBACK answerBox(HWND, UINT, UINT_PTR, DWORD) {
     HWND box = FindWindowW(L"#32770", nullptr);
     if (box == nullptr || !IsWindowVisible(box)) return;
-    wchar_t caption[64] = L"";
+    wchar_t caption[64] = L"", text[300] = L"";
     GetWindowTextW(box, caption, 64);
-    wchar_t text[300] = L"";
     GetDlgItemTextW(box, 0xFFFF, text, 300);
     boxSeen = std::wstring(caption) + L"|" + text;
     ++boxesAnswered;
     PostMessageW(box, WM_COMMAND, answer, 0);
+}
+
+std::wstring box(UINT id) { return englishString(IDS_UPDATE_CAPTION) + L"|" + englishString(id); }
+std::wstring offer(const wchar_t* available) {
+    std::wstring text = englishString(IDS_UPDATE_NEWER);
+    text.replace(text.find(L"%d.%d.%d.%d"), 11, L"6.1.1.5");
+    text.replace(text.find(L"%d.%d.%d.%d"), 11, available);
+    return englishString(IDS_UPDATE_CAPTION) + L"|" + text;
 }
 
 class UpdateCheckTest : public testing::Test {
@@ -101,11 +101,9 @@ protected:
         simReset();
         languageModule = LoadLibraryExW((distDir() + L"sbay_6_eng.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(languageModule, nullptr);
-        const uint32_t running[4] = {6, 1, 0, 125};
-        for (int i = 0; i < 4; ++i) productVersion[i] = running[i];
-        boxSeen.clear();
+        const uint32_t running[4] = {6, 1, 1, 5};
+        std::copy(running, running + 4, productVersion);
         boxesAnswered = 0;
-        answer = IDOK;
     }
     void TearDown() override {
         FreeLibrary(languageModule);
@@ -114,42 +112,9 @@ protected:
         updateTimeLimitMs = 30000;
         WSACleanup();
     }
-    // Runs one check on this thread against `server`, answering its box.
-    void check(const LoopbackServer& server, int reply = IDOK) { checkAt(server.site(), reply); }
-    void checkAt(const std::wstring& at, int reply = IDOK) {
+    void useSite(const std::wstring& at) {
         site = at;
         updateSite = site.c_str();
-        answer = reply;
-        boxesAnswered = 0;
-        const UINT_PTR timer = SetTimer(nullptr, 0, 100, answerBox);
-        updateCheckThread(nullptr);
-        KillTimer(nullptr, timer);
-        EXPECT_EQ(boxesAnswered, 1);
-        // The cache may keep its entry, but never the file behind it.
-        const std::wstring url = site + L"/download/sbay.inf";
-        DWORD size = 0;
-        GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size);
-        if (size != 0) {
-            std::string entry(size, '\0');
-            auto info = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(entry.data());
-            if (GetUrlCacheEntryInfoW(url.c_str(), info, &size) && info->lpszLocalFileName != nullptr) {
-                EXPECT_FALSE(fileExists(info->lpszLocalFileName)) << "downloaded file left behind";
-            }
-        }
-    }
-    std::wstring box(UINT id) { return englishString(IDS_UPDATE_CAPTION) + L"|" + englishString(id); }
-    std::wstring offer(const wchar_t* available) {
-        std::wstring text = englishString(IDS_UPDATE_NEWER);
-        text.replace(text.find(L"%d.%d.%d.%d"), 11, L"6.1.0.125");
-        text.replace(text.find(L"%d.%d.%d.%d"), 11, available);
-        return englishString(IDS_UPDATE_CAPTION) + L"|" + text;
-    }
-    bool pageOpened() {
-        const std::string line = "shell open \"" + std::string(site.begin(), site.end()) + "/html/sbay_download.html\"";
-        for (const std::string& entry : simJournal()) {
-            if (entry.rfind(line, 0) == 0) return true;
-        }
-        return false;
     }
     std::wstring site;
 };
@@ -157,113 +122,84 @@ protected:
 }  // namespace
 
 TEST(UpdateCheckCompare, ComparesPartByPartAsUnsigned) {
-    struct Case { uint32_t available[4]; uint32_t running[4]; bool newer; };
+    struct Case { uint32_t available[4], running[4]; bool newer; };
     const Case cases[] = {
-        {{6, 1, 0, 125}, {6, 1, 0, 125}, false},
-        {{6, 1, 1, 0}, {6, 1, 0, 125}, true},
-        {{6, 1, 0, 200}, {6, 1, 1, 0}, false},
-        {{7, 0, 0, 0}, {6, 1, 0, 125}, true},
-        {{6, 1, 0, 0xFFFFFFFFu}, {6, 1, 0, 125}, true},
-        {{0, 0, 0, 0}, {6, 1, 0, 125}, false},
-        {{6, 1, 0, 126}, {6, 1, 0, 125}, true},
+        {{6, 1, 0, 125}, {6, 1, 0, 125}, false}, {{6, 1, 1, 0}, {6, 1, 0, 125}, true},
+        {{6, 1, 0, 200}, {6, 1, 1, 0}, false},   {{7, 0, 0, 0}, {6, 1, 0, 125}, true},
+        {{6, 1, 0, 0xFFFFFFFFu}, {6, 1, 0, 125}, true}, {{0, 0, 0, 0}, {6, 1, 0, 125}, false},
+        {{6, 1, 0, 126}, {6, 1, 0, 125}, true},  {{5, 9, 9, 9}, {6, 0, 0, 0}, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(isNewerVersion(c.available, c.running), c.newer)
-            << c.available[0] << "." << c.available[1] << "." << c.available[2] << "." << c.available[3];
+        EXPECT_EQ(isNewerVersion(c.available, c.running), c.newer) << c.available[0] << "." << c.available[1] << "."
+                                                                    << c.available[2] << "." << c.available[3];
     }
 }
 
-TEST_F(UpdateCheckTest, TellsWhetherTheServedVersionIsNewer) {
-    {
-        LoopbackServer server(ok(version("6", "1", "0", "125")));
-        check(server);
-        EXPECT_EQ(boxSeen, box(IDS_UPDATE_NONE));
-    }
-    {
-        LoopbackServer server(ok(version("6", "1", "1", "0")));
-        check(server, IDNO);
-        EXPECT_EQ(boxSeen, offer(L"6.1.1.0"));
-        EXPECT_FALSE(pageOpened()) << "No opens nothing";
-    }
-    {
-        LoopbackServer server(ok(version(" +7", "0", "0", "0")));
-        check(server, IDCANCEL);
-        EXPECT_EQ(boxSeen, offer(L"7.0.0.0"));
-        EXPECT_FALSE(pageOpened());
-    }
-    {
-        // -1 is the greatest part; the formatter shows it signed.
-        LoopbackServer server(ok(version("6", "1", "0", "-1")));
-        check(server, IDYES);
-        EXPECT_EQ(boxSeen, offer(L"6.1.0.-1"));
-        EXPECT_TRUE(pageOpened()) << "Yes opens the download page";
-    }
-    productVersion[2] = 1;
-    productVersion[3] = 0;
-    {
-        LoopbackServer server(ok(version("6", "1", "0", "200")));
-        check(server);
-        EXPECT_EQ(boxSeen, box(IDS_UPDATE_NONE));
-    }
-}
-
-TEST_F(UpdateCheckTest, MalformedFilesReadAsNoVersion) {
-    const std::string bodies[] = {
-        "[other]\r\nmajor=9\r\n",
-        std::string("\x00\xff\xfe[ver\r\nmajor=99999999999999999999999999999999999\r\n\x01", 44),
-        "",
+// Running 6.1.1.5: each served answer gives one box; only Yes on an offer
+// opens the download page, and the downloaded file never stays behind.
+TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
+    std::wstring refused;
+    { LoopbackServer gone(ok("")); refused = gone.site(); }  // nothing listens on a port just released
+    struct Case { std::string reply; size_t bulk; int answer; const wchar_t* offered; UINT id; };
+    const Case cases[] = {
+        {version("6", "1", "1", "5"), 0, IDOK, nullptr, IDS_UPDATE_NONE},
+        {version("6", "1", "2", "0"), 0, IDNO, L"6.1.2.0", 0},  // newer release, smaller build
+        {version("6", "1", "0", "200"), 0, IDOK, nullptr, IDS_UPDATE_NONE},
+        {version(" +7", "0", "0", "0"), 0, IDCANCEL, L"7.0.0.0", 0},
+        {version("6", "1", "1", "-1"), 0, IDYES, L"6.1.1.-1", 0},  // -1 is the greatest part, shown signed
+        {version(std::string(5000, '9'), "0", "0", "0"), 0, IDNO, L"2147483647.0.0.0", 0},  // clamped
+        {ok("[other]\r\nmajor=9\r\n"), 0, IDYES, nullptr, IDS_UPDATE_NONE},
+        {ok(std::string("\x00\xff\xfe[ver\r\nmajor=99999999999999999\r\n\x01", 35)), 0, IDYES, nullptr,
+         IDS_UPDATE_NONE},
+        {ok(""), 0, IDYES, nullptr, IDS_UPDATE_NONE},
+        {status("404 Not Found"), 0, IDOK, nullptr, IDS_UPDATE_FAILED},
+        {status("500 Internal Server Error"), 0, IDOK, nullptr, IDS_UPDATE_FAILED},
+        {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/download/sbay.inf\r\nContent-Length: 0\r\n\r\n", 0, IDOK,
+         nullptr, IDS_UPDATE_FAILED},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 41943040\r\n\r\n[ver]\r\nmajor=9\r\n", 40u << 20, IDYES, nullptr,
+         IDS_UPDATE_FAILED},  // cut off, not read to the end
+        {"", 0, IDOK, nullptr, IDS_UPDATE_FAILED},  // refused
     };
-    for (const std::string& body : bodies) {
-        LoopbackServer server(ok(body));
-        check(server, IDYES);
-        EXPECT_EQ(boxSeen, box(IDS_UPDATE_NONE)) << body.size();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply.substr(0, 40));
+        LoopbackServer server(c.reply, c.bulk);
+        useSite(c.reply.empty() ? refused : server.site());
+        simClearJournal();
+        boxesAnswered = 0;
+        answer = c.answer;
+        const ULONGLONG start = GetTickCount64();
+        const UINT_PTR timer = SetTimer(nullptr, 0, 100, answerBox);
+        updateCheckThread(nullptr);
+        KillTimer(nullptr, timer);
+        EXPECT_LT(GetTickCount64() - start, 20000u);
+        EXPECT_EQ(boxesAnswered, 1);
+        EXPECT_EQ(boxSeen, c.offered ? offer(c.offered) : box(c.id));
+        const std::string page = "shell open \"" + std::string(site.begin(), site.end()) + "/html/sbay_download.html\"";
+        const std::vector<std::string> journal = simJournal();
+        const bool opens = c.offered && c.answer == IDYES;
+        EXPECT_EQ(journal.size(), opens ? 1u : 0u);
+        if (opens && !journal.empty()) {
+            EXPECT_EQ(journal[0].rfind(page, 0), 0u);
+        }
+        // The cache may keep its entry, but never the file behind it.
+        const std::wstring url = site + L"/download/sbay.inf";
+        DWORD size = 0;
+        GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size);
+        std::string entry(size + sizeof(INTERNET_CACHE_ENTRY_INFOW), '\0');
+        auto info = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(entry.data());
+        if (size != 0 && GetUrlCacheEntryInfoW(url.c_str(), info, &size) && info->lpszLocalFileName != nullptr) {
+            EXPECT_FALSE(fileExists(info->lpszLocalFileName)) << "downloaded file left behind";
+        }
     }
-    // An over-long part is read within its buffer and clamped: 2147483647.
-    LoopbackServer server(ok(version(std::string(5000, '9').c_str(), "0", "0", "0")));
-    check(server, IDNO);
-    EXPECT_EQ(boxSeen, offer(L"2147483647.0.0.0"));
-    EXPECT_FALSE(pageOpened());
-}
-
-TEST_F(UpdateCheckTest, FailedDownloadsSayOnlySo) {
-    const std::string replies[] = {
-        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
-        "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
-        "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/download/sbay.inf\r\nContent-Length: 0\r\n"
-        "Connection: close\r\n\r\n",
-    };
-    for (const std::string& reply : replies) {
-        LoopbackServer server(reply);
-        check(server);
-        EXPECT_EQ(boxSeen, box(IDS_UPDATE_FAILED)) << reply.substr(0, 12);
-    }
-    {
-        // Nothing listens on a port just released.
-        std::wstring closed;
-        { LoopbackServer gone(ok("")); closed = gone.site(); }
-        checkAt(closed);
-        EXPECT_EQ(boxSeen, box(IDS_UPDATE_FAILED));
-    }
-    EXPECT_TRUE(simJournal().empty()) << "a failed check launches nothing";
-}
-
-TEST_F(UpdateCheckTest, HugeResponsesAreCutOff) {
-    LoopbackServer server("HTTP/1.1 200 OK\r\nContent-Length: 41943040\r\nConnection: close\r\n\r\n[ver]\r\nmajor=9\r\n",
-                          40u << 20);
-    const ULONGLONG start = GetTickCount64();
-    check(server, IDYES);
-    EXPECT_EQ(boxSeen, box(IDS_UPDATE_FAILED));
-    EXPECT_LT(GetTickCount64() - start, 20000u);
-    EXPECT_FALSE(pageOpened());
 }
 
 TEST_F(UpdateCheckTest, SilentServersAreBoundedInTimeAndNumber) {
     updateTimeLimitMs = 1500;
+    answer = IDOK;
     const UINT_PTR timer = SetTimer(nullptr, 0, 100, answerBox);
     {
         LoopbackServer server("");
-        site = server.site();
-        updateSite = site.c_str();
+        useSite(server.site());
         for (int i = 0; i < 7; ++i) startUpdateCheck();
         const ULONGLONG start = GetTickCount64();
         while (boxesAnswered < kUpdateChecksAtOnce && GetTickCount64() - start < 20000) pumpMessages(100);
