@@ -29,44 +29,32 @@ protected:
     std::unique_ptr<MainWindowHost> host;
 };
 
-TEST_F(DriveRecordTest, StartUpCreatesARecordPerDriveFromZDownToA) {
+// One record per drive, created from Z: down to A:, each drive's hot keys
+// registered under ids that carry its index (close: index, eject: 256 + index).
+TEST_F(DriveRecordTest, StartUpCreatesARecordPerDriveFromZDownToAWithItsHotKeys) {
+    simConfigure(L'A', emptyDrive());
     simConfigure(L'D', dataDisc(L"HOLIDAY_2026", 4700000000ull));
     simConfigure(L'E', audioDisc(12));
-    start();
-    for (int i = 0; i < kDriveCount; ++i) EXPECT_EQ(DriveTable[i] != nullptr, i == 3 || i == 4) << "slot " << i;
-    EXPECT_EQ(driveRecordCount, 2);
-    EXPECT_EQ(trayIconCount, 2);
-    EXPECT_EQ(commonIconRecord, nullptr) << "drives exist: no common icon";
-    const DriveRecord* d = DriveTable[3];
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->speedCommand, 40065);
-    EXPECT_EQ(d->assumedClosed, 1);
-    EXPECT_TRUE(d->trayIcon && d->monitorThread && d->stopEvent);
+    simConfigure(L'Z', emptyDrive());
+    start("[dpDiskProp0]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=112\r\nhkClose.fsModifiers=3\r\nhkClose.vk=113\r\n"
+          "[dpDiskProp25]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=114\r\n[dpDiskProp3]\r\nhkEject.fsModifiers=3\r\n");
+    for (int i = 0; i < kDriveCount; ++i) EXPECT_EQ(DriveTable[i] != nullptr, i == 0 || i == 3 || i == 4 || i == 25) << i;
+    EXPECT_TRUE(driveRecordCount == 4 && trayIconCount == 4 && commonIconRecord == nullptr);
+    EXPECT_TRUE(DriveTable[3]->trayIcon && DriveTable[3]->monitorThread && DriveTable[3]->stopEvent);
     const Lines journal = simJournal();
     const auto first = [&journal](char letter) {
         return std::find_if(journal.begin(), journal.end(), [letter](const std::string& l) { return l[0] == letter; });
     };
     EXPECT_LT(first('E'), first('D')) << "E: must be created before D:";
-}
-
-TEST_F(DriveRecordTest, HotKeyIdsCarryTheDriveIndex) {
-    for (wchar_t letter : {L'A', L'M', L'Z'}) simConfigure(letter, emptyDrive());
-    start("[dpDiskProp0]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=112\r\nhkClose.fsModifiers=3\r\nhkClose.vk=113\r\n"
-          "[dpDiskProp25]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=114\r\nhkClose.fsModifiers=3\r\nhkClose.vk=115\r\n"
-          "[dpDiskProp12]\r\nhkEject.fsModifiers=3\r\nhkEject.vk=0\r\n");
-    DriveRecord *a = DriveTable[0], *z = DriveTable[25], *m = DriveTable[12];
-    ASSERT_TRUE(a && z && m);
-    EXPECT_EQ(a->closeHotKeyId, 0);
-    EXPECT_EQ(a->ejectHotKeyId, 256);
-    EXPECT_EQ(z->closeHotKeyId, 25);
-    EXPECT_EQ(z->ejectHotKeyId, 281);
-    EXPECT_TRUE(a->ejectHotKeyRegistered && a->closeHotKeyRegistered && z->ejectHotKeyRegistered &&
-                z->closeHotKeyRegistered);
-    EXPECT_FALSE(m->ejectHotKeyRegistered || m->closeHotKeyRegistered) << "modifiers without a key register nothing";
-    liveSettings.drives[0].hkEject.key = 0;
-    registerDriveHotKeys(a);
-    EXPECT_FALSE(a->ejectHotKeyRegistered);
-    EXPECT_TRUE(RegisterHotKey(nullptr, 1, 3, 112)) << "the cleared key is free again";
+    DriveRecord *a = DriveTable[0], *d = DriveTable[3], *z = DriveTable[25];
+    EXPECT_TRUE(a->closeHotKeyId == 0 && a->ejectHotKeyId == 256 && z->ejectHotKeyId == 281);
+    EXPECT_TRUE(a->ejectHotKeyRegistered && a->closeHotKeyRegistered && z->ejectHotKeyRegistered);
+    EXPECT_FALSE(z->closeHotKeyRegistered || d->ejectHotKeyRegistered) << "modifiers without a key register nothing";
+    EXPECT_FALSE(RegisterHotKey(nullptr, 1, 3, 114)) << "Z:'s key is not held";
+    liveSettings.drives[25].hkEject.key = 0;
+    registerDriveHotKeys(z);
+    EXPECT_FALSE(z->ejectHotKeyRegistered);
+    EXPECT_TRUE(RegisterHotKey(nullptr, 1, 3, 114)) << "the cleared key is free again";
     UnregisterHotKey(nullptr, 1);
 }
 

@@ -5,6 +5,7 @@
 
 #include "drives/drive_record.h"
 #include "drives/sim/sim_drives.h"
+#include "tests/test_support.h"
 
 #include <string>
 #include <vector>
@@ -31,8 +32,11 @@ SimDriveConfig emptyDrive();
 
 // Waits, pumping messages, until `condition` holds or `milliseconds` pass.
 template <typename Condition>
-bool waitUntil(Condition condition, unsigned milliseconds);
-
-#include "tests/drive_test_support.inl"
+bool waitUntil(Condition condition, unsigned milliseconds) {
+    for (const DWORD start = GetTickCount(); !condition(); pumpMessages(20)) {
+        if (GetTickCount() - start > milliseconds) return false;
+    }
+    return true;
+}
 
 #endif
