@@ -3,7 +3,6 @@
 #include "common/program_state.h"
 #include "service/service.h"
 #include "settings/autostart/startup_mode.h"
-#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -12,11 +11,10 @@
 namespace {
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr wchar_t kNone[] = L"<none>";
-const std::wstring kOurs = L"C:\\Program Files\\Spindle Bay\\sbay.exe", kQuoted = L"\"" + kOurs + L"\"";
+const std::wstring kNone = L"<none>", kOurs = L"C:\\Program Files\\Spindle Bay\\sbay.exe", kQuoted = L"\"" + kOurs + L"\"";
 const std::wstring kAuto = L"2|", kDemand = L"3|";  // start types as the service's configuration shows them
-
-using Flags = std::pair<int, int>;  // autostart, asService
+using Flags = std::pair<int, int>;                  // autostart, asService
+using Held = std::pair<std::wstring, std::wstring>; // the Run value, the service's "start type|binary"
 
 // Removes the Run value and the service before and after every case, also
 // when a case fails, and puts back the globals it changes.
@@ -43,13 +41,6 @@ protected:
         if (bytes == 0) bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
         ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", type, text.c_str(), bytes), ERROR_SUCCESS);
     }
-    std::wstring run() {
-        wchar_t data[600] = L"";
-        DWORD bytes = sizeof(data) - sizeof(wchar_t);
-        LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", RRF_RT_ANY, nullptr, data, &bytes);
-        return status == ERROR_SUCCESS ? data : kNone;
-    }
-    // "start type|binary" as in kAuto + kQuoted.
     void putService(const std::wstring& config) {
         SC_HANDLE service = CreateServiceW(manager, L"sbay_svc", L"sbay_svc", SERVICE_ALL_ACCESS,
                                            SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
@@ -58,15 +49,20 @@ protected:
         ASSERT_NE(service, nullptr) << GetLastError();
         CloseServiceHandle(service);
     }
-    std::wstring service() {
-        SC_HANDLE service = OpenServiceW(manager, L"sbay_svc", SERVICE_QUERY_CONFIG);
+    Held held() {
+        wchar_t data[600] = L"";
+        DWORD bytes = sizeof(data) - sizeof(wchar_t);
+        Held now{kNone, kNone};
+        if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", RRF_RT_ANY, nullptr, data, &bytes) == 0) now.first = data;
         alignas(8) BYTE buffer[8192];
         auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
-        DWORD needed = 0;
-        const bool read = service != nullptr && QueryServiceConfigW(service, config, sizeof(buffer), &needed);
-        if (service != nullptr) CloseServiceHandle(service);
-        if (!read) return service == nullptr ? kNone : L"<unreadable>";
-        return std::to_wstring(config->dwStartType) + L"|" + config->lpBinaryPathName;
+        if (SC_HANDLE service = OpenServiceW(manager, L"sbay_svc", SERVICE_QUERY_CONFIG)) {
+            now.second = QueryServiceConfigW(service, config, sizeof(buffer), &bytes)
+                             ? std::to_wstring(config->dwStartType) + L"|" + config->lpBinaryPathName
+                             : L"<unreadable>";
+            CloseServiceHandle(service);
+        }
+        return now;
     }
     Flags detect() {
         GlobalSettings settings{};
@@ -74,44 +70,42 @@ protected:
         detectStartupMode(settings);
         return {settings.autostart, settings.asService};
     }
-    // One change of mode, then the flags it reports and what the registry and the service database hold.
-    void apply(Flags wanted, Flags previous, Flags flags, const std::wstring& runAfter,
-               const std::wstring& serviceAfter) {
+    // One change of mode: the flags it reports, then what is held.
+    void apply(Flags wanted, Flags previous, Flags reached, const Held& after) {
         GlobalSettings w{}, p{};
         w.autostart = wanted.first, w.asService = wanted.second;
         p.autostart = previous.first, p.asService = previous.second;
         applyStartupMode(w, p);
-        EXPECT_EQ(Flags(w.autostart, w.asService), flags);
-        EXPECT_EQ(run(), runAfter);
-        EXPECT_EQ(service(), serviceAfter);
+        EXPECT_EQ(Flags(w.autostart, w.asService), reached);
+        EXPECT_EQ(held(), after);
     }
     wchar_t savedPath[MAX_PATH] = L"";
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
 };
 
 TEST_F(StartWithWindowsTest, DetectsOurRunValueOrServiceAndDeletesAnyOther) {
-    const std::wstring tooLong = kOurs + std::wstring(300, L'x');
+    const std::wstring tooLong = kOurs + std::wstring(300, L'x'), other = L"C:\\Other\\sbay.exe";
     const DWORD noNull = static_cast<DWORD>(kOurs.size() * sizeof(wchar_t));
     const std::wstring otherCase = L"c:\\program files\\SPINDLE BAY\\SBAY.EXE";
     struct Row {
         std::wstring runValue, serviceConfig;  // planted, empty for none
-        DWORD type, bytes;
         Flags found;
-        std::wstring runAfter, serviceAfter;
+        Held after;
+        DWORD type = REG_SZ, bytes = 0;
     };
     const Row rows[] = {
-        {L"", L"", REG_SZ, 0, {0, 0}, kNone, kNone},
-        {otherCase, L"", REG_SZ, 0, {1, 0}, otherCase, kNone},
-        {kQuoted, L"", REG_SZ, 0, {1, 0}, kQuoted, kNone},
-        {L"C:\\Other\\sbay.exe", L"", REG_SZ, 0, {0, 0}, kNone, kNone},
-        {tooLong, L"", REG_SZ, 0, {0, 0}, kNone, kNone},
-        {kOurs, L"", REG_BINARY, noNull, {0, 0}, kNone, kNone},
-        {kOurs, L"", REG_SZ, noNull, {1, 0}, kOurs, kNone},  // our path without its null still reads as ours
+        {L"", L"", {0, 0}, {kNone, kNone}},
+        {otherCase, L"", {1, 0}, {otherCase, kNone}},
+        {kQuoted, L"", {1, 0}, {kQuoted, kNone}},
+        {other, L"", {0, 0}, {kNone, kNone}},
+        {tooLong, L"", {0, 0}, {kNone, kNone}},
+        {kOurs, L"", {0, 0}, {kNone, kNone}, REG_BINARY, noNull},
+        {kOurs, L"", {1, 0}, {kOurs, kNone}, REG_SZ, noNull},  // our path without its null still reads as ours
         // The service takes precedence over the Run value; an earlier version gave no quotes.
-        {kOurs, kAuto + kOurs, REG_SZ, 0, {1, 1}, kNone, kAuto + kOurs},
-        {L"", kAuto + kQuoted, REG_SZ, 0, {1, 1}, kNone, kAuto + kQuoted},
-        {L"", kDemand + kOurs, REG_SZ, 0, {0, 0}, kNone, kDemand + kOurs},  // not started automatically: left alone
-        {L"", kAuto + L"C:\\Other\\sbay.exe", REG_SZ, 0, {0, 0}, kNone, kNone},
+        {kOurs, kAuto + kOurs, {1, 1}, {kNone, kAuto + kOurs}},
+        {L"", kAuto + kQuoted, {1, 1}, {kNone, kAuto + kQuoted}},
+        {L"", kDemand + kOurs, {0, 0}, {kNone, kDemand + kOurs}},  // not started automatically: left alone
+        {L"", kAuto + other, {0, 0}, {kNone, kNone}},
     };
     for (const Row& row : rows) {
         clean();
@@ -119,73 +113,59 @@ TEST_F(StartWithWindowsTest, DetectsOurRunValueOrServiceAndDeletesAnyOther) {
         if (!row.serviceConfig.empty()) putService(row.serviceConfig);
         SCOPED_TRACE(testing::Message() << "Run " << row.runValue.c_str() << ", service " << row.serviceConfig.c_str());
         EXPECT_EQ(detect(), row.found);
-        EXPECT_EQ(run(), row.runAfter);
-        EXPECT_EQ(service(), row.serviceAfter);
+        EXPECT_EQ(held(), row.after);
     }
 }
 
 TEST_F(StartWithWindowsTest, SwitchesBetweenTheModesInOrderAndKeepsTheFlagsWhenAChangeFails) {
-    apply({1, 0}, {0, 0}, {1, 0}, kQuoted, kNone);
-    apply({1, 1}, {1, 0}, {1, 1}, kNone, kAuto + kQuoted);
-    EXPECT_EQ(detect(), Flags(1, 1));
-    apply({1, 0}, {1, 1}, {1, 0}, kQuoted, kNone);
-    apply({0, 0}, {1, 0}, {0, 0}, kNone, kNone);
+    apply({1, 0}, {0, 0}, {1, 0}, {kQuoted, kNone});
+    apply({1, 1}, {1, 0}, {1, 1}, {kNone, kAuto + kQuoted});
+    apply({1, 0}, {1, 1}, {1, 0}, {kQuoted, kNone});
+    apply({0, 0}, {1, 0}, {0, 0}, {kNone, kNone});
     // The name is taken by a service that does not start automatically: the
     // creation fails and the Run value, still the mode, is kept.
     putRun(kQuoted);
     putService(kDemand + kOurs);
-    apply({1, 1}, {1, 0}, {1, 0}, kQuoted, kDemand + kOurs);
+    apply({1, 1}, {1, 0}, {1, 0}, {kQuoted, kDemand + kOurs});
     clean();
     // The service believed installed cannot be opened for deletion: both
     // flags stay set, the Run value is not written, yet unchecking removes it.
-    apply({1, 0}, {1, 1}, {1, 1}, kNone, kNone);
+    apply({1, 0}, {1, 1}, {1, 1}, {kNone, kNone});
     putRun(kQuoted);
-    apply({0, 0}, {1, 1}, {1, 1}, kNone, kNone);
+    apply({0, 0}, {1, 1}, {1, 1}, {kNone, kNone});
     // As the service, the program never writes the Run value.
     serviceMode = 1;
     putService(kAuto + kQuoted);
-    apply({1, 0}, {1, 1}, {0, 0}, kNone, kNone);
-    apply({1, 1}, {0, 0}, {1, 1}, kNone, kAuto + kQuoted);
+    apply({1, 0}, {1, 1}, {0, 0}, {kNone, kNone});
+    apply({1, 1}, {0, 0}, {1, 1}, {kNone, kAuto + kQuoted});
 }
-
-// Locks the Run key with an empty access list for its lifetime, through a
-// handle opened beforehand that can put the old one back.
-struct LockedRunKey {
-    HKEY key = nullptr;
-    alignas(8) BYTE saved[4096];
-    bool locked = false;
-    LockedRunKey() {
-        DWORD size = sizeof(saved);
-        SECURITY_DESCRIPTOR empty;
-        ACL acl;
-        InitializeSecurityDescriptor(&empty, SECURITY_DESCRIPTOR_REVISION);
-        InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
-        SetSecurityDescriptorDacl(&empty, TRUE, &acl, FALSE);
-        locked = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC, &key) == ERROR_SUCCESS &&
-                 RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved, &size) == ERROR_SUCCESS &&
-                 RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &empty) == ERROR_SUCCESS;
-    }
-    ~LockedRunKey() {
-        if (locked) RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved);
-        if (key != nullptr) RegCloseKey(key);
-    }
-};
 
 TEST_F(StartWithWindowsTest, ARunKeyThatCannotBeOpenedIsReportedAsNoRunValue) {
     putRun(kQuoted);
-    {
-        LockedRunKey lock;
-        ASSERT_TRUE(lock.locked);
-        HKEY probe = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS) {
-            RegCloseKey(probe);
-            GTEST_SKIP() << "this Wine does not enforce the access list of a registry key";
-        }
+    // An empty access list on the Run key, put back through the handle that set it.
+    HKEY key = nullptr;
+    alignas(8) BYTE saved[4096];
+    DWORD size = sizeof(saved);
+    SECURITY_DESCRIPTOR locked;
+    ACL acl;
+    InitializeSecurityDescriptor(&locked, SECURITY_DESCRIPTOR_REVISION);
+    InitializeAcl(&acl, sizeof(acl), ACL_REVISION);
+    SetSecurityDescriptorDacl(&locked, TRUE, &acl, FALSE);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, READ_CONTROL | WRITE_DAC, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved, &size), ERROR_SUCCESS);
+    HKEY probe = nullptr;
+    const bool enforced = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &locked) == ERROR_SUCCESS &&
+                          RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &probe) != ERROR_SUCCESS;
+    if (probe != nullptr) RegCloseKey(probe);
+    if (enforced) {
         EXPECT_EQ(detect(), Flags(0, 0));
         EXPECT_FALSE(setRunValue(false));
-        apply({1, 0}, {0, 0}, {0, 0}, kNone, kNone);  // the value cannot be read while locked
+        apply({1, 0}, {0, 0}, {0, 0}, {kNone, kNone});  // the value cannot be read while locked
     }
-    EXPECT_EQ(run(), kQuoted) << "nothing was written or deleted while locked";
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved);
+    RegCloseKey(key);
+    if (!enforced) GTEST_SKIP() << "this Wine does not enforce the access list of a registry key";
+    EXPECT_EQ(held(), Held(kQuoted, kNone)) << "nothing was written or deleted while locked";
 }
 
 }  // namespace
