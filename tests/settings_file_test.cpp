@@ -3,9 +3,11 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
-#include <vector>
 
 namespace {
+
+using Ints = std::vector<int>;
+constexpr int kGlobalKeys[] = {kHotKeyDefEject, kHotKeyDefClose, kHotKeyDefSelect};
 
 class SettingsFileTest : public ::testing::Test {
 protected:
@@ -15,7 +17,7 @@ protected:
         lstrcpynW(settingsPath, dir.file(L"sbay.ini").c_str(), MAX_PATH);
     }
     void TearDown() override {
-        for (int id : {kHotKeyDefEject, kHotKeyDefClose, kHotKeyDefSelect}) UnregisterHotKey(window, id);
+        for (int id : kGlobalKeys) UnregisterHotKey(window, id);
         DestroyWindow(window);
         settingsPath[0] = L'\0';
     }
@@ -26,6 +28,7 @@ protected:
     bool saved(const char* line) { return readTextFile(settingsPath).find(line) != std::string::npos; }
     TempDir dir;
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    const GlobalSettings& g = liveSettings.global;
 };
 
 TEST(SettingsFileNumbers, FollowBlanksSignDigitsAndClampTo32Bits) {
@@ -38,24 +41,19 @@ TEST(SettingsFileNumbers, FollowBlanksSignDigitsAndClampTo32Bits) {
 }
 
 TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
-    load("[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\n"
-         "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
-         "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=121\r\n"
-         "hkDefDiskSelect.fsModifiers=5\r\nhkDefDiskSelect.vk=122\r\n"
-         "[dpDiskProp3]\r\nhkEject.fsModifiers=2\r\nhkEject.vk=   112\r\nhkClose.fsModifiers=4\r\n"
-         "hkClose.vk=0x70\r\nbAutoCloseIn=1\r\nuAutoCloseSeconds=0\r\nbShowTime=1\r\nbLogOffEject=1\r\n"
-         "bBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n"
+    load("[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\nhkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
+         "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=121\r\nhkDefDiskSelect.fsModifiers=5\r\n"
+         "hkDefDiskSelect.vk=122\r\n[dpDiskProp3]\r\nhkEject.fsModifiers=2\r\nhkEject.vk=   112\r\n"
+         "hkClose.fsModifiers=4\r\nhkClose.vk=0x70\r\nbAutoCloseIn=1\r\nuAutoCloseSeconds=0\r\nbShowTime=1\r\n"
+         "bLogOffEject=1\r\nbBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n"
          "[dpDiskPropD]\r\nbLock=1\r\n[dpDiskProp25]\r\nuAutoCloseSeconds=-1\r\n");
-    const GlobalSettings& g = liveSettings.global;
-    EXPECT_EQ((std::vector<int>{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.modifiers, g.hkDefDiskEject.key,
-                                g.hkDefDiskClose.modifiers, g.hkDefDiskClose.key, g.hkDefDiskSelect.modifiers,
-                                g.hkDefDiskSelect.key}),
-              (std::vector<int>{1, 68, 3, 120, 6, 121, 5, 122}));
     const DriveSettings& d = liveSettings.drives[3];
-    EXPECT_EQ((std::vector<int>{d.hkEject.modifiers, d.hkEject.key, d.hkClose.modifiers, d.hkClose.key,
-                                d.bAutoCloseIn, static_cast<int>(d.uAutoCloseSeconds), d.bShowTime, d.bLogOffEject,
-                                d.bBeepDiskInside, d.bHide, d.bLock}),
-              (std::vector<int>{2, 112, 4, 0, 1, 0, 1, 1, 1, 1, 1}));
+    EXPECT_EQ((Ints{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.modifiers, g.hkDefDiskEject.key,
+                    g.hkDefDiskClose.modifiers, g.hkDefDiskClose.key, g.hkDefDiskSelect.modifiers, g.hkDefDiskSelect.key,
+                    d.hkEject.modifiers, d.hkEject.key, d.hkClose.modifiers, d.hkClose.key, d.bAutoCloseIn,
+                    static_cast<int>(d.uAutoCloseSeconds), d.bShowTime, d.bLogOffEject, d.bBeepDiskInside, d.bHide,
+                    d.bLock}),
+              (Ints{1, 68, 3, 120, 6, 121, 5, 122, 2, 112, 4, 0, 1, 0, 1, 1, 1, 1, 1}));
     for (int i = 0; i < kDriveCount; ++i) EXPECT_EQ(liveSettings.drives[i].bLock, i == 3) << "drive " << i;
     EXPECT_EQ(liveSettings.drives[25].uAutoCloseSeconds, 0xFFFFFFFFu);
 
@@ -64,10 +62,9 @@ TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
          "nDefaultDisk=0000000000000000000000068\r\n"          // 25 characters: "...06" survives the cut
          "hkDefDiskEject.vk=-1\r\nhkDefDiskClose.vk=65536\r\n"  // 16-bit fields keep the low bits
          "hkDefDiskSelect.vk=99999999999999999999999999999999\r\n[dpDiskProp0]\r\nbHide=\r\nbLock=yes\r\n");
-    EXPECT_EQ((std::vector<int>{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.key, g.hkDefDiskClose.key,
-                                g.hkDefDiskSelect.key, liveSettings.drives[0].bHide, liveSettings.drives[0].bLock}),
-              (std::vector<int>{1, 0, 65535, 0, 0xFFFF, 0, 0}));
-
+    EXPECT_EQ((Ints{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.key, g.hkDefDiskClose.key, g.hkDefDiskSelect.key,
+                    liveSettings.drives[0].bHide, liveSettings.drives[0].bLock}),
+              (Ints{1, 0, 65535, 0, 0xFFFF, 0, 0}));
     DeleteFileW(settingsPath);
     liveSettings.global.nLanguage = 9;
     loadSettings(window);
@@ -76,18 +73,15 @@ TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
 
 // Only a drive letter is a default disk, and only with one are the global hot keys registered.
 TEST_F(SettingsFileTest, GlobalHotKeysAreRegisteredOnlyWithADefaultDiskLetter) {
-    const std::string keys = "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
-                             "hkDefDiskClose.fsModifiers=3\r\nhkDefDiskClose.vk=121\r\n"
-                             "hkDefDiskSelect.fsModifiers=3\r\nhkDefDiskSelect.vk=122\r\n";
-    struct Case { const char* disk; int read; bool registered; };
-    for (Case c : {Case{"0", 0, false}, {"64", 0, false}, {"91", 0, false}, {"-68", 0, false}, {"200", 0, false},
-                   {"4294967364", 0, false}, {"97", 0, false}, {"65", 65, true}, {"90", 90, true}}) {
+    const std::string keys = "hkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\nhkDefDiskClose.fsModifiers=3\r\n"
+                             "hkDefDiskClose.vk=121\r\nhkDefDiskSelect.fsModifiers=3\r\nhkDefDiskSelect.vk=122\r\n";
+    struct Case { const char* disk; int read; };
+    for (Case c : {Case{"0", 0}, {"64", 0}, {"91", 0}, {"-68", 0}, {"200", 0}, {"4294967364", 0}, {"97", 0},
+                   {"65", 65}, {"90", 90}}) {
         load(std::string("[g_propMain]\r\nnDefaultDisk=") + c.disk + "\r\n" + keys);
-        EXPECT_EQ(liveSettings.global.nDefaultDisk, c.read) << c.disk;
-        for (int32_t flag : globalHotKeyRegistered) EXPECT_EQ(flag != 0, c.registered) << c.disk;
-        for (int id : {kHotKeyDefEject, kHotKeyDefClose, kHotKeyDefSelect}) {
-            EXPECT_EQ(UnregisterHotKey(window, id) != FALSE, c.registered) << c.disk;
-        }
+        EXPECT_EQ(g.nDefaultDisk, c.read) << c.disk;
+        for (int32_t flag : globalHotKeyRegistered) EXPECT_EQ(flag != 0, c.read != 0) << c.disk;
+        for (int id : kGlobalKeys) EXPECT_EQ(UnregisterHotKey(window, id) != FALSE, c.read != 0) << c.disk;
     }
     // A key of 0 is no hot key, whatever its modifiers.
     load("[g_propMain]\r\nnDefaultDisk=69\r\nhkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=0\r\n");
@@ -105,8 +99,8 @@ TEST_F(SettingsFileTest, SavedSectionsRaiseShortCountdownsAndSkipIndexesOutOfRan
     liveSettings.drives[5].uAutoCloseSeconds = 0xFFFFFFFF;  // not below 5 as unsigned
     saveGlobalSection();
     for (int drive : {4, 5, 26, -1}) saveDriveSection(drive);
-    EXPECT_EQ(std::vector<uint32_t>({d.uAutoCloseSeconds, sheetSettings.drives[4].uAutoCloseSeconds}),
-              std::vector<uint32_t>({5, 5}));
+    EXPECT_EQ((Ints{static_cast<int>(d.uAutoCloseSeconds), static_cast<int>(sheetSettings.drives[4].uAutoCloseSeconds)}),
+              (Ints{5, 5}));
     for (const char* line : {"nLanguage=-1", "hkDefDiskSelect.fsModifiers=11", "hkEject.fsModifiers=65535",
                              "uAutoCloseSeconds=5", "uAutoCloseSeconds=-1"}) {
         EXPECT_TRUE(saved(line)) << line;
@@ -127,7 +121,7 @@ TEST_F(SettingsFileTest, TheExitWriteTouchesOnlyTheDefaultDiskOfAFileItRead) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     loadSettings(window);
     CloseHandle(held);
-    EXPECT_EQ(liveSettings.global.nDefaultDisk, 0);
+    EXPECT_EQ(g.nDefaultDisk, 0);
     saveDefaultDisk();
     EXPECT_TRUE(saved("nDefaultDisk=69")) << "the unread value was lost";
 
@@ -161,6 +155,7 @@ TEST(SettingsFileLocation, NeverACutOrRelativePathAndWithoutOneNothingIsReadOrWr
     ASSERT_TRUE(chooseSettingsPath(true, fitting.c_str(), path, folder));
     EXPECT_EQ(std::wstring(path), fitting + L"sbay.ini");
 
+    // No location: a relative write would land in the current folder.
     TempDir dir;
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
