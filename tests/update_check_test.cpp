@@ -21,24 +21,22 @@ namespace {
 struct LoopbackServer {
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{AF_INET, 0, {}, {}};
-    std::string reply;
-    size_t bulk;
     std::atomic<bool> stopping{false};
     std::thread worker;
 
-    explicit LoopbackServer(std::string answer, size_t bulkBytes = 0) : reply(std::move(answer)), bulk(bulkBytes) {
+    explicit LoopbackServer(const std::string& reply, size_t bulk = 0) {
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int length = sizeof address;
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        bind(listener, reinterpret_cast<sockaddr*>(&address), length);
         listen(listener, 8);
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-        worker = std::thread([this] {
+        worker = std::thread([this, reply, bulk] {
+            const std::string chunk(65536, 'x');
             for (SOCKET client; (client = accept(listener, nullptr, nullptr)) != INVALID_SOCKET; closesocket(client)) {
                 char request[4096];
                 recv(client, request, sizeof request, 0);
                 while (reply.empty() && !stopping) Sleep(20);
                 send(client, reply.data(), static_cast<int>(reply.size()), 0);
-                const std::string chunk(65536, 'x');
                 for (size_t sent = 0; sent < bulk && !stopping; sent += chunk.size()) {
                     if (send(client, chunk.data(), static_cast<int>(chunk.size()), 0) <= 0) break;
                 }
@@ -125,17 +123,8 @@ protected:
     std::wstring site;
 };
 
-TEST(UpdateCheckCompare, ComparesPartByPartAsUnsigned) {
-    struct Case { uint32_t available[4], running[4]; bool newer; };
-    for (const Case& c : {Case{{6, 1, 0, 125}, {6, 1, 0, 125}, false}, {{6, 1, 1, 0}, {6, 1, 0, 125}, true},
-                          {{6, 1, 0, 200}, {6, 1, 1, 0}, false}, {{7, 0, 0, 0}, {6, 1, 0, 125}, true},
-                          {{6, 1, 0, 0xFFFFFFFFu}, {6, 1, 0, 125}, true}, {{0, 0, 0, 0}, {6, 1, 0, 125}, false},
-                          {{6, 1, 0, 126}, {6, 1, 0, 125}, true}, {{5, 9, 9, 9}, {6, 0, 0, 0}, false}}) {
-        EXPECT_EQ(isNewerVersion(c.available, c.running), c.newer) << c.available[0] << "." << c.available[3];
-    }
-}
-
-// Running 6.1.1.5: each served answer gives one box; only Yes on an offer
+// Running 6.1.1.5: each served answer gives one box, offering what is newer
+// at the first part that differs (as unsigned numbers); only Yes on an offer
 // opens the download page, and the downloaded file never stays behind.
 TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
     std::wstring refused;
@@ -147,6 +136,7 @@ TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
         {version("6", "1", "0", "200"), 0, IDOK, nullptr, IDS_UPDATE_NONE},
         {version(" +7", "0", "0", "0"), 0, IDCANCEL, L"7.0.0.0", 0},
         {version("6", "1", "1", "-1"), 0, IDYES, L"6.1.1.-1", 0},  // -1 is the greatest part, shown signed
+        {version("5", "9", "9", "9"), 0, IDOK, nullptr, IDS_UPDATE_NONE},
         {version(std::string(5000, '9'), "0", "0", "0"), 0, IDNO, L"2147483647.0.0.0", 0},  // clamped
         {ok("[other]\r\nmajor=9\r\n"), 0, IDYES, nullptr, IDS_UPDATE_NONE},
         {ok(std::string("\x00\xff\xfe[ver\r\nmajor=99999999999999999\r\n\x01", 35)), 0, IDYES, nullptr,
@@ -180,9 +170,8 @@ TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
         EXPECT_EQ(boxSeen, c.offered ? offer(c.offered) : box(c.id));
         const std::string page = "shell open \"" + std::string(site.begin(), site.end()) + "/html/sbay_download.html\"";
         const std::vector<std::string> journal = simJournal();
-        const bool opens = c.offered && c.answer == IDYES;
-        ASSERT_EQ(journal.size(), opens ? 1u : 0u);
-        if (opens) { EXPECT_EQ(journal[0].rfind(page, 0), 0u); }
+        EXPECT_EQ(journal.size() == 1 && journal[0].rfind(page, 0) == 0, c.offered && c.answer == IDYES);
+        EXPECT_LE(journal.size(), 1u);
         // The cache may keep its entry, but not the file behind it; after a
         // failure wininet may take a moment to drop the part it received.
         const std::wstring file = cachedFile(url);
