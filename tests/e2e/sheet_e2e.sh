@@ -1,187 +1,180 @@
 #!/bin/bash
 # End-to-end test of the settings sheet: sbay_sim.exe runs in a Wine virtual
-# desktop; the sheet is opened from the tray menu and used with the keyboard
-# as a person does, and the journal, the settings file, the registry and the
-# screen show what it changed. Screenshots of both pages in English and
-# Russian are kept as sheet-{general,drive}-{en,ru}.png.
+# desktop from a folder whose path has a blank; the sheet is opened from the
+# tray menu and used with the keyboard as a person does, and the journal, the
+# settings files, the registry, the service manager and the screen show what
+# it changed. Keeps sheet-{general,drive}-{en,ru}.png for the documentation.
 #
 # usage: sheet_e2e.sh SIM_DIR SCREENSHOT_DIR   (see tray_e2e.sh for the rest)
 set -u -o pipefail
-
 [ $# -ge 2 ] || { echo "usage: $0 SIM_DIR SCREENSHOT_DIR" >&2; exit 2; }
-E2E_SIM_DIR=$(cd "$1" && pwd) || exit 2
-mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
-
+E2E_SIM_DIR=$(cd "$1" && pwd) && mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
 . "$(dirname "$0")/e2e_lib.sh"
 
 RUN_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-remove_run_value() { SBAY_E2E_RUN=$E2E_RUN_ID wine reg delete "$RUN_KEY" /v sbay /f >/dev/null 2>&1; }
-run_value_exists() { SBAY_E2E_RUN=$E2E_RUN_ID wine reg query "$RUN_KEY" /v sbay >/dev/null 2>&1; }
-run_value_gone() { ! run_value_exists; }
-
-trap 'remove_run_value; e2e_cleanup' EXIT
+SERVICE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\sbay_svc'
+VERSION_KEY="HKCU\\Software\\Wine\\AppDefaults\\$E2E_PROGRAM"
+marked() { SBAY_E2E_RUN=$E2E_RUN_ID "$@"; }
+not() { ! "$@"; }
+# reg_value KEY NAME: the value's data as `reg query` shows it; fails when absent.
+reg_value() { marked wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | grep .; }
+value_is() { [ "$(reg_value "$1" "$2")" = "$3" ]; }
+# Kills what runs our copy of the program (the service's process too) and
+# tells whether the service manager no longer knows sbay_svc.
+service_gone() {
+    local dir
+    for dir in /proc/[0-9]*; do
+        tr '\0' ' ' <"$dir/cmdline" 2>/dev/null | grep -qF "$EXE_W" && kill -KILL "${dir#/proc/}" 2>/dev/null
+    done
+    ! marked wine sc query sbay_svc >/dev/null 2>&1
+}
+clean_up() {
+    if [ -n "${EXE_W:-}" ]; then
+        marked wine sc stop sbay_svc >/dev/null 2>&1
+        marked wine sc delete sbay_svc >/dev/null 2>&1
+        wait_until 20 service_gone || e2e_log "sbay_svc is still there"
+    fi
+    marked wine reg delete "$VERSION_KEY" /f >/dev/null 2>&1
+    marked wine reg delete "$RUN_KEY" /v sbay /f >/dev/null 2>&1
+    e2e_cleanup
+}
+trap clean_up EXIT
 trap 'exit 130' INT TERM
 e2e_setup || exit 1
+# The Run value and the service must quote a path with a blank.
+mv "$E2E_RUN_DIR" "$E2E_WORK/Program Files" || exit 1
+E2E_RUN_DIR="$E2E_WORK/Program Files" E2E_JOURNAL="$E2E_WORK/Program Files/simjournal.log"
+EXE_W=$(windows_path "$E2E_RUN_DIR/$E2E_PROGRAM") || exit 1
+marked wine reg delete "$RUN_KEY" /v sbay /f >/dev/null 2>&1
 
 E2E_DRIVES=(D E)
 # The sheet opens off the centre of a small desktop and would be cut off.
 E2E_DESKTOP_SIZE=1000x740
 EJECT_D='D: IOCTL_STORAGE_EJECT_MEDIA -> ok'
+write_sim_drives '[D]' 'tray=closed' 'medium=data' 'label=E2E_DATA' 'size=700000000' '' '[E]' 'tray=closed' 'medium=none'
 
 # Sets SHEET_WINDOW and SHEET_X/Y/W/H when the sheet shows (its title is the
 # product string with the platform's wording for properties).
 find_sheet() {
     local id
     for id in $(search_in_desktop --name 'Spindlebay v\.'); do
-        window_geometry "$id" || continue
-        ((WIN_W >= 200 && WIN_H >= 200)) || continue
+        window_geometry "$id" && ((WIN_W >= 200 && WIN_H >= 200)) || continue
         SHEET_WINDOW=$id SHEET_X=$WIN_X SHEET_Y=$WIN_Y SHEET_W=$WIN_W SHEET_H=$WIN_H
         return 0
     done
     return 1
 }
-sheet_gone() { ! find_sheet; }
-# A sheet other than the X window $1.
 another_sheet() { find_sheet && [ "$SHEET_WINDOW" != "$1" ]; }
-
+sheet_at() { find_sheet && ((SHEET_X <= $1 + 10 && SHEET_Y <= $2 + 10)); }
 # The sheet acts on a key a moment after it (an Apply, a page change).
 sheet_keys() { window_keys "$SHEET_WINDOW" 0.3 "$@"; }
+settings_has() { tr -d '\r' <"$E2E_SETTINGS" 2>/dev/null | grep -Fxq "$1"; }
+differ() { (($(pixels_differing "$1" "$2") > $3)); }
+# The taskbar's own colour alone where the icon of drive $1 was.
+icon_place_empty() { grab_icon "$E2E_WORK/place.png" "$1" && [ "$(convert "$E2E_WORK/place.png" -format %k info:)" -le 1 ]; }
 
 # The sheet opens by the pointer, over the notification area and partly off
 # the desktop: drag it by its title to the top left corner.
-move_sheet_up() {
-    local target_x=$((E2E_DESKTOP_X + 20)) target_y=$((E2E_DESKTOP_Y + 20))
+drag_sheet_up() {
+    local x=$((E2E_DESKTOP_X + 20)) y=$((E2E_DESKTOP_Y + 20))
     xdotool mousemove $((SHEET_X + 150)) $((SHEET_Y + 8)) mousedown 1 sleep 0.3 \
-        mousemove $((target_x + 150)) $((target_y + 8)) sleep 0.3 mouseup 1
+        mousemove $((x + 150)) $((y + 8)) sleep 0.3 mouseup 1
     park_pointer
-    wait_until 5 sheet_at "$target_x" "$target_y" || fail "could not drag the sheet (it is at $SHEET_X,$SHEET_Y)"
+    wait_until 5 sheet_at "$x" "$y" || fail "could not drag the sheet (it is at $SHEET_X,$SHEET_Y)"
 }
-sheet_at() { find_sheet && ((SHEET_X <= $1 + 10 && SHEET_Y <= $2 + 10)); }
-
-# show_page 0|1: clicks the general or the drive page's tab.
-show_page() {
-    xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1
-    sleep 0.3
-    park_pointer
-}
-
-shoot_sheet() { # shoot_sheet NAME: the sheet once its picture holds still
-    region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H"
-    save_screenshot "$1" "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" 1
-}
-
-# The taskbar's own colour alone where the icon of drive $1 was.
-icon_place_empty() {
-    grab_icon "$E2E_WORK/place.png" "$1" && [ "$(convert "$E2E_WORK/place.png" -format %k info:)" -le 1 ]
-}
-
-settings_has() { tr -d '\r' <"$E2E_SETTINGS" 2>/dev/null | grep -Fxq "$1"; }
-
-# shoot_both_pages LANG: screenshots of the general page and the drive page;
-# the two must differ. Leaves the general page showing.
-shoot_both_pages() {
-    shoot_sheet "sheet-general-$1.png" || return 1
-    show_page 1
-    shoot_sheet "sheet-drive-$1.png" || return 1
-    if (($(pixels_differing "$E2E_SHOT_DIR/sheet-general-$1.png" "$E2E_SHOT_DIR/sheet-drive-$1.png") > 500)); then
-        pass "$1: the two pages look different"
-    else
-        fail "$1: the drive page looks like the general page"
-    fi
-    show_page 0
-}
-
-sheet_opens_from_the_tray_menu() {
+open_sheet() {
     open_tray_menu D || { fail "no menu after right-clicking D:'s icon"; return 1; }
     settle_menu
     menu_keys t
-    wait_until 10 find_sheet || { fail "Settings in the tray menu opened no sheet"; return 1; }
-    pass "the tray menu's Settings opened the sheet (${SHEET_W}x${SHEET_H})"
-    move_sheet_up
-    shoot_both_pages en
+    check "the tray menu's Settings opened the sheet" "Settings in the tray menu opened no sheet" wait_until 10 find_sheet &&
+        drag_sheet_up
+}
+show_page() { # 0|1: clicks the general or the drive page's tab
+    xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1 sleep 0.3
+    park_pointer
+}
+shoot_sheet() { # NAME [FOLDER]: the sheet once its picture holds still
+    region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" &&
+        E2E_SHOT_DIR=${2:-$E2E_SHOT_DIR} save_screenshot "$1" "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" 1
+}
+# shoot_both_pages LANG: the two pages, which must differ; ends on the general page.
+shoot_both_pages() {
+    shoot_sheet "sheet-general-$1.png" && show_page 1 && shoot_sheet "sheet-drive-$1.png" || return 1
+    check "$1: the two pages look different" "$1: the drive page looks like the general page" \
+        differ "$E2E_SHOT_DIR/sheet-general-$1.png" "$E2E_SHOT_DIR/sheet-drive-$1.png" 500
+    show_page 0
 }
 
-# The default drive's eject key typed into its field, applied, then pressed.
-typed_hot_key_works_after_apply() {
+# The default drive's eject key typed into its field, applied, then pressed;
+# a drive hidden; start with Windows ticked and unticked.
+sheet_changes_take_effect() {
+    open_sheet && shoot_both_pages en || return 1
     # Alt+O is the field's label; Tab leaves the field, which takes every key.
     sheet_keys alt+o ctrl+alt+j Tab alt+a
-    if wait_until 5 settings_has 'hkDefDiskEject.vk=74'; then
-        pass "Apply saved the typed hot key Ctrl+Alt+J"
-    else
-        fail "the settings file has no hkDefDiskEject.vk=74 after Apply"
-        return 1
-    fi
+    check "Apply saved the typed hot key Ctrl+Alt+J" "no hkDefDiskEject.vk=74 in the settings file after Apply" \
+        wait_until 5 settings_has 'hkDefDiskEject.vk=74' || return 1
     focus_desktop
     local mark
     mark=$(journal_mark)
     xdotool key ctrl+alt+j
-    if wait_until 5 journal_has "$mark" "$EJECT_D"; then
-        pass "Ctrl+Alt+J opened the default drive's tray: '$EJECT_D'"
-    else
-        fail "no '$EJECT_D' within 5 s of pressing Ctrl+Alt+J"
-    fi
-}
-
-hiding_a_drive_removes_its_icon() {
+    check "Ctrl+Alt+J opened the default drive's tray: '$EJECT_D'" "no '$EJECT_D' within 5 s of Ctrl+Alt+J" \
+        wait_until 5 journal_has "$mark" "$EJECT_D"
     show_page 1
     sheet_keys alt+h alt+a
-    if wait_until 10 icon_place_empty D; then
-        pass "after hiding D: its place in the notification area is empty"
-    else
-        fail "D:'s icon is still shown after hiding it"
-    fi
-    wait_until 5 settings_has 'bHide=1' || fail "no bHide=1 in the settings file"
+    check "after hiding D: its place in the notification area is empty" "D:'s icon is still shown after hiding it" \
+        wait_until 10 icon_place_empty D
+    check "the settings file has bHide=1" "no bHide=1 in the settings file" wait_until 5 settings_has 'bHide=1'
     show_page 0
-}
-
-start_with_windows_sets_the_run_value() {
     sheet_keys alt+s alt+a
-    if wait_until 10 run_value_exists; then pass "start with Windows: the Run value is there"; else
-        fail "no Run value after ticking start with Windows"; fi
+    check "start with Windows: the Run value is the quoted path" "no Run value \"$EXE_W\" after ticking start with Windows" \
+        wait_until 10 value_is "$RUN_KEY" sbay "\"$EXE_W\""
     sheet_keys alt+s alt+a
-    if wait_until 10 run_value_gone; then pass "untick: the Run value is gone"; else
-        fail "the Run value stayed after unticking"; fi
+    check "untick: the Run value is gone" "the Run value stayed after unticking" wait_until 10 not reg_value "$RUN_KEY" sbay
 }
 
 language_switch_reopens_in_russian() {
     local old=$SHEET_WINDOW
     sheet_keys alt+i Down alt+a
-    if ! wait_until 10 another_sheet "$old"; then
-        fail "Apply with Russian chosen did not reopen the sheet"
-        return 1
-    fi
-    pass "Apply with Russian chosen closed the sheet and opened a new one"
-    move_sheet_up
-    settings_has 'nLanguage=1' || fail "no nLanguage=1 in the settings file"
+    check "Apply with Russian chosen opened a new sheet" "Apply with Russian chosen did not reopen the sheet" \
+        wait_until 10 another_sheet "$old" || return 1
+    drag_sheet_up
+    check "the settings file has nLanguage=1" "no nLanguage=1 in the settings file" settings_has 'nLanguage=1'
     shoot_both_pages ru || return 1
-    if (($(pixels_differing "$E2E_SHOT_DIR/sheet-general-en.png" "$E2E_SHOT_DIR/sheet-general-ru.png") > 500)); then
-        pass "the reopened general page shows other texts"
-    else
-        fail "the reopened general page looks like the English one"
-    fi
+    check "the reopened general page shows other texts" "the reopened general page looks like the English one" \
+        differ "$E2E_SHOT_DIR/sheet-general-en.png" "$E2E_SHOT_DIR/sheet-general-ru.png" 500
     sheet_keys Escape
-    wait_until 5 sheet_gone && pass "Escape closed the sheet" || fail "the sheet stayed open after Escape"
+    check "Escape closed the sheet" "the sheet stayed open after Escape" wait_until 5 not find_sheet
 }
 
-remove_run_value
-initial_settings() {
-    write_sim_drives '[D]' 'tray=closed' 'medium=data' 'label=E2E_DATA' 'size=700000000' \
-        '' '[E]' 'tray=closed' 'medium=none'
-    write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
+# Seeing Windows XP, the same general page shows "run as a service" (1011),
+# which ticking start with Windows (1010) enables.
+service_runs_the_program() {
+    open_sheet && shoot_sheet general-xp.png "$E2E_WORK" || return 1
+    check "the general page offers the service" "the general page looks as on Vista and later (is the version below 6?)" \
+        differ "$E2E_SHOT_DIR/sheet-general-en.png" "$E2E_WORK/general-xp.png" 100 || return 1
+    sheet_keys alt+s alt+v alt+a
+    check "Apply created sbay_svc for the quoted path" "sbay_svc's binary path is not \"$EXE_W\"" \
+        wait_until 10 value_is "$SERVICE_KEY" ImagePath "\"$EXE_W\"" || return 1
+    check "sbay_svc starts automatically" "sbay_svc's start type is not automatic" value_is "$SERVICE_KEY" Start 0x2
+    check "no Run value beside the service" "a Run value beside the service" not reg_value "$RUN_KEY" sbay
+    sheet_keys Escape
+    marked wine sc start sbay_svc >/dev/null 2>&1
+    check "sc start: sbay_svc is running" "sbay_svc is not running after sc start" \
+        wait_until 10 eval "marked wine sc query sbay_svc | grep -q 'STATE.*RUNNING'"
+    # The service's window gets WM_CLOSE and saves its settings on the way out.
+    marked wine taskkill /im "$E2E_PROGRAM" >/dev/null 2>&1
+    check "the service keeps its settings beside the executable" "no sbay.ini beside the executable" \
+        wait_until 10 test -s "$E2E_RUN_DIR/sbay.ini"
 }
-initial_settings
+
+write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
 start_program "e2esheet$$" || exit 1
-run_scenario sheet_opens_from_the_tray_menu
-if find_sheet; then
-    run_scenario typed_hot_key_works_after_apply
-    run_scenario hiding_a_drive_removes_its_icon
-    run_scenario start_with_windows_sets_the_run_value
-    run_scenario language_switch_reopens_in_russian
-fi
+run_scenario sheet_changes_take_effect
+find_sheet && run_scenario language_switch_reopens_in_russian
 stop_program
 
-if ((E2E_FAILURES > 0)); then
-    e2e_log "$E2E_FAILURES check(s) failed"
-    exit 1
-fi
-e2e_log "all checks passed"
+marked wine reg add "$VERSION_KEY" /v Version /d winxp /f >/dev/null 2>&1
+write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
+start_program "e2esvc$$" || exit 1
+run_scenario service_runs_the_program
+e2e_finish
