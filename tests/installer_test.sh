@@ -6,7 +6,6 @@
 set -u
 build=$(cd "$1" && pwd) version=$2
 command -v makensis >/dev/null || { echo "SKIPPED: makensis is missing (Debian package nsis)"; exit 77; }
-[ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under xvfb-run" >&2; exit 1; }
 cmake --build "$build" --target package >"$build/installer-package.log" 2>&1 ||
     { cat "$build/installer-package.log"; echo "FAIL - the package target"; exit 1; }
 setup="$build/Spindlebay-$version-win64-setup.exe"
@@ -22,11 +21,12 @@ check() { if "${@:2}"; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$(
 reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //p" | grep .; }
 is() { [ "$1" = "$2" ] || { echo "     got '$1', expected '$2'"; return 1; }; }
 absent() { ! reg_value "$@" >/dev/null; }
-# Silent NSIS uninstallers run on from a copy in %TEMP%: wait for the prefix's every process.
-settle() { timeout 60 wineserver -w; }
-window_class=76FD48D7-7A5A-444D-8741-8C116CB079A2
-window_appears() { wine "$build/tests/wait_window.exe" "$window_class" 30; }
-window_gone() { ! wine "$build/tests/wait_window.exe" "$window_class" 0; }
+not() { ! "$@"; }
+# Silent NSIS uninstallers run on from a copy in %TEMP%: both wait for the prefix's every process.
+install() { wine "$setup" "$@" && timeout 60 wineserver -w; }
+remove() { wine "$dir/uninstall.exe" "$@" && timeout 60 wineserver -w; }
+# The program's main window is there within $1 seconds.
+window() { wine "$build/tests/wait_window.exe" 76FD48D7-7A5A-444D-8741-8C116CB079A2 "$1"; }
 exe='C:\Program Files\Spindlebay\sbay.exe'
 start_program() { wine "$exe" >/dev/null 2>&1 & }
 
@@ -36,16 +36,15 @@ uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Spindlebay'
 run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 service='HKLM\SYSTEM\CurrentControlSet\Services\sbay_svc'
 settings="$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")/sbay/sbay.ini"
-entry() { local name out=; for name in DisplayName Publisher DisplayVersion UninstallString; do out+="$(reg_value "$uninstall" $name)|"; done; echo "$out"; }
+entry() { for name in DisplayName Publisher DisplayVersion UninstallString; do reg_value "$uninstall" $name; done | paste -sd'|'; }
 
 # --- a silent install, starting with Windows --------------------------------
-check "silent install succeeds" wine "$setup" /S /AUTOSTART
-settle
+check "silent install succeeds" install /S /AUTOSTART
 check "the five files and the uninstaller are in Program Files\\Spindlebay" \
     is "$(cd "$dir" && ls | tr '\n' ' ')" "diskinside.wav readme.txt sbay.exe sbay_6_eng.dll sbay_6_rus.dll uninstall.exe "
 check "the installed exe is this build's" cmp -s "$dir/sbay.exe" "$build/dist/sbay.exe"
 check "installed programs: name, publisher, version, uninstaller" \
-    is "$(entry)" "Spindlebay|Spindlebay|$version|\"C:\\Program Files\\Spindlebay\\uninstall.exe\"|"
+    is "$(entry)" "Spindlebay|Spindlebay|$version|\"C:\\Program Files\\Spindlebay\\uninstall.exe\""
 size=$(($(reg_value "$uninstall" EstimatedSize)))
 check "installed programs: size in KB ($size)" [ "$size" -ge 250 -a "$size" -le 2000 ]
 check "the Start-menu shortcut" [ -s "$shortcut" ]
@@ -53,34 +52,32 @@ check "/AUTOSTART writes the quoted Run value" is "$(reg_value "$run" sbay)" "\"
 
 # --- the installed program runs; installing again closes it first -----------
 start_program
-check "the installed sbay.exe starts and its main window appears" window_appears
+check "the installed sbay.exe starts and its main window appears" window 30
 mkdir -p "${settings%/*}" && printf '[General]\r\nLanguage=rus\r\n' >"$settings"
 cp "$settings" "$build/installer-settings.ini"
-check "installing over the running program succeeds" wine "$setup" /S
-settle
-check "... after ending the running program" window_gone
+check "installing over the running program succeeds" install /S
+check "... after ending the running program" not window 0
 check "... and keeps the user's settings" cmp -s "$settings" "$build/installer-settings.ini"
 check "... and keeps start with Windows" is "$(reg_value "$run" sbay)" "\"$exe\""
 
 # --- a silent uninstall with the program running and our service ------------
 start_program
-window_appears || echo "     the program did not start again"
+window 30 || echo "     the program did not start again"
 wine sc create sbay_svc binpath= "\"$exe\"" >/dev/null
 check "a service for this installation is planted" is "$(reg_value "$service" ImagePath)" "\"$exe\""
-check "silent uninstall succeeds" wine "$dir/uninstall.exe" /S
-settle
+check "silent uninstall succeeds" remove /S
 check "no program file and no Start-menu shortcut is left" [ ! -e "$dir" -a ! -e "$shortcut" ]
 check "no uninstall entry, Run value or service is left" \
     eval 'absent "$uninstall" DisplayName && absent "$run" sbay && absent "$service" ImagePath'
-check "the program was ended" window_gone
+check "the program was ended" not window 0
 check "the settings file survives" cmp -s "$settings" "$build/installer-settings.ini"
 
 # --- another copy's start-up stays; asked, the settings go ---------------
-wine "$setup" /S && settle
+install /S
 other='C:\Tools\Spindlebay\sbay.exe'
 wine reg add "$run" /v sbay /d "\"$other\"" /f >/dev/null
 wine sc create sbay_svc binpath= "$other" >/dev/null
-wine "$dir/uninstall.exe" /S /REMOVESETTINGS && settle
+remove /S /REMOVESETTINGS
 check "/REMOVESETTINGS deletes the settings folder" [ ! -e "${settings%/*}" ]
 check "another copy's Run value and service stay" \
     is "$(reg_value "$run" sbay)|$(reg_value "$service" ImagePath)" "\"$other\"|$other"

@@ -1,7 +1,6 @@
 #!/bin/bash
-# End-to-end test of the settings sheet, opened from the tray menu and used
-# with the keyboard as a person does; sbay_sim.exe runs from a folder with a
-# blank in its path. Keeps sheet-{general,drive}-{en,ru}.png for the docs.
+# End-to-end test of the settings sheet, opened from the tray menu and used with the keyboard as a
+# person does; sbay_sim.exe runs from a folder with a blank. Keeps sheet-{general,drive}-{en,ru}.png.
 # usage: sheet_e2e.sh SIM_DIR SCREENSHOT_DIR   (see tray_e2e.sh for the rest)
 set -u -o pipefail
 [ $# -ge 2 ] || { echo "usage: $0 SIM_DIR SCREENSHOT_DIR" >&2; exit 2; }
@@ -11,27 +10,22 @@ E2E_SIM_DIR=$(cd "$1" && pwd) && mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd)
 RUN_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 SERVICE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\sbay_svc'
 VERSION_KEY="HKCU\\Software\\Wine\\AppDefaults\\$E2E_PROGRAM"
-marked() { SBAY_E2E_RUN=$E2E_RUN_ID "$@"; }
+marked() { SBAY_E2E_RUN=$E2E_RUN_ID "$@" 2>/dev/null; }
 not() { ! "$@"; }
 expect() { check "$1" "$1" "${@:2}"; }   # the check's own words tell what failed
-# reg_value KEY NAME: the value's data as `reg query` shows it; fails when absent.
-reg_value() { marked wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | grep .; }
+reg_value() { marked wine reg query "$1" /v "$2" | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | grep .; }
 value_is() { [ "$(reg_value "$1" "$2")" = "$3" ]; }
 service_is() { [ "$(reg_value "$SERVICE_KEY" ImagePath) $(reg_value "$SERVICE_KEY" Start)" = "$1" ]; }
-# Kills whatever runs our copy of the program, the service's process too;
-# true once the service manager no longer knows sbay_svc.
-service_gone() {
-    local dir
-    for dir in /proc/[0-9]*; do grep -qaF "$EXE_W" "$dir/cmdline" 2>/dev/null && kill -KILL "${dir#/proc/}"; done
-    ! marked wine sc query sbay_svc >/dev/null 2>&1
-}
+service_running() { marked wine sc query sbay_svc | grep -q 'STATE.*RUNNING'; }
 clean_up() {
     if [ -n "${EXE_W:-}" ]; then
-        for verb in stop delete; do marked wine sc $verb sbay_svc >/dev/null 2>&1; done
-        wait_until 20 service_gone || e2e_log "sbay_svc is still there"
+        marked wine sc stop sbay_svc >/dev/null; marked wine sc delete sbay_svc >/dev/null
+        # The service's process, or any other still running our copy of the program.
+        for dir in /proc/[0-9]*; do grep -qaF "$EXE_W" "$dir/cmdline" 2>/dev/null && kill -KILL "${dir#/proc/}"; done
+        wait_until 20 not marked wine sc query sbay_svc >/dev/null || e2e_log "sbay_svc is still there"
+        marked wine reg delete "$VERSION_KEY" /f >/dev/null
+        marked wine reg delete "$RUN_KEY" /v sbay /f >/dev/null
     fi
-    marked wine reg delete "$VERSION_KEY" /f >/dev/null 2>&1
-    marked wine reg delete "$RUN_KEY" /v sbay /f >/dev/null 2>&1
     e2e_cleanup
 }
 trap clean_up EXIT
@@ -54,12 +48,8 @@ find_sheet() {
     done
     return 1
 }
-another_sheet() { find_sheet && [ "$SHEET_WINDOW" != "$1" ]; }
-sheet_at() { find_sheet && ((SHEET_X <= $1 + 10 && SHEET_Y <= $2 + 10)); }
-# The sheet acts on a key a moment after it (an Apply, a page change).
-sheet_keys() { window_keys "$SHEET_WINDOW" 0.3 "$@"; }
+sheet_keys() { window_keys "$SHEET_WINDOW" 0.3 "$@"; }   # the sheet acts on a key a moment after it
 differ() { (($(pixels_differing "$1" "$2") > $3)); }
-# The taskbar's own colour alone where the icon of drive $1 was.
 icon_place_empty() { grab_icon "$E2E_WORK/place.png" "$1" && (($(convert "$E2E_WORK/place.png" -format %k info:) <= 1)); }
 
 # The sheet opens by the pointer, over the notification area and partly off
@@ -73,11 +63,13 @@ drag_sheet_up() {
     xdotool mousemove $((SHEET_X + 150)) $((SHEET_Y + 8)) mousedown 1 sleep 0.3 \
         mousemove $((x + 150)) $((y + 8)) sleep 0.3 mouseup 1
     park_pointer
-    wait_until 5 sheet_at "$x" "$y" || fail "could not drag the sheet (it is at $SHEET_X,$SHEET_Y)"
+    wait_until 5 eval 'find_sheet && ((SHEET_X <= x + 10 && SHEET_Y <= y + 10))' ||
+        fail "could not drag the sheet (it is at $SHEET_X,$SHEET_Y)"
 }
-# show_page 0|1: clicks the general or the drive page's tab.
+# show_page 0|1 clicks the general or the drive page's tab; shoot_sheet NAME
+# [FOLDER] keeps the sheet's picture once it holds still.
 show_page() { xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1 sleep 0.3 && park_pointer; }
-shoot_sheet() { # NAME [FOLDER]: the sheet once its picture holds still
+shoot_sheet() {
     region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" &&
         E2E_SHOT_DIR=${2:-$E2E_SHOT_DIR} save_screenshot "$1" "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" 1
 }
@@ -89,7 +81,6 @@ shoot_both_pages() {
     show_page 0
 }
 
-# A typed hot key, a hidden drive, start with Windows, then Russian.
 sheet_changes_take_effect() {
     open_sheet && shoot_both_pages en || return 1
     # Alt+O is the field's label; Tab leaves the field, which takes every key.
@@ -110,7 +101,8 @@ sheet_changes_take_effect() {
     sheet_keys alt+s alt+a
     expect "untick: the Run value is gone" wait_until 10 not reg_value "$RUN_KEY" sbay
     sheet_keys alt+i Down alt+a
-    expect "Apply with Russian chosen opened a new sheet" wait_until 10 another_sheet "$old" || return 1
+    expect "Apply with Russian chosen opened a new sheet" \
+        wait_until 10 eval 'find_sheet && [ "$SHEET_WINDOW" != "$old" ]' || return 1
     drag_sheet_up && shoot_both_pages ru || return 1
     expect "the reopened general page shows other texts" \
         differ "$E2E_SHOT_DIR/sheet-general-en.png" "$E2E_SHOT_DIR/sheet-general-ru.png" 500
@@ -126,10 +118,10 @@ service_runs_the_program() {
     expect "Apply created sbay_svc, started automatically, for the quoted path" \
         wait_until 10 service_is "\"$EXE_W\" 0x2" || return 1
     expect "no Run value beside the service" not reg_value "$RUN_KEY" sbay
-    marked wine sc start sbay_svc >/dev/null 2>&1
-    expect "sc start: sbay_svc is running" wait_until 10 eval "marked wine sc query sbay_svc | grep -q 'STATE.*RUNNING'"
+    marked wine sc start sbay_svc >/dev/null
+    expect "sc start: sbay_svc is running" wait_until 10 service_running
     # WM_CLOSE reaches the service's window alone, on the default desktop.
-    marked wine taskkill /im "$E2E_PROGRAM" >/dev/null 2>&1
+    marked wine taskkill /im "$E2E_PROGRAM" >/dev/null
     expect "the service keeps its settings beside the executable" wait_until 10 test -s "$E2E_RUN_DIR/sbay.ini"
 }
 
@@ -137,7 +129,7 @@ write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
 start_program "e2esheet$$" || exit 1
 run_scenario sheet_changes_take_effect
 stop_program
-marked wine reg add "$VERSION_KEY" /v Version /d winxp /f >/dev/null 2>&1
+marked wine reg add "$VERSION_KEY" /v Version /d winxp /f >/dev/null
 write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
 start_program "e2esvc$$" || exit 1
 run_scenario service_runs_the_program
