@@ -1,32 +1,26 @@
 #!/bin/bash
-# The release's installer as a user meets it, in a Wine prefix of its own:
-# silent install, the program started from Program Files, installing again
-# over the running program, silent uninstall. Exits 77 (skipped) without makensis.
+# The release's installer as a user meets it, in a Wine prefix of its own: silent install, the program
+# started from Program Files, installing over the running program, silent uninstall. 77: no makensis.
 # usage: installer_test.sh BUILD_DIR VERSION   (under xvfb-run: the program needs a tray)
 set -u
 build=$(cd "$1" && pwd) version=$2
 command -v makensis >/dev/null || { echo "SKIPPED: makensis is missing (Debian package nsis)"; exit 77; }
 cmake --build "$build" --target package >"$build/installer-package.log" 2>&1 ||
     { cat "$build/installer-package.log"; echo "FAIL - the package target"; exit 1; }
-setup="$build/Spindlebay-$version-win64-setup.exe"
 
 export WINEPREFIX="$build/installer-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-rm -rf "$WINEPREFIX"
-"$(dirname "$0")/../scripts/prepare-wine-prefix.sh" "$WINEPREFIX" >/dev/null || exit 1
+rm -rf "$WINEPREFIX" && "$(dirname "$0")/../scripts/prepare-wine-prefix.sh" "$WINEPREFIX" >/dev/null || exit 1
 trap 'wineserver -k 2>/dev/null' EXIT
 
 failures=0
 check() { if "${@:2}"; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi; }
-# reg_value KEY NAME: the value's data as `reg query` shows it; fails when absent.
 reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //p" | grep .; }
 is() { [ "$1" = "$2" ] || { echo "     got '$1', expected '$2'"; return 1; }; }
-absent() { ! reg_value "$@" >/dev/null; }
 not() { ! "$@"; }
 # Silent NSIS uninstallers run on from a copy in %TEMP%: both wait for the prefix's every process.
-install() { wine "$setup" "$@" && timeout 60 wineserver -w; }
+install() { wine "$build/Spindlebay-$version-win64-setup.exe" "$@" && timeout 60 wineserver -w; }
 remove() { wine "$dir/uninstall.exe" "$@" && timeout 60 wineserver -w; }
-# The program's main window is there within $1 seconds.
-window() { wine "$build/tests/wait_window.exe" 76FD48D7-7A5A-444D-8741-8C116CB079A2 "$1"; }
+main_window_within() { wine "$build/tests/wait_window.exe" 76FD48D7-7A5A-444D-8741-8C116CB079A2 "$1"; }
 exe='C:\Program Files\Spindlebay\sbay.exe'
 start_program() { wine "$exe" >/dev/null 2>&1 & }
 
@@ -52,24 +46,24 @@ check "/AUTOSTART writes the quoted Run value" is "$(reg_value "$run" sbay)" "\"
 
 # --- the installed program runs; installing again closes it first -----------
 start_program
-check "the installed sbay.exe starts and its main window appears" window 30
+check "the installed sbay.exe starts and its main window appears" main_window_within 30
 mkdir -p "${settings%/*}" && printf '[General]\r\nLanguage=rus\r\n' >"$settings"
 cp "$settings" "$build/installer-settings.ini"
 check "installing over the running program succeeds" install /S
-check "... after ending the running program" not window 0
+check "... after ending the running program" not main_window_within 0
 check "... and keeps the user's settings" cmp -s "$settings" "$build/installer-settings.ini"
 check "... and keeps start with Windows" is "$(reg_value "$run" sbay)" "\"$exe\""
 
 # --- a silent uninstall with the program running and our service ------------
 start_program
-window 30 || echo "     the program did not start again"
+main_window_within 30 || echo "     the program did not start again"
 wine sc create sbay_svc binpath= "\"$exe\"" >/dev/null
 check "a service for this installation is planted" is "$(reg_value "$service" ImagePath)" "\"$exe\""
 check "silent uninstall succeeds" remove /S
 check "no program file and no Start-menu shortcut is left" [ ! -e "$dir" -a ! -e "$shortcut" ]
 check "no uninstall entry, Run value or service is left" \
-    eval 'absent "$uninstall" DisplayName && absent "$run" sbay && absent "$service" ImagePath'
-check "the program was ended" not window 0
+    eval 'not reg_value "$uninstall" DisplayName && not reg_value "$run" sbay && not reg_value "$service" ImagePath'
+check "the program was ended" not main_window_within 0
 check "the settings file survives" cmp -s "$settings" "$build/installer-settings.ini"
 
 # --- another copy's start-up stays; asked, the settings go ---------------
@@ -83,5 +77,4 @@ check "another copy's Run value and service stay" \
     is "$(reg_value "$run" sbay)|$(reg_value "$service" ImagePath)" "\"$other\"|$other"
 check "this copy is gone all the same" [ ! -e "$dir" ]
 
-echo "$failures failure(s)"
-[ "$failures" = 0 ]
+echo "$failures failure(s)" && [ "$failures" = 0 ]

@@ -14,13 +14,10 @@ marked() { SBAY_E2E_RUN=$E2E_RUN_ID "$@" 2>/dev/null; }
 not() { ! "$@"; }
 expect() { check "$1" "$1" "${@:2}"; }   # the check's own words tell what failed
 reg_value() { marked wine reg query "$1" /v "$2" | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | grep .; }
-value_is() { [ "$(reg_value "$1" "$2")" = "$3" ]; }
 service_is() { [ "$(reg_value "$SERVICE_KEY" ImagePath) $(reg_value "$SERVICE_KEY" Start)" = "$1" ]; }
-service_running() { marked wine sc query sbay_svc | grep -q 'STATE.*RUNNING'; }
 clean_up() {
     if [ -n "${EXE_W:-}" ]; then
         marked wine sc stop sbay_svc >/dev/null; marked wine sc delete sbay_svc >/dev/null
-        # The service's process, or any other still running our copy of the program.
         for dir in /proc/[0-9]*; do grep -qaF "$EXE_W" "$dir/cmdline" 2>/dev/null && kill -KILL "${dir#/proc/}"; done
         wait_until 20 not marked wine sc query sbay_svc >/dev/null || e2e_log "sbay_svc is still there"
         marked wine reg delete "$VERSION_KEY" /f >/dev/null
@@ -31,12 +28,11 @@ clean_up() {
 trap clean_up EXIT
 trap 'exit 130' INT TERM
 e2e_setup || exit 1
-mv "$E2E_RUN_DIR" "$E2E_WORK/Program Files" || exit 1
-E2E_RUN_DIR="$E2E_WORK/Program Files" E2E_JOURNAL="$E2E_WORK/Program Files/simjournal.log"
+mv "$E2E_RUN_DIR" "$E2E_WORK/Program Files" &&
+    E2E_RUN_DIR="$E2E_WORK/Program Files" E2E_JOURNAL="$E2E_WORK/Program Files/simjournal.log" || exit 1
 EXE_W=$(windows_path "$E2E_RUN_DIR/$E2E_PROGRAM") || exit 1
 
-E2E_DRIVES=(D E)
-E2E_DESKTOP_SIZE=1000x740   # the sheet, opened off the centre, fits
+E2E_DRIVES=(D E) E2E_DESKTOP_SIZE=1000x740   # a desktop the sheet, opened off the centre, fits in
 write_sim_drives '[D]' tray=closed medium=data label=E2E_DATA size=700000000 '' '[E]' tray=closed medium=none
 
 # Sets SHEET_WINDOW and SHEET_X/Y/W/H when the sheet (titled "... Spindlebay v.x") shows.
@@ -61,13 +57,11 @@ open_sheet() {
 drag_sheet_up() {
     local x=$((E2E_DESKTOP_X + 20)) y=$((E2E_DESKTOP_Y + 20))
     xdotool mousemove $((SHEET_X + 150)) $((SHEET_Y + 8)) mousedown 1 sleep 0.3 \
-        mousemove $((x + 150)) $((y + 8)) sleep 0.3 mouseup 1
-    park_pointer
+        mousemove $((x + 150)) $((y + 8)) sleep 0.3 mouseup 1 && park_pointer
     wait_until 5 eval 'find_sheet && ((SHEET_X <= x + 10 && SHEET_Y <= y + 10))' ||
         fail "could not drag the sheet (it is at $SHEET_X,$SHEET_Y)"
 }
-# show_page 0|1 clicks the general or the drive page's tab; shoot_sheet NAME
-# [FOLDER] keeps the sheet's picture once it holds still.
+# show_page 0|1 clicks the general or the drive page's tab; shoot_sheet NAME [FOLDER] keeps the sheet's picture.
 show_page() { xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1 sleep 0.3 && park_pointer; }
 shoot_sheet() {
     region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" &&
@@ -88,16 +82,14 @@ sheet_changes_take_effect() {
     expect "Apply saved the typed hot key Ctrl+Alt+J" \
         wait_until 5 grep -q '^hkDefDiskEject.vk=74\s*$' "$E2E_SETTINGS" || return 1
     focus_desktop
-    local mark old=$SHEET_WINDOW
-    mark=$(journal_mark)
+    local old=$SHEET_WINDOW mark=$(journal_mark)
     xdotool key ctrl+alt+j
     expect "Ctrl+Alt+J ejected D:" wait_until 5 journal_has "$mark" 'D: IOCTL_STORAGE_EJECT_MEDIA -> ok'
-    show_page 1
-    sheet_keys alt+h alt+a
+    show_page 1 && sheet_keys alt+h alt+a
     expect "after hiding D: its place in the notification area is empty" wait_until 10 icon_place_empty D
-    show_page 0
-    sheet_keys alt+s alt+a
-    expect "start with Windows: the Run value is the quoted path" wait_until 10 value_is "$RUN_KEY" sbay "\"$EXE_W\""
+    show_page 0 && sheet_keys alt+s alt+a
+    expect "start with Windows: the Run value is the quoted path" \
+        wait_until 10 eval '[ "$(reg_value "$RUN_KEY" sbay)" = "\"$EXE_W\"" ]'
     sheet_keys alt+s alt+a
     expect "untick: the Run value is gone" wait_until 10 not reg_value "$RUN_KEY" sbay
     sheet_keys alt+i Down alt+a
@@ -119,7 +111,7 @@ service_runs_the_program() {
         wait_until 10 service_is "\"$EXE_W\" 0x2" || return 1
     expect "no Run value beside the service" not reg_value "$RUN_KEY" sbay
     marked wine sc start sbay_svc >/dev/null
-    expect "sc start: sbay_svc is running" wait_until 10 service_running
+    expect "sc start: sbay_svc is running" wait_until 10 eval "marked wine sc query sbay_svc | grep -q 'STATE.*RUNNING'"
     # WM_CLOSE reaches the service's window alone, on the default desktop.
     marked wine taskkill /im "$E2E_PROGRAM" >/dev/null
     expect "the service keeps its settings beside the executable" wait_until 10 test -s "$E2E_RUN_DIR/sbay.ini"

@@ -1,19 +1,16 @@
 #!/bin/bash
-# End-to-end test of the update check: sbay_sim.exe in a Wine virtual desktop
-# asks a loopback python3 http.server (SBAY_SIM_UPDATE_SITE) that offers a newer
-# version; Yes in the offer opens the download page, journaled as a shell launch.
+# End-to-end test of the update check: sbay_sim.exe asks a loopback python3 http.server
+# (SBAY_SIM_UPDATE_SITE) offering a newer version; Yes opens the download page, a journaled shell launch.
 # usage: update_e2e.sh SIM_DIR SCREENSHOT_DIR   (needs DISPLAY, see tray_e2e.sh)
 set -u -o pipefail
 [ $# -ge 2 ] || { echo "usage: $0 SIM_DIR SCREENSHOT_DIR" >&2; exit 2; }
 E2E_SIM_DIR=$(cd "$1" && pwd) && mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
 . "$(dirname "$0")/e2e_lib.sh"
-SERVER_PID=
-trap '[ -n "$SERVER_PID" ] && kill "$SERVER_PID"; e2e_cleanup' EXIT
+trap '[ -n "${SERVER_PID:-}" ] && kill "$SERVER_PID"; e2e_cleanup' EXIT
 trap 'exit 130' INT TERM
 e2e_setup || exit 1
 
-# A version file far newer than any build; its marker line finds any copy of
-# it left behind in the prefix.
+# A version file far newer than any build; its marker line finds any copy left in the prefix.
 MARKER="; served by $E2E_RUN_ID"
 mkdir -p "$E2E_WORK/site/download"
 printf '%s\r\n[ver]\r\nmajor=99\r\nminor=1\r\nrelease=2\r\nbuild=3\r\n' "$MARKER" >"$E2E_WORK/site/download/sbay.inf"
@@ -24,9 +21,7 @@ wait_until 10 server_port || { fail "the loopback server did not start"; exit 1;
 export SBAY_SIM_UPDATE_SITE="http://127.0.0.1:$PORT"
 PAGE_LINE="shell open \"$SBAY_SIM_UPDATE_SITE/html/sbay_download.html\" \"\" \"\""
 
-# The message box is a window of ours named after its caption.
 find_box() { BOX_WINDOW=$(search_in_desktop --name '^Spindlebay update check$' | head -n 1) && [ -n "$BOX_WINDOW" ]; }
-served() { grep -q '"GET /download/sbay.inf HTTP/1.[01]" 200' "$E2E_WORK/server.log"; }
 # The seam answers "-> ok" or "-> fail" after the launch's own words.
 launched() { journal_since "$1" | grep -Fq "$2"; }
 
@@ -35,7 +30,7 @@ update_offer_opens_download_page() {
     mark=$(journal_mark)
     open_tray_menu D && settle_menu && menu_keys h d || return 1   # Help, then its Check for up&dates
     expect "Check for updates showed the update box" wait_until 15 find_box || return 1
-    expect "the program fetched /download/sbay.inf from the loopback server" served
+    expect "the program fetched /download/sbay.inf" grep -q '"GET /download/sbay.inf HTTP/1.[01]" 200' "$E2E_WORK/server.log"
     expect "no shell launch before the answer" not launched "$mark" 'shell '
     window_geometry "$BOX_WINDOW" && region_still 3 "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H"
     timeout 3 xdotool windowfocus --sync "$BOX_WINDOW" 2>/dev/null
