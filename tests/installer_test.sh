@@ -1,67 +1,44 @@
 #!/bin/bash
-# The release's installer as a user meets it, in a Wine prefix of its own:
-# silent install, the program started from Program Files, installing again
-# over the running program, silent uninstall. Exits 77 (skipped) without
-# makensis.
-#
-# usage: installer_test.sh BUILD_DIR VERSION
-# Needs an X display (ctest runs under xvfb-run): the program needs a tray.
+# The release's installer as a user meets it, in a Wine prefix of its own: silent install, the program
+# started from Program Files, installing over the running program, silent uninstall. 77: no makensis.
+# usage: installer_test.sh BUILD_DIR VERSION   (under xvfb-run: the program needs a tray)
 set -u
 build=$(cd "$1" && pwd) version=$2
-here=$(cd "$(dirname "$0")" && pwd)
 command -v makensis >/dev/null || { echo "SKIPPED: makensis is missing (Debian package nsis)"; exit 77; }
-[ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under xvfb-run" >&2; exit 1; }
-
 cmake --build "$build" --target package >"$build/installer-package.log" 2>&1 ||
     { cat "$build/installer-package.log"; echo "FAIL - the package target"; exit 1; }
-setup="$build/Spindlebay-$version-win64-setup.exe"
 
 export WINEPREFIX="$build/installer-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-rm -rf "$WINEPREFIX"
-"$here/../scripts/prepare-wine-prefix.sh" "$WINEPREFIX" >/dev/null || exit 1
+rm -rf "$WINEPREFIX" && "$(dirname "$0")/../scripts/prepare-wine-prefix.sh" "$WINEPREFIX" >/dev/null || exit 1
 trap 'wineserver -k 2>/dev/null' EXIT
 
 failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
-# reg_value KEY NAME: the value's data as `reg query` shows it; fails when absent.
-reg_value() {
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //p" | grep .
-}
+check() { if "${@:2}"; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi; }
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //p" | grep .; }
 is() { [ "$1" = "$2" ] || { echo "     got '$1', expected '$2'"; return 1; }; }
-absent() { ! reg_value "$@" >/dev/null; }
-# Silent NSIS uninstallers run on from a copy in %TEMP%: wait for every
-# process of the prefix to end.
-settle() { timeout 60 wineserver -w; }
-window_appears() { wine "$build/tests/wait_window.exe" "$window_class" 30; }
-window_gone() { ! wine "$build/tests/wait_window.exe" "$window_class" 0; }
-start_program() { wine "C:\\Program Files\\Spindlebay\\sbay.exe" >/dev/null 2>&1 & }
-
-window_class=76FD48D7-7A5A-444D-8741-8C116CB079A2
-dir="$WINEPREFIX/drive_c/Program Files/Spindlebay"
+not() { ! "$@"; }
+# Silent NSIS uninstallers run on from a copy in %TEMP%: both wait for the prefix's every process.
+install() { wine "$build/Spindlebay-$version-win64-setup.exe" "$@" && timeout 60 wineserver -w; }
+remove() { wine "$dir/uninstall.exe" "$@" && timeout 60 wineserver -w; }
+main_window_within() { wine "$build/tests/wait_window.exe" 76FD48D7-7A5A-444D-8741-8C116CB079A2 "$1"; }
 exe='C:\Program Files\Spindlebay\sbay.exe'
+start_program() { wine "$exe" >/dev/null 2>&1 & }
+
+dir="$WINEPREFIX/drive_c/Program Files/Spindlebay"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Spindlebay.lnk"
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Spindlebay'
 run='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 service='HKLM\SYSTEM\CurrentControlSet\Services\sbay_svc'
-appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")
-settings="$appdata/sbay/sbay.ini"
-program_files() { (cd "$dir" && ls | sort | tr '\n' ' '); }
+settings="$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")/sbay/sbay.ini"
+entry() { for name in DisplayName Publisher DisplayVersion UninstallString; do reg_value "$uninstall" $name; done | paste -sd'|'; }
 
 # --- a silent install, starting with Windows --------------------------------
-check "silent install succeeds" wine "$setup" /S /AUTOSTART
-settle
+check "silent install succeeds" install /S /AUTOSTART
 check "the five files and the uninstaller are in Program Files\\Spindlebay" \
-    is "$(program_files)" "diskinside.wav readme.txt sbay.exe sbay_6_eng.dll sbay_6_rus.dll uninstall.exe "
+    is "$(cd "$dir" && ls | tr '\n' ' ')" "diskinside.wav readme.txt sbay.exe sbay_6_eng.dll sbay_6_rus.dll uninstall.exe "
 check "the installed exe is this build's" cmp -s "$dir/sbay.exe" "$build/dist/sbay.exe"
-check "installed programs: name" is "$(reg_value "$uninstall" DisplayName)" Spindlebay
-check "installed programs: publisher" is "$(reg_value "$uninstall" Publisher)" Spindlebay
-check "installed programs: version" is "$(reg_value "$uninstall" DisplayVersion)" "$version"
-check "installed programs: uninstaller" \
-    is "$(reg_value "$uninstall" UninstallString)" '"C:\Program Files\Spindlebay\uninstall.exe"'
+check "installed programs: name, publisher, version, uninstaller" \
+    is "$(entry)" "Spindlebay|Spindlebay|$version|\"C:\\Program Files\\Spindlebay\\uninstall.exe\""
 size=$(($(reg_value "$uninstall" EstimatedSize)))
 check "installed programs: size in KB ($size)" [ "$size" -ge 250 -a "$size" -le 2000 ]
 check "the Start-menu shortcut" [ -s "$shortcut" ]
@@ -69,40 +46,35 @@ check "/AUTOSTART writes the quoted Run value" is "$(reg_value "$run" sbay)" "\"
 
 # --- the installed program runs; installing again closes it first -----------
 start_program
-check "the installed sbay.exe starts and its main window appears" window_appears
+check "the installed sbay.exe starts and its main window appears" main_window_within 30
 mkdir -p "${settings%/*}" && printf '[General]\r\nLanguage=rus\r\n' >"$settings"
 cp "$settings" "$build/installer-settings.ini"
-check "installing over the running program succeeds" wine "$setup" /S
-settle
-check "... after ending the running program" window_gone
+check "installing over the running program succeeds" install /S
+check "... after ending the running program" not main_window_within 0
 check "... and keeps the user's settings" cmp -s "$settings" "$build/installer-settings.ini"
 check "... and keeps start with Windows" is "$(reg_value "$run" sbay)" "\"$exe\""
 
 # --- a silent uninstall with the program running and our service ------------
 start_program
-window_appears || echo "     the program did not start again"
+main_window_within 30 || echo "     the program did not start again"
 wine sc create sbay_svc binpath= "\"$exe\"" >/dev/null
 check "a service for this installation is planted" is "$(reg_value "$service" ImagePath)" "\"$exe\""
-check "silent uninstall succeeds" wine "$dir/uninstall.exe" /S
-settle
-check "no program file is left" [ ! -e "$dir" ]
-check "no Start-menu shortcut is left" [ ! -e "$shortcut" ]
-check "no uninstall entry is left" absent "$uninstall" DisplayName
-check "no Run value is left" absent "$run" sbay
-check "no service is left" absent "$service" ImagePath
-check "the program was ended" window_gone
+check "silent uninstall succeeds" remove /S
+check "no program file and no Start-menu shortcut is left" [ ! -e "$dir" -a ! -e "$shortcut" ]
+check "no uninstall entry, Run value or service is left" \
+    eval 'not reg_value "$uninstall" DisplayName && not reg_value "$run" sbay && not reg_value "$service" ImagePath'
+check "the program was ended" not main_window_within 0
 check "the settings file survives" cmp -s "$settings" "$build/installer-settings.ini"
 
 # --- another copy's start-up stays; asked, the settings go ---------------
-wine "$setup" /S && settle
+install /S
 other='C:\Tools\Spindlebay\sbay.exe'
 wine reg add "$run" /v sbay /d "\"$other\"" /f >/dev/null
 wine sc create sbay_svc binpath= "$other" >/dev/null
-wine "$dir/uninstall.exe" /S /REMOVESETTINGS && settle
+remove /S /REMOVESETTINGS
 check "/REMOVESETTINGS deletes the settings folder" [ ! -e "${settings%/*}" ]
-check "another copy's Run value stays" is "$(reg_value "$run" sbay)" "\"$other\""
-check "another copy's service stays" is "$(reg_value "$service" ImagePath)" "$other"
+check "another copy's Run value and service stay" \
+    is "$(reg_value "$run" sbay)|$(reg_value "$service" ImagePath)" "\"$other\"|$other"
 check "this copy is gone all the same" [ ! -e "$dir" ]
 
-echo "$failures failure(s)"
-[ "$failures" = 0 ]
+echo "$failures failure(s)" && [ "$failures" = 0 ]

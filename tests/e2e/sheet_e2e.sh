@@ -1,187 +1,128 @@
 #!/bin/bash
-# End-to-end test of the settings sheet: sbay_sim.exe runs in a Wine virtual
-# desktop; the sheet is opened from the tray menu and used with the keyboard
-# as a person does, and the journal, the settings file, the registry and the
-# screen show what it changed. Screenshots of both pages in English and
-# Russian are kept as sheet-{general,drive}-{en,ru}.png.
-#
+# End-to-end test of the settings sheet, opened from the tray menu and used with the keyboard as a
+# person does; sbay_sim.exe runs from a folder with a blank. Keeps sheet-{general,drive}-{en,ru}.png.
 # usage: sheet_e2e.sh SIM_DIR SCREENSHOT_DIR   (see tray_e2e.sh for the rest)
 set -u -o pipefail
-
 [ $# -ge 2 ] || { echo "usage: $0 SIM_DIR SCREENSHOT_DIR" >&2; exit 2; }
-E2E_SIM_DIR=$(cd "$1" && pwd) || exit 2
-mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
-
+E2E_SIM_DIR=$(cd "$1" && pwd) && mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
 . "$(dirname "$0")/e2e_lib.sh"
 
 RUN_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-remove_run_value() { SBAY_E2E_RUN=$E2E_RUN_ID wine reg delete "$RUN_KEY" /v sbay /f >/dev/null 2>&1; }
-run_value_exists() { SBAY_E2E_RUN=$E2E_RUN_ID wine reg query "$RUN_KEY" /v sbay >/dev/null 2>&1; }
-run_value_gone() { ! run_value_exists; }
-
-trap 'remove_run_value; e2e_cleanup' EXIT
+SERVICE_KEY='HKLM\SYSTEM\CurrentControlSet\Services\sbay_svc'
+VERSION_KEY="HKCU\\Software\\Wine\\AppDefaults\\$E2E_PROGRAM"
+marked() { SBAY_E2E_RUN=$E2E_RUN_ID "$@" 2>/dev/null; }
+not() { ! "$@"; }
+expect() { check "$1" "$1" "${@:2}"; }   # the check's own words tell what failed
+reg_value() { marked wine reg query "$1" /v "$2" | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | grep .; }
+service_is() { [ "$(reg_value "$SERVICE_KEY" ImagePath) $(reg_value "$SERVICE_KEY" Start)" = "$1" ]; }
+clean_up() {
+    if [ -n "${EXE_W:-}" ]; then
+        marked wine sc stop sbay_svc >/dev/null; marked wine sc delete sbay_svc >/dev/null
+        for dir in /proc/[0-9]*; do grep -qaF "$EXE_W" "$dir/cmdline" 2>/dev/null && kill -KILL "${dir#/proc/}"; done
+        wait_until 20 not marked wine sc query sbay_svc >/dev/null || e2e_log "sbay_svc is still there"
+        marked wine reg delete "$VERSION_KEY" /f >/dev/null
+        marked wine reg delete "$RUN_KEY" /v sbay /f >/dev/null
+    fi
+    e2e_cleanup
+}
+trap clean_up EXIT
 trap 'exit 130' INT TERM
 e2e_setup || exit 1
+mv "$E2E_RUN_DIR" "$E2E_WORK/Program Files" &&
+    E2E_RUN_DIR="$E2E_WORK/Program Files" E2E_JOURNAL="$E2E_WORK/Program Files/simjournal.log" || exit 1
+EXE_W=$(windows_path "$E2E_RUN_DIR/$E2E_PROGRAM") || exit 1
 
-E2E_DRIVES=(D E)
-# The sheet opens off the centre of a small desktop and would be cut off.
-E2E_DESKTOP_SIZE=1000x740
-EJECT_D='D: IOCTL_STORAGE_EJECT_MEDIA -> ok'
+E2E_DRIVES=(D E) E2E_DESKTOP_SIZE=1000x740   # a desktop the sheet, opened off the centre, fits in
+write_sim_drives '[D]' tray=closed medium=data label=E2E_DATA size=700000000 '' '[E]' tray=closed medium=none
 
-# Sets SHEET_WINDOW and SHEET_X/Y/W/H when the sheet shows (its title is the
-# product string with the platform's wording for properties).
+# Sets SHEET_WINDOW and SHEET_X/Y/W/H when the sheet (titled "... Spindlebay v.x") shows.
 find_sheet() {
     local id
     for id in $(search_in_desktop --name 'Spindlebay v\.'); do
-        window_geometry "$id" || continue
-        ((WIN_W >= 200 && WIN_H >= 200)) || continue
-        SHEET_WINDOW=$id SHEET_X=$WIN_X SHEET_Y=$WIN_Y SHEET_W=$WIN_W SHEET_H=$WIN_H
-        return 0
+        window_geometry "$id" && ((WIN_W >= 200 && WIN_H >= 200)) || continue
+        SHEET_WINDOW=$id SHEET_X=$WIN_X SHEET_Y=$WIN_Y SHEET_W=$WIN_W SHEET_H=$WIN_H && return 0
     done
     return 1
 }
-sheet_gone() { ! find_sheet; }
-# A sheet other than the X window $1.
-another_sheet() { find_sheet && [ "$SHEET_WINDOW" != "$1" ]; }
-
-# The sheet acts on a key a moment after it (an Apply, a page change).
-sheet_keys() { window_keys "$SHEET_WINDOW" 0.3 "$@"; }
+sheet_keys() { window_keys "$SHEET_WINDOW" 0.3 "$@"; }   # the sheet acts on a key a moment after it
+differ() { (($(pixels_differing "$1" "$2") > $3)); }
+icon_place_empty() { grab_icon "$E2E_WORK/place.png" "$1" && (($(convert "$E2E_WORK/place.png" -format %k info:) <= 1)); }
 
 # The sheet opens by the pointer, over the notification area and partly off
-# the desktop: drag it by its title to the top left corner.
-move_sheet_up() {
-    local target_x=$((E2E_DESKTOP_X + 20)) target_y=$((E2E_DESKTOP_Y + 20))
+# the desktop: it is dragged by its title to the top left corner.
+open_sheet() {
+    open_tray_menu D && settle_menu && menu_keys t &&
+        expect "the tray menu's Settings opened the sheet" wait_until 10 find_sheet && drag_sheet_up
+}
+drag_sheet_up() {
+    local x=$((E2E_DESKTOP_X + 20)) y=$((E2E_DESKTOP_Y + 20))
     xdotool mousemove $((SHEET_X + 150)) $((SHEET_Y + 8)) mousedown 1 sleep 0.3 \
-        mousemove $((target_x + 150)) $((target_y + 8)) sleep 0.3 mouseup 1
-    park_pointer
-    wait_until 5 sheet_at "$target_x" "$target_y" || fail "could not drag the sheet (it is at $SHEET_X,$SHEET_Y)"
+        mousemove $((x + 150)) $((y + 8)) sleep 0.3 mouseup 1 && park_pointer
+    wait_until 5 eval 'find_sheet && ((SHEET_X <= x + 10 && SHEET_Y <= y + 10))' ||
+        fail "could not drag the sheet (it is at $SHEET_X,$SHEET_Y)"
 }
-sheet_at() { find_sheet && ((SHEET_X <= $1 + 10 && SHEET_Y <= $2 + 10)); }
-
-# show_page 0|1: clicks the general or the drive page's tab.
-show_page() {
-    xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1
-    sleep 0.3
-    park_pointer
+# show_page 0|1 clicks the general or the drive page's tab; shoot_sheet NAME [FOLDER] keeps the sheet's picture.
+show_page() { xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1 sleep 0.3 && park_pointer; }
+shoot_sheet() {
+    region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" &&
+        E2E_SHOT_DIR=${2:-$E2E_SHOT_DIR} save_screenshot "$1" "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" 1
 }
-
-shoot_sheet() { # shoot_sheet NAME: the sheet once its picture holds still
-    region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H"
-    save_screenshot "$1" "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" 1
-}
-
-# The taskbar's own colour alone where the icon of drive $1 was.
-icon_place_empty() {
-    grab_icon "$E2E_WORK/place.png" "$1" && [ "$(convert "$E2E_WORK/place.png" -format %k info:)" -le 1 ]
-}
-
-settings_has() { tr -d '\r' <"$E2E_SETTINGS" 2>/dev/null | grep -Fxq "$1"; }
-
-# shoot_both_pages LANG: screenshots of the general page and the drive page;
-# the two must differ. Leaves the general page showing.
+# shoot_both_pages LANG: the two pages, which must differ; ends on the general page.
 shoot_both_pages() {
-    shoot_sheet "sheet-general-$1.png" || return 1
-    show_page 1
-    shoot_sheet "sheet-drive-$1.png" || return 1
-    if (($(pixels_differing "$E2E_SHOT_DIR/sheet-general-$1.png" "$E2E_SHOT_DIR/sheet-drive-$1.png") > 500)); then
-        pass "$1: the two pages look different"
-    else
-        fail "$1: the drive page looks like the general page"
-    fi
+    shoot_sheet "sheet-general-$1.png" && show_page 1 && shoot_sheet "sheet-drive-$1.png" || return 1
+    expect "$1: the two pages look different" \
+        differ "$E2E_SHOT_DIR/sheet-general-$1.png" "$E2E_SHOT_DIR/sheet-drive-$1.png" 500
     show_page 0
 }
 
-sheet_opens_from_the_tray_menu() {
-    open_tray_menu D || { fail "no menu after right-clicking D:'s icon"; return 1; }
-    settle_menu
-    menu_keys t
-    wait_until 10 find_sheet || { fail "Settings in the tray menu opened no sheet"; return 1; }
-    pass "the tray menu's Settings opened the sheet (${SHEET_W}x${SHEET_H})"
-    move_sheet_up
-    shoot_both_pages en
-}
-
-# The default drive's eject key typed into its field, applied, then pressed.
-typed_hot_key_works_after_apply() {
+sheet_changes_take_effect() {
+    open_sheet && shoot_both_pages en || return 1
     # Alt+O is the field's label; Tab leaves the field, which takes every key.
     sheet_keys alt+o ctrl+alt+j Tab alt+a
-    if wait_until 5 settings_has 'hkDefDiskEject.vk=74'; then
-        pass "Apply saved the typed hot key Ctrl+Alt+J"
-    else
-        fail "the settings file has no hkDefDiskEject.vk=74 after Apply"
-        return 1
-    fi
+    expect "Apply saved the typed hot key Ctrl+Alt+J" \
+        wait_until 5 grep -q '^hkDefDiskEject.vk=74\s*$' "$E2E_SETTINGS" || return 1
     focus_desktop
-    local mark
-    mark=$(journal_mark)
+    local old=$SHEET_WINDOW mark=$(journal_mark)
     xdotool key ctrl+alt+j
-    if wait_until 5 journal_has "$mark" "$EJECT_D"; then
-        pass "Ctrl+Alt+J opened the default drive's tray: '$EJECT_D'"
-    else
-        fail "no '$EJECT_D' within 5 s of pressing Ctrl+Alt+J"
-    fi
-}
-
-hiding_a_drive_removes_its_icon() {
-    show_page 1
-    sheet_keys alt+h alt+a
-    if wait_until 10 icon_place_empty D; then
-        pass "after hiding D: its place in the notification area is empty"
-    else
-        fail "D:'s icon is still shown after hiding it"
-    fi
-    wait_until 5 settings_has 'bHide=1' || fail "no bHide=1 in the settings file"
-    show_page 0
-}
-
-start_with_windows_sets_the_run_value() {
+    expect "Ctrl+Alt+J ejected D:" wait_until 5 journal_has "$mark" 'D: IOCTL_STORAGE_EJECT_MEDIA -> ok'
+    show_page 1 && sheet_keys alt+h alt+a
+    expect "after hiding D: its place in the notification area is empty" wait_until 10 icon_place_empty D
+    show_page 0 && sheet_keys alt+s alt+a
+    expect "start with Windows: the Run value is the quoted path" \
+        wait_until 10 eval '[ "$(reg_value "$RUN_KEY" sbay)" = "\"$EXE_W\"" ]'
     sheet_keys alt+s alt+a
-    if wait_until 10 run_value_exists; then pass "start with Windows: the Run value is there"; else
-        fail "no Run value after ticking start with Windows"; fi
-    sheet_keys alt+s alt+a
-    if wait_until 10 run_value_gone; then pass "untick: the Run value is gone"; else
-        fail "the Run value stayed after unticking"; fi
-}
-
-language_switch_reopens_in_russian() {
-    local old=$SHEET_WINDOW
+    expect "untick: the Run value is gone" wait_until 10 not reg_value "$RUN_KEY" sbay
     sheet_keys alt+i Down alt+a
-    if ! wait_until 10 another_sheet "$old"; then
-        fail "Apply with Russian chosen did not reopen the sheet"
-        return 1
-    fi
-    pass "Apply with Russian chosen closed the sheet and opened a new one"
-    move_sheet_up
-    settings_has 'nLanguage=1' || fail "no nLanguage=1 in the settings file"
-    shoot_both_pages ru || return 1
-    if (($(pixels_differing "$E2E_SHOT_DIR/sheet-general-en.png" "$E2E_SHOT_DIR/sheet-general-ru.png") > 500)); then
-        pass "the reopened general page shows other texts"
-    else
-        fail "the reopened general page looks like the English one"
-    fi
-    sheet_keys Escape
-    wait_until 5 sheet_gone && pass "Escape closed the sheet" || fail "the sheet stayed open after Escape"
+    expect "Apply with Russian chosen opened a new sheet" \
+        wait_until 10 eval 'find_sheet && [ "$SHEET_WINDOW" != "$old" ]' || return 1
+    drag_sheet_up && shoot_both_pages ru || return 1
+    expect "the reopened general page shows other texts" \
+        differ "$E2E_SHOT_DIR/sheet-general-en.png" "$E2E_SHOT_DIR/sheet-general-ru.png" 500
 }
 
-remove_run_value
-initial_settings() {
-    write_sim_drives '[D]' 'tray=closed' 'medium=data' 'label=E2E_DATA' 'size=700000000' \
-        '' '[E]' 'tray=closed' 'medium=none'
-    write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
+# Seeing Windows XP, the same general page also shows "run as a service"
+# (1011), which ticking start with Windows (1010) enables.
+service_runs_the_program() {
+    open_sheet && shoot_sheet general-xp.png "$E2E_WORK" || return 1
+    expect "the general page offers the service" \
+        differ "$E2E_SHOT_DIR/sheet-general-en.png" "$E2E_WORK/general-xp.png" 100 || return 1
+    sheet_keys alt+s alt+v alt+a
+    expect "Apply created sbay_svc, started automatically, for the quoted path" \
+        wait_until 10 service_is "\"$EXE_W\" 0x2" || return 1
+    expect "no Run value beside the service" not reg_value "$RUN_KEY" sbay
+    marked wine sc start sbay_svc >/dev/null
+    expect "sc start: sbay_svc is running" wait_until 10 eval "marked wine sc query sbay_svc | grep -q 'STATE.*RUNNING'"
+    # WM_CLOSE reaches the service's window alone, on the default desktop.
+    marked wine taskkill /im "$E2E_PROGRAM" >/dev/null
+    expect "the service keeps its settings beside the executable" wait_until 10 test -s "$E2E_RUN_DIR/sbay.ini"
 }
-initial_settings
+
+write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
 start_program "e2esheet$$" || exit 1
-run_scenario sheet_opens_from_the_tray_menu
-if find_sheet; then
-    run_scenario typed_hot_key_works_after_apply
-    run_scenario hiding_a_drive_removes_its_icon
-    run_scenario start_with_windows_sets_the_run_value
-    run_scenario language_switch_reopens_in_russian
-fi
+run_scenario sheet_changes_take_effect
 stop_program
-
-if ((E2E_FAILURES > 0)); then
-    e2e_log "$E2E_FAILURES check(s) failed"
-    exit 1
-fi
-e2e_log "all checks passed"
+marked wine reg add "$VERSION_KEY" /v Version /d winxp /f >/dev/null
+write_settings '[g_propMain]' 'nLanguage=0' 'nDefaultDisk=68'
+start_program "e2esvc$$" || exit 1
+run_scenario service_runs_the_program
+e2e_finish

@@ -1,87 +1,51 @@
 #!/bin/bash
-# End-to-end test of the update check as a person meets it: sbay_sim.exe runs
-# in a Wine virtual desktop, pointed (SBAY_SIM_UPDATE_SITE) at a loopback
-# python3 http.server that offers a newer version. Choosing "Check for
-# updates" in the tray menu shows the offer; Yes opens the download page,
-# which the simulated seam journals as a shell launch.
-#
+# End-to-end test of the update check: sbay_sim.exe asks a loopback python3 http.server
+# (SBAY_SIM_UPDATE_SITE) offering a newer version; Yes opens the download page, a journaled shell launch.
 # usage: update_e2e.sh SIM_DIR SCREENSHOT_DIR   (needs DISPLAY, see tray_e2e.sh)
 set -u -o pipefail
-
 [ $# -ge 2 ] || { echo "usage: $0 SIM_DIR SCREENSHOT_DIR" >&2; exit 2; }
-E2E_SIM_DIR=$(cd "$1" && pwd) || exit 2
-mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
-
+E2E_SIM_DIR=$(cd "$1" && pwd) && mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
 . "$(dirname "$0")/e2e_lib.sh"
-
-SERVER_PID=
-stop_server() { [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null && wait "$SERVER_PID" 2>/dev/null; }
-trap 'stop_server; e2e_cleanup' EXIT
+trap '[ -n "${SERVER_PID:-}" ] && kill "$SERVER_PID"; e2e_cleanup' EXIT
 trap 'exit 130' INT TERM
 e2e_setup || exit 1
 
-# The site: a version file far newer than any build, served on a free port.
-SITE="$E2E_WORK/site"
-mkdir -p "$SITE/download"
-# Its marker line finds any copy of it left behind in the prefix afterwards.
+# A version file far newer than any build; its marker line finds any copy left in the prefix.
 MARKER="; served by $E2E_RUN_ID"
-printf '%s\r\n[ver]\r\nmajor=99\r\nminor=1\r\nrelease=2\r\nbuild=3\r\n' "$MARKER" >"$SITE/download/sbay.inf"
-python3 -m http.server 0 --bind 127.0.0.1 --directory "$SITE" >"$E2E_WORK/server.log" 2>&1 &
+mkdir -p "$E2E_WORK/site/download"
+printf '%s\r\n[ver]\r\nmajor=99\r\nminor=1\r\nrelease=2\r\nbuild=3\r\n' "$MARKER" >"$E2E_WORK/site/download/sbay.inf"
+python3 -m http.server 0 --bind 127.0.0.1 --directory "$E2E_WORK/site" >"$E2E_WORK/server.log" 2>&1 &
 SERVER_PID=$!
 server_port() { PORT=$(grep -o 'port [0-9]*' "$E2E_WORK/server.log" | head -n 1 | cut -d' ' -f2); [ -n "$PORT" ]; }
 wait_until 10 server_port || { fail "the loopback server did not start"; exit 1; }
 export SBAY_SIM_UPDATE_SITE="http://127.0.0.1:$PORT"
-e2e_log "serving $SITE at $SBAY_SIM_UPDATE_SITE"
-
-E2E_DRIVES=(D)
-write_sim_drives '[D]' 'tray=closed' 'medium=data' 'label=E2E_DATA' 'size=700000000'
-write_settings '[g_propMain]' 'nDefaultDisk=68' 'nLanguage=0'
-start_program "e2eupdate$$" || exit 1
-
-# The message box is a window of ours named after its caption.
-find_box() {
-    BOX_WINDOW=$(search_in_desktop --name '^Spindlebay update check$' | head -n 1)
-    [ -n "$BOX_WINDOW" ]
-}
-box_gone() { ! find_box; }
-served_version_file() { grep -q '"GET /download/sbay.inf HTTP/1.[01]" 200' "$E2E_WORK/server.log"; }
-cache_copies() { grep -rlF -- "$MARKER" "$WINEPREFIX/drive_c/users" "$E2E_APPDATA" 2>/dev/null; }
-# The seam answers "-> ok" or "-> fail" after the launch's own words.
-page_opened() { journal_since "$1" | grep -Fq "$PAGE_LINE -> "; }
 PAGE_LINE="shell open \"$SBAY_SIM_UPDATE_SITE/html/sbay_download.html\" \"\" \"\""
 
-update_offer_opens_download_page() {
-    local mark
-    mark=$(journal_mark)
-    open_tray_menu D || { fail "no menu appeared after right-clicking D:'s icon"; return 1; }
-    settle_menu
-    # Help (&Help), then its item Check for up&dates.
-    menu_keys h d
-    wait_until 3 menu_gone || { fail "the menu stayed open after choosing Check for updates"; return 1; }
-    if ! wait_until 15 find_box; then
-        fail "no 'Spindlebay update check' box within 15 s (server: $(tail -n 2 "$E2E_WORK/server.log"))"
-        return 1
-    fi
-    check "the program fetched /download/sbay.inf from the loopback server" \
-        "the server answered no request for /download/sbay.inf" served_version_file
-    window_geometry "$BOX_WINDOW" && region_still 3 "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H"
-    save_screenshot e2e_update_box.png
-    local dark
-    grab_region "$E2E_WORK/box.png" "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H" && dark=$(dark_pixels "$E2E_WORK/box.png")
-    check "the update box shows its offer ($dark dark pixels)" "the update box shows next to no text (${dark:-no} dark pixels)" \
-        test "${dark:-0}" -ge 300
-    journal_since "$mark" | grep -q '^shell ' && fail "a shell launch before the answer"
+find_box() { BOX_WINDOW=$(search_in_desktop --name '^Spindlebay update check$' | head -n 1) && [ -n "$BOX_WINDOW" ]; }
+# The seam answers "-> ok" or "-> fail" after the launch's own words.
+launched() { journal_since "$1" | grep -Fq "$2"; }
 
-    timeout 3 xdotool windowfocus --sync "$BOX_WINDOW" 2>/dev/null || e2e_log "the box did not take the focus"
+update_offer_opens_download_page() {
+    local mark left
+    mark=$(journal_mark)
+    open_tray_menu D && settle_menu && menu_keys h d || return 1   # Help, then its Check for up&dates
+    expect "Check for updates showed the update box" wait_until 15 find_box || return 1
+    expect "the program fetched /download/sbay.inf" grep -q '"GET /download/sbay.inf HTTP/1.[01]" 200' "$E2E_WORK/server.log"
+    expect "no shell launch before the answer" not launched "$mark" 'shell '
+    window_geometry "$BOX_WINDOW" && region_still 3 "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H"
+    timeout 3 xdotool windowfocus --sync "$BOX_WINDOW" 2>/dev/null
     xdotool key y
-    check "Yes closed the box" "the box stayed after pressing y" wait_until 5 box_gone
-    check "Yes opened the download page: '$PAGE_LINE'" \
-        "no '$PAGE_LINE' in the journal within 5 s of Yes" wait_until 5 page_opened "$mark"
-    local left
-    left=$(cache_copies)
+    expect "Yes closed the box" wait_until 5 not find_box
+    expect "Yes opened the download page: '$PAGE_LINE'" wait_until 5 launched "$mark" "$PAGE_LINE -> "
+    left=$(grep -rlF -- "$MARKER" "$WINEPREFIX/drive_c/users" "$E2E_APPDATA" 2>/dev/null)
     check "no copy of the version file is left in the prefix" "left in the cache: $left" test -z "$left"
 }
+not() { ! "$@"; }
+expect() { check "$1" "$1" "${@:2}"; }   # the check's own words tell what failed
 
+E2E_DRIVES=(D)
+write_sim_drives '[D]' tray=closed medium=data label=E2E_DATA size=700000000
+write_settings '[g_propMain]' 'nDefaultDisk=68' 'nLanguage=0'
+start_program "e2eupdate$$" || exit 1
 run_scenario update_offer_opens_download_page
-stop_program
 e2e_finish
