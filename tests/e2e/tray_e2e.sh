@@ -1,9 +1,6 @@
 #!/bin/bash
-# End-to-end tests of the tray icons: sbay_sim.exe runs in a Wine virtual
-# desktop and the tests act as a person does (rest the pointer on an icon, use
-# its menu, watch the auto-close countdown, double-click it, press hot keys,
-# start the program twice), then check the journal, the windows and the screen.
-# usage, with DISPLAY and a prepared prefix (WINEPREFIX, or the build's own):
+# End-to-end tests of the tray icons, acted on as a person does; by hand, with
+# the build's prefix or WINEPREFIX:
 #   xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/tray_e2e.sh build/mingw/sim build/mingw/screenshots
 set -u -o pipefail
 
@@ -15,8 +12,8 @@ trap e2e_cleanup EXIT
 trap 'exit 130' INT TERM
 e2e_setup || exit 1
 
-# D: a data disc, E: an audio CD; D:'s tray can be pulled out by hand (the
-# program reads the file again when it changes).
+# D: a data disc, E: an audio CD; the program reads the file again when it
+# changes, so D:'s tray can be pulled out by hand.
 E2E_DRIVES=(D E)
 d_tray() { write_sim_drives '[D]' "tray=$1" 'medium=data' 'label=E2E_DATA' 'size=700000000' '' '[E]' 'medium=audio' 'tracks=9'; }
 EJECT_D='D: IOCTL_STORAGE_EJECT_MEDIA -> ok' LOAD_D='D: IOCTL_STORAGE_LOAD_MEDIA -> ok'
@@ -24,17 +21,15 @@ EJECT_E='E: IOCTL_STORAGE_EJECT_MEDIA -> ok' LOAD_E='E: IOCTL_STORAGE_LOAD_MEDIA
 
 in_range() { (($1 >= $2 && $1 <= $3)); }
 tray_requests() { journal_since "$1" | grep -E '^[A-Z]: IOCTL_STORAGE_(EJECT|LOAD)_MEDIA ' | paste -sd ';'; }
-# expect_request MARK LINE WHAT: LINE follows MARK within 5 s and is, half a
-# second later, the only eject or load there (a wrong drive's would come from
-# the same action).
+# expect_request MARK LINE WHAT: LINE follows MARK within 5 s and, half a
+# second later, is the only eject or load (a wrong drive's comes as quickly).
 expect_request() {
     wait_until 5 journal_has "$1" "$2" && sleep 0.5
     check "$3: the journal shows '$2' and no other eject or load" \
         "$3: expected only '$2', the journal shows '$(tray_requests "$1")'" test "$(tray_requests "$1")" = "$2"
 }
-
-# find_popup MIN-H: sets POPUP_X/Y/W/H to an unnamed explorer window on the
-# screen at least MIN-H high, narrower than the desktop: a tip or a balloon.
+# find_popup MIN-H: sets POPUP_X/Y/W/H to a tip or balloon: an unnamed explorer
+# window on the screen, at least MIN-H high and narrower than the desktop.
 find_popup() {
     local hex
     for hex in $(xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null | awk '/\(has no name\): \("explorer\.exe"/ {print $1}'); do
@@ -43,17 +38,15 @@ find_popup() {
     done
     return 1
 }
-# The popup stands on the taskbar, over drive $1's icon.
 popup_above() { in_range $((E2E_ICON_X[$1] - POPUP_X)) 0 "$POPUP_W" && in_range $((E2E_TASKBAR_Y - POPUP_Y - POPUP_H)) -2 30; }
-grab_popup() { grab_region "$1" "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H"; }
+still_popup() { region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && grab_region "$1" "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H"; }
 
-# Resting the pointer on D:'s icon shows its tip above it, with text; it goes
-# when the pointer leaves.
+# Resting the pointer on D:'s icon shows its tip, with text, above it; the tip
+# goes when the pointer leaves.
 tip_shows_over_the_icon() {
     local dark
     xdotool mousemove "${E2E_ICON_X[D]}" "${E2E_ICON_Y[D]}"
-    wait_until 5 find_popup 24 || { fail "no tip within 5 s of resting the pointer on D:'s icon"; return 1; }
-    region_still 2 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && grab_popup "$E2E_WORK/tip.png" || return 1
+    wait_until 5 find_popup 24 && still_popup "$E2E_WORK/tip.png" || { fail "no tip within 5 s of resting the pointer on D:'s icon"; return 1; }
     dark=$(dark_pixels "$E2E_WORK/tip.png")
     check "D:'s tip (${POPUP_W}x$POPUP_H) stands above its icon, with text ($dark dark pixels)" \
         "D:'s tip (${POPUP_W}x$POPUP_H at $POPUP_X,$POPUP_Y, $dark dark pixels) is not above the icon, or has no text" \
@@ -63,21 +56,19 @@ tip_shows_over_the_icon() {
     check "the tip went when the pointer left" "the tip stayed after the pointer left" wait_until 5 eval '! find_popup 24'
 }
 
-# Right-clicking D:'s icon shows the tray menu, with its pictures, next to the
-# icon; Escape closes it.
+# Right-clicking D:'s icon shows the tray menu with its pictures, its bottom
+# right corner at the pointer; Escape closes it.
 menu_opens_on_right_click() {
     local before="$E2E_WORK/before-menu.png" area="$E2E_WORK/menu.png" changed total coloured dx dy
     import -window root "$before" 2>/dev/null || return 1
     open_tray_menu D || { fail "no menu appeared after right-clicking D:'s icon"; return 1; }
     settle_menu
-    # The menu opens with its bottom right corner at the pointer.
     dx=$((E2E_ICON_X[D] - MENU_X - MENU_W)) dy=$((E2E_ICON_Y[D] - MENU_Y - MENU_H)) total=$((MENU_W * MENU_H))
     check "the menu (${MENU_W}x$MENU_H) opened at the icon" "the menu's corner is $dx,$dy pixels away from the icon" \
         eval 'in_range $dx -29 29 && in_range $dy -29 29'
     grab_region "$area" "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H" || return 1
     convert "$before" -crop "${MENU_W}x${MENU_H}+${MENU_X}+${MENU_Y}" +repage "$before"
-    # Items' pictures are the only coloured things in a plain menu (the desktop
-    # behind it is coloured all over).
+    # Items' pictures are a plain menu's only colour (the desktop is coloured all over).
     changed=$(pixels_differing "$before" "$area") coloured=$(count_pixels "$area" 'saturation > 0.35')
     check "the screen shows the menu with item pictures ($changed of $total pixels changed, $coloured coloured)" \
         "where the menu should be $changed of $total pixels changed, $coloured coloured: no menu, or no pictures" \
@@ -88,72 +79,58 @@ menu_opens_on_right_click() {
 }
 
 find_countdown() { COUNTDOWN=$(search_in_desktop --name '^Closing in [0-9]+ s \(drive D:\)$' | head -n 1) && [ -n "$COUNTDOWN" ]; }
+countdown_seconds() { xdotool getwindowname "$COUNTDOWN" 2>/dev/null | tr -dc 0-9; }
+countdown_below() { local n; find_countdown && n=$(countdown_seconds) && ((${n:-99} < $1)); }
 
-# Open tray, chosen with the arrow keys and Return, ejects D: alone. D: closes
-# by itself after 3 s: the countdown's title counts down, then the tray closes
-# and the countdown goes away.
+# Open tray, chosen with the arrow keys and Return, ejects D: alone; D:
+# closes by itself 3 s later, the countdown's title counting down meanwhile.
 open_tray_from_menu_counts_down() {
-    local mark start title last="" numbers=() closed_at=0 gone_at=0 deadline i ordered
+    local mark start first took
     open_tray_menu D || { fail "no menu appeared after right-clicking D:'s icon"; return 1; }
     settle_menu
     mark=$(journal_mark) start=$(now_ms)
-    # The first Down lands on the header (greyed, but Wine still selects it),
-    # the second on Open tray.
+    # The first Down lands on the header: greyed, but Wine still selects it.
     menu_keys Down Down Return
     expect_request "$mark" "$EJECT_D" "Open tray" || return 1
     check "the menu closed" "the menu stayed open after Return" wait_until 3 menu_gone
     wait_until 3 find_countdown || { fail "no window titled like 'Closing in N s (drive D:)' within 3 s"; return 1; }
     save_screenshot e2e_countdown_dialog.png
-    # Keep every value the title shows until the tray is closed and the window
-    # gone, for at most 10 s.
-    for ((deadline = $(now_ms) + 10000; $(now_ms) < deadline && (closed_at == 0 || gone_at == 0); )); do
-        if find_countdown; then
-            title=$(xdotool getwindowname "$COUNTDOWN" 2>/dev/null)
-            [[ $title =~ ^Closing\ in\ ([0-9]+)\ s ]] && [ "$last" != "${BASH_REMATCH[1]}" ] &&
-                last=${BASH_REMATCH[1]} && numbers+=("$last")
-        elif ((gone_at == 0)); then
-            gone_at=$(now_ms)
-        fi
-        ((closed_at == 0)) && journal_has "$mark" "$LOAD_D" && closed_at=$(now_ms)
-        sleep 0.2
-    done
-    # At least two values, each below the one before, the first at most 3.
-    ordered=$((${#numbers[@]} >= 2 && ${numbers[0]:-9} <= 3))
-    for ((i = 1; i < ${#numbers[@]}; i++)); do ((numbers[i] < numbers[i - 1])) || ordered=0; done
-    check "the countdown's title counted down: ${numbers[*]}" \
-        "the countdown's title did not count down from 3 (seen: ${numbers[*]:-nothing})" test "$ordered" = 1
-    check "the tray closed by itself after $((closed_at - start)) ms" "no '$LOAD_D' 2 to 7 s after Open tray" \
-        in_range $((closed_at - start)) 2000 7000
-    check "the countdown went away" "the countdown is still there after the tray closed" \
-        eval '((closed_at > 0 && gone_at > 0 && gone_at - closed_at <= 2000))'
+    first=$(countdown_seconds)
+    check "the countdown's title counts down from $first s" "the countdown's title did not count down from 3 (first: ${first:-none})" \
+        eval '((${first:-9} <= 3)) && wait_until 3 countdown_below $first'
+    wait_until 7 journal_has "$mark" "$LOAD_D"
+    took=$(($(now_ms) - start))
+    check "the tray closed by itself after $took ms" "no '$LOAD_D' 2 to 7 s after Open tray" \
+        eval 'journal_has $mark "$LOAD_D" && in_range $took 2000 7000'
+    check "the countdown went away" "the countdown stayed after the tray closed" wait_until 2 eval '! find_countdown'
 }
 
 # Double-clicking D:'s icon while its tray is out (pulled by hand) closes it.
 double_click_closes_open_tray() {
-    local closed_icon mark
-    closed_icon=$(start_icon D)
+    local closed mark
+    closed=$(start_icon D)
     d_tray closed
-    wait_until 5 icon_matches D "$closed_icon" || { fail "D:'s icon does not show the closed tray"; return 1; }
+    wait_until 5 icon_matches D "$closed" || { fail "D:'s icon does not show the closed tray"; return 1; }
     d_tray open
     check "D:'s icon changed when its tray was pulled out by hand" "D:'s icon did not change within 5 s of pulling its tray out" \
-        wait_until 5 eval '! icon_matches D "$closed_icon"' || return 1
+        wait_until 5 eval '! icon_matches D "$closed"' || return 1
     mark=$(journal_mark)
     xdotool mousemove "${E2E_ICON_X[D]}" "${E2E_ICON_Y[D]}" click --repeat 2 --delay 100 1
     expect_request "$mark" "$LOAD_D" "double-click"
     check "D:'s icon shows the closed tray again" "D:'s icon did not show the closed tray again within 5 s" \
-        wait_until 5 icon_matches D "$closed_icon"
+        wait_until 5 icon_matches D "$closed"
     park_pointer
 }
 
-# hot_keys KEYS [LINE]...: types each KEYS with the focus on the desktop; one
-# followed by LINE must bring LINE and no other eject or load.
+# hot_keys KEYS [LINE]...: types each KEYS with the focus on the desktop; a
+# KEYS followed by a journal LINE must bring that line alone.
 hot_keys() {
     local mark
     for ((; $# > 0; )); do
         focus_desktop
         mark=$(journal_mark)
         xdotool key "$1"
-        [[ ${2:-} != *:* ]] && shift && continue
+        [[ ${2:-} == *:* ]] || { shift; continue; }
         expect_request "$mark" "$2" "$1" || return 1
         shift 2
     done
@@ -167,9 +144,8 @@ has_star() {
 star_only_on() { has_star "$1" && ! has_star "$2"; }
 icons_as_at_start() { icon_matches D "$(start_icon D)" && icon_matches E "$(start_icon E)"; }
 
-# E:'s own hot keys and the default drive's act on their drive only. The
-# select key makes the next drive, E:, the default: the star moves to E:'s
-# icon and the default drive's keys act on E:; once more and it wraps to D:.
+# E:'s own hot keys and the default drive's act on their drive only; the
+# select key moves the default, and its star, to E: and then back to D:.
 hot_keys_act_on_their_drive() {
     hot_keys ctrl+alt+e "$EJECT_E" ctrl+alt+r "$LOAD_E" ctrl+alt+o "$EJECT_D" ctrl+alt+l "$LOAD_D" || return 1
     # A drive whose tray was just closed shows an hourglass for a moment.
@@ -183,9 +159,7 @@ hot_keys_act_on_their_drive() {
         "ctrl+alt+s again: the icons did not return to their start pictures within 5 s" wait_until 5 icons_as_at_start
 }
 
-# This run's copies of the program: Wine shows each as its Windows path alone
-# (the working folder has no blanks).
-program_pids() {
+program_pids() { # this run's copies of the program: Wine shows each as its Windows path alone
     local pid words
     for pid in $(wine_pids ours); do
         read -r -a words < <(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)
@@ -210,8 +184,7 @@ second_start_shows_balloon() {
     code=$(tr -d '\r\n ' <"$ended") now=$(program_pids | paste -sd ' ')
     check "its exit code is 0" "its exit code is '$code', not 0" test "$code" = 0
     check "the first copy runs on, and no other" "copies running: ${now:-none}, expected only $first" test "$now" = "$first"
-    wait_until 10 find_popup 40 || { fail "no balloon appeared within 10 s of the second start"; return 1; }
-    region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && grab_popup "$E2E_WORK/balloon.png" || return 1
+    wait_until 10 find_popup 40 && still_popup "$E2E_WORK/balloon.png" || { fail "no balloon within 10 s of the second start"; return 1; }
     save_screenshot e2e_second_start_balloon.png
     dark=$(dark_pixels "$E2E_WORK/balloon.png")
     check "a balloon (${POPUP_W}x$POPUP_H) stands over E:'s icon, with text ($dark dark pixels)" \
@@ -219,16 +192,15 @@ second_start_shows_balloon() {
         eval 'popup_above E && ((dark >= 300))'
 }
 
-# Auto-close for D: after 3 s, with the countdown shown. Hot keys, all with
-# Ctrl+Alt (modifiers 3): E (69) and R (82) open and close E:, O (79) and
-# L (76) the default drive, S (83) selects the next default drive.
+# Auto-close for D: after 3 s, the countdown shown. Hot keys, all Ctrl+Alt
+# (modifiers 3): E (69) and R (82) open and close E:, O (79) and L (76) the
+# default drive, S (83) selects the next default drive.
 d_tray closed
 write_settings '[g_propMain]' 'nDefaultDisk=68' 'hkDefDiskEject.fsModifiers=3' 'hkDefDiskEject.vk=79' \
     'hkDefDiskClose.fsModifiers=3' 'hkDefDiskClose.vk=76' 'hkDefDiskSelect.fsModifiers=3' 'hkDefDiskSelect.vk=83' \
     '[dpDiskProp3]' 'bAutoCloseIn=1' 'uAutoCloseSeconds=3' 'bShowTime=1' \
     '[dpDiskProp4]' 'hkEject.fsModifiers=3' 'hkEject.vk=69' 'hkClose.fsModifiers=3' 'hkClose.vk=82'
-# A desktop named after this process: hot keys and FindWindow stay within one
-# desktop, and a run beside ours in the same prefix gets its own.
+# A desktop of this run's own: hot keys and FindWindow stay within a desktop.
 start_program "e2etray$$" || exit 1
 save_screenshot e2e_tray_icons_zoom.png $((E2E_TASKBAR_X + E2E_TASKBAR_W - 80)) "$E2E_TASKBAR_Y" 80 "$E2E_TASKBAR_H" 4
 for scenario in tip_shows_over_the_icon menu_opens_on_right_click open_tray_from_menu_counts_down \
