@@ -1,16 +1,12 @@
-# Helpers for the end-to-end tests, sourced by the scripts beside them: the
-# simulated program in a Wine virtual desktop, acted on as a person does. The
-# caller sets E2E_SIM_DIR and E2E_SHOT_DIR, calls e2e_setup, traps e2e_cleanup.
+# Helpers for the end-to-end tests: the simulated program in a Wine virtual desktop, acted on as
+# a person does. The caller sets E2E_SIM_DIR and E2E_SHOT_DIR, calls e2e_setup, traps e2e_cleanup.
 # Wine 8 facts they rely on (under Xvfb, no window manager):
-#  - Wine sets APPDATA from the prefix's registry: a batch file sets it, and
-#    cmd and explorer /desktop hand it on.
-#  - Windows' windows are X children of the desktop's X window: a popup menu
-#    has the program's class and no name, a dialog its title; tips and
-#    balloons are unnamed explorer windows.
-#  - Keys reach the process owning the focused X window: the menu's for menu
-#    keys, the desktop's for hot keys (WM_HOTKEY).
-#  - xdotool getwindowgeometry doubles child windows' positions; xwininfo's
-#    "Absolute upper-left" is right.
+#  - Wine sets APPDATA from the prefix's registry: a batch file sets it, cmd and explorer pass it on.
+#  - Windows' windows are X children of the desktop's X window: a popup menu has the program's
+#    class and no name, a dialog its title; tips and balloons are unnamed explorer windows.
+#  - Keys reach the process owning the focused X window: the menu's for menu keys, the desktop's
+#    for hot keys (WM_HOTKEY).
+#  - xdotool getwindowgeometry doubles child windows' positions; xwininfo's are right.
 
 E2E_PROGRAM=sbay_sim.exe E2E_DESKTOP_SIZE=640x480 E2E_FAILURES=0
 E2E_RUN_ID="sbay-e2e-$$-$RANDOM"   # marks the environment of every process we start
@@ -47,9 +43,8 @@ e2e_setup() {
     e2e_log "working folder $E2E_WORK, prefix $WINEPREFIX, display $DISPLAY"
 }
 
-# wine_pids ours|others: live processes with this run's mark (what we started,
-# and the wineserver and Wine's services if we started them), or others' Wine
-# processes in the same prefix.
+# wine_pids ours|others: live processes with this run's mark (with the wineserver and Wine's
+# services if we started them), or others' Wine processes in the same prefix.
 wine_pids() {
     local dir
     for dir in /proc/[0-9]*; do
@@ -61,9 +56,8 @@ wine_pids() {
 }
 ours_gone() { [ -z "$(wine_pids ours)" ]; }
 
-# The wineserver and Wine's services end by themselves a few seconds after the
-# last program; what of ours outlives 15 s is killed, unless others' programs
-# use that wineserver.
+# The wineserver and Wine's services end a few seconds after the last program; what of ours
+# outlives 15 s is killed, unless others' programs use that wineserver.
 e2e_cleanup() {
     stop_program
     if ! wait_until 15 ours_gone && [ -z "$(wine_pids others)" ]; then
@@ -77,9 +71,8 @@ e2e_cleanup() {
 write_sim_drives() { printf '%s\n' "$@" >"$E2E_RUN_DIR/simdrives.ini"; }
 write_settings() { printf '%s\r\n' "$@" >"$E2E_SETTINGS"; }   # a profile file, in CRLF as Windows writes it
 
-# start_program DESKTOP: runs the program in a new virtual desktop, waits for
-# the tray icons of the letters in E2E_DRIVES, sets E2E_DESKTOP_WINDOW,
-# E2E_DESKTOP_X/Y/W/H, E2E_TASKBAR_X/Y/W/H and E2E_ICON_X/Y[LETTER] (centres).
+# start_program DESKTOP: the program in a new virtual desktop, with E2E_DRIVES' tray icons; sets
+# E2E_DESKTOP_WINDOW, E2E_DESKTOP_X/Y/W/H, E2E_TASKBAR_X/Y/W/H, E2E_ICON_X/Y[LETTER] (centres).
 start_program() {
     E2E_DESKTOP=$1
     local batch="$E2E_WORK/start-$1.bat" n=${#E2E_DRIVES[@]} letter
@@ -107,8 +100,7 @@ start_program() {
     pass "the program started: $n tray icons in the notification area, at $E2E_ICONS_FOUND"
 }
 
-# Ends the program and its desktop (and what a later start put there), leaving
-# Wine's own processes to end by themselves.
+# Ends the program and its desktop (and what a later start put there), not Wine's own processes.
 stop_program() {
     [ -n "${E2E_WINE_PID:-}" ] || return 0
     local pid pids=$E2E_WINE_PID
@@ -137,9 +129,8 @@ find_taskbar() { # explorer's X child window along the desktop's bottom edge
     E2E_TASKBAR_X=$((E2E_TASKBAR_X + E2E_DESKTOP_X)) E2E_TASKBAR_Y=$((E2E_TASKBAR_Y + E2E_DESKTOP_Y))
 }
 
-# Prints the centres "x,y" of the icons in the taskbar's right half on
-# screenshot $1, right to left: runs of columns 8 to 24 wide with pixels not
-# of the taskbar's own (most common) colour. The icons sit in its middle.
+# Centres "x,y" of the icons in the taskbar's right half on screenshot $1, right to left: runs of
+# columns 8 to 24 wide with pixels not of the taskbar's (most common) colour, at its middle.
 locate_tray_icons() {
     local x0=$((E2E_TASKBAR_X + E2E_TASKBAR_W / 2))
     convert "$1" -crop "$((E2E_TASKBAR_W - E2E_TASKBAR_W / 2))x${E2E_TASKBAR_H}+${x0}+${E2E_TASKBAR_Y}" +repage \
@@ -147,7 +138,8 @@ locate_tray_icons() {
         NR > 1 { split($1, p, /[,:]/); c[NR] = $3; px[NR] = p[1]; w = p[1]; if (++n[$3] > most) { most = n[$3]; bg = $3 } }
         END { for (i in c) if (c[i] != bg) used[px[i]] = 1
             for (x = w; x >= -1; x--) if (x in used) { if (!run) right = x; run = 1; left = x; gap = 0 }
-            else if (run && (++gap >= 2 || x < 0)) { run = 0; if (right - left >= 7 && right - left <= 23) printf "%d,%d ", x0 + int((left + right) / 2), y } }'
+            else if (run && (++gap >= 2 || x < 0)) {
+                run = 0; if (right - left >= 7 && right - left <= 23) printf "%d,%d ", x0 + int((left + right) / 2), y } }'
 }
 tray_icons_settled() { # two screenshots 0.5 s apart show the same $1 icons
     local first
@@ -156,8 +148,7 @@ tray_icons_settled() { # two screenshots 0.5 s apart show the same $1 icons
         [ "$first" = "$E2E_ICONS_FOUND" ] && [ "$(wc -w <<<"$first")" -eq "$1" ]
 }
 
-# save_screenshot NAME [X Y W H [SCALE]]: the virtual desktop, or the given
-# screen rectangle enlarged SCALE times, into the screenshot folder.
+# save_screenshot NAME [X Y W H [SCALE]]: the desktop, or the rectangle enlarged SCALE times.
 save_screenshot() {
     local crop="${E2E_DESKTOP_W}x${E2E_DESKTOP_H}+${E2E_DESKTOP_X}+${E2E_DESKTOP_Y}"
     [ $# -ge 5 ] && crop="${4}x${5}+${2}+${3}"
@@ -171,8 +162,7 @@ pixels_differing() { compare -metric AE "$1" "$2" null: 2>&1 | awk '{print int($
 count_pixels() { convert "$1" -fx "($2) ? 1 : 0" -format '%[fx:int(mean*w*h+0.5)]' info:; }   # count_pixels FILE FX-CONDITION
 # Dark pixels, text: luminance below 20 %.
 dark_pixels() { convert "$1" -colorspace Gray -negate -threshold 80% -format '%[fx:int(mean*w*h+0.5)]' info:; }
-# region_still SECONDS X Y W H: waits until pictures of the rectangle taken
-# 0.3 s apart are the same.
+# region_still SECONDS X Y W H: waits until pictures of the rectangle 0.3 s apart are the same.
 region_still() { grab_region "$E2E_WORK/still.png" "${@:2}" && wait_until "$1" region_unchanged "${@:2}"; }
 region_unchanged() {
     sleep 0.3
@@ -183,8 +173,7 @@ start_icon() { echo "$E2E_WORK/icon-start-$1.png"; }   # drive $1's icon as the 
 grab_icon() { grab_region "$1" $((E2E_ICON_X[$2] - 8)) $((E2E_ICON_Y[$2] - 8)) 16 16; }   # grab_icon FILE LETTER
 icon_matches() { grab_icon "$E2E_WORK/icon-now.png" "$1" && [ "$(pixels_differing "$2" "$E2E_WORK/icon-now.png")" = 0 ]; }
 
-# X windows (decimal ids) in our virtual desktop; searches keep to these, as
-# other programs using the prefix can show windows on this display too.
+# Our desktop's X windows (decimal ids): others using the prefix can show windows on this display.
 desktop_children() { printf '%d\n' $(xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null | awk '$1 ~ /^0x[0-9a-f]+$/ {print $1}'); }
 search_in_desktop() { grep -Fxf <(desktop_children) <(xdotool search --onlyvisible "$@" 2>/dev/null); }
 window_keys() { # window_keys WINDOW PAUSE KEYS...: with the X focus on WINDOW, PAUSE s after each
@@ -205,8 +194,7 @@ find_menu() { # sets MENU_WINDOW and MENU_X/Y/W/H when the program shows a popup
 }
 menu_gone() { ! find_menu; }
 open_tray_menu() { xdotool mousemove "${E2E_ICON_X[$1]}" "${E2E_ICON_Y[$1]}" click 3 && wait_until 5 find_menu; }
-# With the pointer off the icon (its tip would cover the menu), waits until
-# the menu's picture holds still.
+# With the pointer off the icon (its tip would cover the menu), waits for the menu to hold still.
 settle_menu() { park_pointer; region_still 3 "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H"; }
 menu_keys() { window_keys "$MENU_WINDOW" 0.15 "$@"; }
 
@@ -214,16 +202,14 @@ journal_mark() { if [ -f "$E2E_JOURNAL" ]; then wc -l <"$E2E_JOURNAL"; else echo
 journal_since() { tail -n +$(($1 + 1)) "$E2E_JOURNAL" 2>/dev/null | tr -d '\r'; }
 journal_has() { journal_since "$1" | grep -Fxq "$2"; }   # journal_has MARK LINE
 
-# run_scenario NAME: runs the function NAME; on failure keeps a screenshot and
-# the journal's end; closes a menu left open so the next one starts clean.
+# run_scenario NAME: on failure keeps a screenshot and the journal's end; closes a menu left open.
 run_scenario() {
     local failures_before=$E2E_FAILURES
     e2e_log "--- $1"
     if ! "$1" || ((E2E_FAILURES > failures_before)); then
         ((E2E_FAILURES > failures_before)) || fail "$1"
         save_screenshot "e2e_failure_$1.png"
-        e2e_log "journal's last lines:"
-        tail -n 8 "$E2E_JOURNAL" 2>/dev/null | tr -d '\r' | sed 's/^/    /'
+        e2e_log "journal's last lines:" && tail -n 8 "$E2E_JOURNAL" 2>/dev/null | tr -d '\r' | sed 's/^/    /'
     fi
     find_menu && menu_keys Escape && wait_until 3 menu_gone
     return 0

@@ -12,8 +12,7 @@ trap e2e_cleanup EXIT
 trap 'exit 130' INT TERM
 e2e_setup || exit 1
 
-# D: a data disc, E: an audio CD; the program reads the file again when it
-# changes, so D:'s tray can be pulled out by hand.
+# D: a data disc, E: an audio CD; the program rereads the file, so D:'s tray can be pulled out by hand.
 E2E_DRIVES=(D E)
 d_tray() { write_sim_drives '[D]' "tray=$1" 'medium=data' 'label=E2E_DATA' 'size=700000000' '' '[E]' 'medium=audio' 'tracks=9'; }
 EJECT_D='D: IOCTL_STORAGE_EJECT_MEDIA -> ok' LOAD_D='D: IOCTL_STORAGE_LOAD_MEDIA -> ok'
@@ -21,15 +20,13 @@ EJECT_E='E: IOCTL_STORAGE_EJECT_MEDIA -> ok' LOAD_E='E: IOCTL_STORAGE_LOAD_MEDIA
 
 in_range() { (($1 >= $2 && $1 <= $3)); }
 tray_requests() { journal_since "$1" | grep -E '^[A-Z]: IOCTL_STORAGE_(EJECT|LOAD)_MEDIA ' | paste -sd ';'; }
-# expect_request MARK LINE WHAT: LINE follows MARK within 5 s and, half a
-# second later, is the only eject or load (a wrong drive's comes as quickly).
+# expect_request MARK LINE WHAT: LINE, and half a second later still no other eject or load, after MARK.
 expect_request() {
     wait_until 5 journal_has "$1" "$2" && sleep 0.5
     check "$3: the journal shows '$2' and no other eject or load" \
         "$3: expected only '$2', the journal shows '$(tray_requests "$1")'" test "$(tray_requests "$1")" = "$2"
 }
-# find_popup MIN-H: sets POPUP_X/Y/W/H to a tip or balloon: an unnamed explorer
-# window on the screen, at least MIN-H high and narrower than the desktop.
+# find_popup MIN-H: sets POPUP_X/Y/W/H to a shown tip or balloon at least MIN-H high.
 find_popup() {
     local hex
     for hex in $(xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null | awk '/\(has no name\): \("explorer\.exe"/ {print $1}'); do
@@ -41,12 +38,12 @@ find_popup() {
 popup_above() { in_range $((E2E_ICON_X[$1] - POPUP_X)) 0 "$POPUP_W" && in_range $((E2E_TASKBAR_Y - POPUP_Y - POPUP_H)) -2 30; }
 still_popup() { region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && grab_region "$1" "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H"; }
 
-# Resting the pointer on D:'s icon shows its tip, with text, above it; the tip
-# goes when the pointer leaves.
+# Resting the pointer on D:'s icon shows its tip above it; it goes when the pointer leaves.
 tip_shows_over_the_icon() {
     local dark
     xdotool mousemove "${E2E_ICON_X[D]}" "${E2E_ICON_Y[D]}"
-    wait_until 5 find_popup 24 && still_popup "$E2E_WORK/tip.png" || { fail "no tip within 5 s of resting the pointer on D:'s icon"; return 1; }
+    wait_until 5 find_popup 24 && still_popup "$E2E_WORK/tip.png" ||
+        { fail "no tip within 5 s of resting the pointer on D:'s icon"; return 1; }
     dark=$(dark_pixels "$E2E_WORK/tip.png")
     check "D:'s tip (${POPUP_W}x$POPUP_H) stands above its icon, with text ($dark dark pixels)" \
         "D:'s tip (${POPUP_W}x$POPUP_H at $POPUP_X,$POPUP_Y, $dark dark pixels) is not above the icon, or has no text" \
@@ -56,8 +53,7 @@ tip_shows_over_the_icon() {
     check "the tip went when the pointer left" "the tip stayed after the pointer left" wait_until 5 eval '! find_popup 24'
 }
 
-# Right-clicking D:'s icon shows the tray menu with its pictures, its bottom
-# right corner at the pointer; Escape closes it.
+# Right-clicking D:'s icon shows the menu with its pictures at the pointer; Escape closes it.
 menu_opens_on_right_click() {
     local before="$E2E_WORK/before-menu.png" area="$E2E_WORK/menu.png" changed total coloured dx dy
     import -window root "$before" 2>/dev/null || return 1
@@ -82,8 +78,7 @@ find_countdown() { COUNTDOWN=$(search_in_desktop --name '^Closing in [0-9]+ s \(
 countdown_seconds() { xdotool getwindowname "$COUNTDOWN" 2>/dev/null | tr -dc 0-9; }
 countdown_below() { local n; find_countdown && n=$(countdown_seconds) && ((${n:-99} < $1)); }
 
-# Open tray, chosen with the arrow keys and Return, ejects D: alone; D:
-# closes by itself 3 s later, the countdown's title counting down meanwhile.
+# Open tray (arrow keys, Return) ejects D: alone; 3 s later, counted down, it closes by itself.
 open_tray_from_menu_counts_down() {
     local mark start first took
     open_tray_menu D || { fail "no menu appeared after right-clicking D:'s icon"; return 1; }
@@ -122,8 +117,7 @@ double_click_closes_open_tray() {
     park_pointer
 }
 
-# hot_keys KEYS [LINE]...: types each KEYS with the focus on the desktop; a
-# KEYS followed by a journal LINE must bring that line alone.
+# hot_keys KEYS [LINE]...: types each KEYS at the desktop; one followed by a journal LINE must bring it.
 hot_keys() {
     local mark
     for ((; $# > 0; )); do
@@ -135,8 +129,7 @@ hot_keys() {
         shift 2
     done
 }
-# The default drive's icon carries a red star in its top right quarter (an
-# open tray's red cross sits in the bottom right one).
+# The default drive's red star is in the icon's top right quarter (an open tray's cross below it).
 has_star() {
     grab_region "$E2E_WORK/star.png" "${E2E_ICON_X[$1]}" $((E2E_ICON_Y[$1] - 8)) 8 8 &&
         (($(count_pixels "$E2E_WORK/star.png" 'r >= 150/255 && g <= 100/255 && b <= 100/255') >= 8))
@@ -144,8 +137,7 @@ has_star() {
 star_only_on() { has_star "$1" && ! has_star "$2"; }
 icons_as_at_start() { icon_matches D "$(start_icon D)" && icon_matches E "$(start_icon E)"; }
 
-# E:'s own hot keys and the default drive's act on their drive only; the
-# select key moves the default, and its star, to E: and then back to D:.
+# E:'s and the default drive's hot keys act on their drive; the select key moves the star on, round.
 hot_keys_act_on_their_drive() {
     hot_keys ctrl+alt+e "$EJECT_E" ctrl+alt+r "$LOAD_E" ctrl+alt+o "$EJECT_D" ctrl+alt+l "$LOAD_D" || return 1
     # A drive whose tray was just closed shows an hourglass for a moment.
@@ -167,14 +159,12 @@ program_pids() { # this run's copies of the program: Wine shows each as its Wind
     done
 }
 
-# Starting the program while it runs: the new copy ends with exit code 0, the
-# first runs on alone and shows a balloon, with text, over an icon.
+# A second start ends with exit code 0; the first copy runs on alone and shows a balloon.
 second_start_shows_balloon() {
     local first now code dark batch="$E2E_WORK/second.bat" ended="$E2E_WORK/second-ended.txt"
     first=$(program_pids)
     [ "$(wc -w <<<"$first")" = 1 ] || { fail "expected one running copy before the second start, found: ${first:-none}"; return 1; }
-    # cmd writes the copy's exit code once it has ended (the blank before ">"
-    # keeps cmd from reading "0>" as a handle).
+    # cmd writes its exit code (the blank before ">" keeps "0>" from being read as a handle).
     printf '@echo off\r\nset "APPDATA=%s"\r\n"%s"\r\necho %%ERRORLEVEL%% >"%s"\r\n' "$(windows_path "$E2E_APPDATA")" \
         "$(windows_path "$E2E_RUN_DIR/$E2E_PROGRAM")" "$(windows_path "$ended")" >"$batch"
     SBAY_E2E_RUN=$E2E_RUN_ID wine explorer "/desktop=$E2E_DESKTOP,$E2E_DESKTOP_SIZE" cmd /c "$(windows_path "$batch")" \
@@ -192,9 +182,8 @@ second_start_shows_balloon() {
         eval 'popup_above E && ((dark >= 300))'
 }
 
-# Auto-close for D: after 3 s, the countdown shown. Hot keys, all Ctrl+Alt
-# (modifiers 3): E (69) and R (82) open and close E:, O (79) and L (76) the
-# default drive, S (83) selects the next default drive.
+# D: closes itself after 3 s, counted down. Hot keys, Ctrl+Alt (3) with: E (69), R (82) open and
+# close E:; O (79), L (76) the default drive; S (83) selects the next one.
 d_tray closed
 write_settings '[g_propMain]' 'nDefaultDisk=68' 'hkDefDiskEject.fsModifiers=3' 'hkDefDiskEject.vk=79' \
     'hkDefDiskClose.fsModifiers=3' 'hkDefDiskClose.vk=76' 'hkDefDiskSelect.fsModifiers=3' 'hkDefDiskSelect.vk=83' \
