@@ -38,7 +38,7 @@ find_popup() {
 popup_above() { in_range $((E2E_ICON_X[$1] - POPUP_X)) 0 "$POPUP_W" && in_range $((E2E_TASKBAR_Y - POPUP_Y - POPUP_H)) -2 30; }
 still_popup() { region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && grab_region "$1" "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H"; }
 
-# Resting the pointer on D:'s icon shows its tip above it; it goes when the pointer leaves.
+# Resting the pointer on D:'s icon shows its tip above it, E:'s another; it goes when the pointer leaves.
 tip_shows_over_the_icon() {
     local dark
     xdotool mousemove "${E2E_ICON_X[D]}" "${E2E_ICON_Y[D]}"
@@ -49,6 +49,10 @@ tip_shows_over_the_icon() {
         "D:'s tip (${POPUP_W}x$POPUP_H at $POPUP_X,$POPUP_Y, $dark dark pixels) is not above the icon, or has no text" \
         eval 'popup_above D && ((dark >= 100))'
     save_screenshot e2e_tray_tip.png $((POPUP_X - 4)) $((POPUP_Y - 4)) $((POPUP_W + 5)) $((E2E_ICON_Y[D] + 14 - POPUP_Y)) 2
+    mv "$E2E_WORK/tip.png" "$E2E_WORK/tip-d.png"
+    xdotool mousemove "${E2E_ICON_X[E]}" "${E2E_ICON_Y[E]}"
+    check "E:'s tip, an audio CD's, reads differently" "E:'s tip did not show, or looks like D:'s" wait_until 5 eval \
+        'find_popup 24 && still_popup "$E2E_WORK/tip.png" && ! compare -metric AE "$E2E_WORK/tip-d.png" "$E2E_WORK/tip.png" null: 2>/dev/null'
     park_pointer
     check "the tip went when the pointer left" "the tip stayed after the pointer left" wait_until 5 eval '! find_popup 24'
 }
