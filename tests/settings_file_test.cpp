@@ -65,10 +65,6 @@ TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
     EXPECT_EQ((Ints{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.key, g.hkDefDiskClose.key, g.hkDefDiskSelect.key,
                     liveSettings.drives[0].bHide, liveSettings.drives[0].bLock}),
               (Ints{1, 0, 65535, 0, 0xFFFF, 0, 0}));
-    DeleteFileW(settingsPath);
-    liveSettings.global.nLanguage = 9;
-    loadSettings(window);
-    EXPECT_EQ(g.nLanguage, 0) << "a missing file reads as zeroes";
 }
 
 // Only a drive letter is a default disk, and only with one are the global hot keys registered.
@@ -126,14 +122,15 @@ TEST_F(SettingsFileTest, TheExitWriteTouchesOnlyTheDefaultDiskOfAFileItRead) {
     EXPECT_TRUE(saved("nDefaultDisk=69")) << "the unread value was lost";
 
     DeleteFileW(settingsPath);
+    liveSettings.global.nLanguage = 9;
     loadSettings(window);
+    EXPECT_EQ(g.nLanguage, 0) << "a missing file reads as zeroes";
     saveDefaultDisk();
     EXPECT_TRUE(fileExists(settingsPath)) << "a missing file is still written at exit";
 }
 
-// The user's folder and the service's program folder are proven by the real process; here the odd cases:
-// %APPDATA% missing, relative or unexpanded falls back to the profile's own folder, and a path where
-// "sbay.ini" no longer fits is no location.
+// Beside the usual folders, proven by the real process: %APPDATA% missing, relative or unexpanded falls
+// back to the profile's folder, and a path where "sbay.ini" no longer fits is no location.
 TEST(SettingsFileLocation, NeverACutOrRelativePathAndWithoutOneNothingIsReadOrWritten) {
     wchar_t path[MAX_PATH], folder[MAX_PATH];
     const std::wstring longAppData = L"C:\\" + std::wstring(247, L'a');  // %APPDATA%\sbay still fits

@@ -68,8 +68,7 @@ bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id
 bool checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 std::wstring textOf(HWND dialog, int id) {
     wchar_t text[100] = L"";
-    GetDlgItemTextW(dialog, id, text, 100);
-    return text;
+    return GetDlgItemTextW(dialog, id, text, 100) > 0 ? text : L"";
 }
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
