@@ -87,12 +87,8 @@ TEST_F(StartWithWindowsTest, DetectsOurRunValueOrServiceAndDeletesAnyOther) {
     const std::wstring tooLong = kOurs + std::wstring(300, L'x'), other = L"C:\\Other\\sbay.exe";
     const DWORD noNull = static_cast<DWORD>(kOurs.size() * sizeof(wchar_t));
     const std::wstring otherCase = L"c:\\program files\\SPINDLE BAY\\SBAY.EXE";
-    struct Row {
-        std::wstring runValue, serviceConfig;  // planted, empty for none
-        Flags found;
-        Held after;
-        DWORD type = REG_SZ, bytes = 0;
-    };
+    // Planted (empty for none), then found and held.
+    struct Row { std::wstring runValue, serviceConfig; Flags found; Held after; DWORD type = REG_SZ, bytes = 0; };
     const Row rows[] = {
         {otherCase, L"", {1, 0}, {otherCase, kNone}},
         {kQuoted, L"", {1, 0}, {kQuoted, kNone}},
