@@ -40,20 +40,17 @@ TEST(SettingsFileNumbers, FollowBlanksSignDigitsAndClampTo32Bits) {
     }
 }
 
-TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
-    load("[g_propMain]\r\nnLanguage=1\r\nnDefaultDisk=68\r\nhkDefDiskEject.fsModifiers=3\r\nhkDefDiskEject.vk=120\r\n"
-         "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=121\r\nhkDefDiskSelect.fsModifiers=5\r\n"
-         "hkDefDiskSelect.vk=122\r\n[dpDiskProp3]\r\nhkEject.fsModifiers=2\r\nhkEject.vk=   112\r\n"
-         "hkClose.fsModifiers=4\r\nhkClose.vk=0x70\r\nbAutoCloseIn=1\r\nuAutoCloseSeconds=0\r\nbShowTime=1\r\n"
-         "bLogOffEject=1\r\nbBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n"
-         "[dpDiskPropD]\r\nbLock=1\r\n[dpDiskProp25]\r\nuAutoCloseSeconds=-1\r\n");
+// The global keys the sheet shows are read there; here the rest, and what no key or value may break.
+TEST_F(SettingsFileTest, ReadsTheKeysByTheDrivesIndexAndGarbageSafely) {
+    load("[g_propMain]\r\nhkDefDiskSelect.fsModifiers=5\r\nhkDefDiskSelect.vk=122\r\n"
+         "[dpDiskProp3]\r\nhkEject.fsModifiers=2\r\nhkEject.vk=   112\r\nhkClose.fsModifiers=4\r\nhkClose.vk=0x70\r\n"
+         "bAutoCloseIn=1\r\nuAutoCloseSeconds=0\r\nbShowTime=1\r\nbLogOffEject=1\r\nbBeepDiskInside=1\r\nbHide=1\r\n"
+         "bLock=1\r\n[dpDiskPropD]\r\nbLock=1\r\n[dpDiskProp25]\r\nuAutoCloseSeconds=-1\r\n");
     const DriveSettings& d = liveSettings.drives[3];
-    EXPECT_EQ((Ints{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.modifiers, g.hkDefDiskEject.key,
-                    g.hkDefDiskClose.modifiers, g.hkDefDiskClose.key, g.hkDefDiskSelect.modifiers, g.hkDefDiskSelect.key,
-                    d.hkEject.modifiers, d.hkEject.key, d.hkClose.modifiers, d.hkClose.key, d.bAutoCloseIn,
-                    static_cast<int>(d.uAutoCloseSeconds), d.bShowTime, d.bLogOffEject, d.bBeepDiskInside, d.bHide,
-                    d.bLock}),
-              (Ints{1, 68, 3, 120, 6, 121, 5, 122, 2, 112, 4, 0, 1, 0, 1, 1, 1, 1, 1}));
+    EXPECT_EQ((Ints{g.hkDefDiskSelect.modifiers, g.hkDefDiskSelect.key, d.hkEject.modifiers, d.hkEject.key,
+                    d.hkClose.modifiers, d.hkClose.key, d.bAutoCloseIn, static_cast<int>(d.uAutoCloseSeconds),
+                    d.bShowTime, d.bLogOffEject, d.bBeepDiskInside, d.bHide, d.bLock}),
+              (Ints{5, 122, 2, 112, 4, 0, 1, 0, 1, 1, 1, 1, 1}));
     for (int i = 0; i < kDriveCount; ++i) EXPECT_EQ(liveSettings.drives[i].bLock, i == 3) << "drive " << i;
     EXPECT_EQ(liveSettings.drives[25].uAutoCloseSeconds, 0xFFFFFFFFu);
 
@@ -65,10 +62,6 @@ TEST_F(SettingsFileTest, ReadsEveryKeyByTheDrivesIndexAndGarbageSafely) {
     EXPECT_EQ((Ints{g.nLanguage, g.nDefaultDisk, g.hkDefDiskEject.key, g.hkDefDiskClose.key, g.hkDefDiskSelect.key,
                     liveSettings.drives[0].bHide, liveSettings.drives[0].bLock}),
               (Ints{1, 0, 65535, 0, 0xFFFF, 0, 0}));
-    DeleteFileW(settingsPath);
-    liveSettings.global.nLanguage = 9;
-    loadSettings(window);
-    EXPECT_EQ(g.nLanguage, 0) << "a missing file reads as zeroes";
 }
 
 // Only a drive letter is a default disk, and only with one are the global hot keys registered.
@@ -126,14 +119,15 @@ TEST_F(SettingsFileTest, TheExitWriteTouchesOnlyTheDefaultDiskOfAFileItRead) {
     EXPECT_TRUE(saved("nDefaultDisk=69")) << "the unread value was lost";
 
     DeleteFileW(settingsPath);
+    liveSettings.global.nLanguage = 9;
     loadSettings(window);
+    EXPECT_EQ(g.nLanguage, 0) << "a missing file reads as zeroes";
     saveDefaultDisk();
     EXPECT_TRUE(fileExists(settingsPath)) << "a missing file is still written at exit";
 }
 
-// The user's folder and the service's program folder are proven by the real process; here the odd cases:
-// %APPDATA% missing, relative or unexpanded falls back to the profile's own folder, and a path where
-// "sbay.ini" no longer fits is no location.
+// Beside the usual folders, proven by the real process: %APPDATA% missing, relative or unexpanded falls
+// back to the profile's folder, and a path where "sbay.ini" no longer fits is no location.
 TEST(SettingsFileLocation, NeverACutOrRelativePathAndWithoutOneNothingIsReadOrWritten) {
     wchar_t path[MAX_PATH], folder[MAX_PATH];
     const std::wstring longAppData = L"C:\\" + std::wstring(247, L'a');  // %APPDATA%\sbay still fits

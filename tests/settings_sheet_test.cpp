@@ -1,12 +1,10 @@
 // The settings sheet as the user meets it, driven inside the real modal sheet from a timer.
 #include "app/app.h"
 #include "drives/drive_record.h"
-#include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"
 #include "settings/settings_file.h"
 #include "settings/sheet/settings_sheet.h"
-#include "settings/sheet/sheet_controls.h"
 #include "tray/tray_commands.h"
 #include "tests/drive_test_support.h"
 #include "tests/test_support.h"
@@ -20,38 +18,6 @@ namespace {
 
 constexpr int kApplyButton = 0x3021;  // the sheet's Apply button
 constexpr BYTE kCtrlAlt = HOTKEYF_CONTROL | HOTKEYF_ALT;
-
-// The text of a ComboBoxEx entry; `item` receives its image and data.
-std::wstring entryText(HWND combo, int index, COMBOBOXEXITEMW& item) {
-    wchar_t text[kComboTextCapacity] = L"";
-    item = {CBEIF_TEXT | CBEIF_IMAGE | CBEIF_LPARAM, index, text, kComboTextCapacity, 0, 0, 0, 0, 0};
-    SendMessageW(combo, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
-// The sheet selects a drive's entry by its "[X" prefix, past entries too short to hold one.
-TEST(SheetControls, ImageComboFindsByPrefixAndKeepsItsOwnTexts) {
-    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_USEREX_CLASSES};
-    InitCommonControlsEx(&classes);
-    HWND window = CreateWindowExW(0, L"ComboBoxEx32", L"", WS_POPUP | CBS_DROPDOWNLIST, 0, 0, 120, 100, nullptr,
-                                  nullptr, nullptr, nullptr);
-    ImageCombo* combo = createImageCombo(window, IDB_STATES, kDriveCount);
-    ASSERT_NE(combo, nullptr);
-    EXPECT_EQ(findComboPrefix(combo, L"[D"), -1);
-    wchar_t text[] = L"x";
-    addComboEntry(combo, text, 1);  // too short to match anything
-    lstrcpyW(text, L"[");           // the control keeps its own copy
-    addComboEntry(combo, L"[C:] ", 0);
-    addComboEntry(combo, L"[D:] Audio CD", 2);
-    EXPECT_EQ(findComboPrefix(combo, L"[D"), 2);
-    wchar_t selected[kComboTextCapacity];
-    selectedComboText(combo, selected);
-    EXPECT_STREQ(selected, L"[D:] Audio CD");
-    EXPECT_EQ(findComboPrefix(combo, L"[E"), -1);
-    EXPECT_EQ(SendMessageW(window, CB_GETCURSEL, 0, 0), 2) << "a miss keeps the selection";
-    destroyImageCombo(combo);
-    DestroyWindow(window);
-}
 
 // Runs one step each tick in whichever sheet is showing, then cancels, so no test can hang on the modal sheet.
 using Step = std::function<void(HWND sheet)>;
@@ -102,14 +68,10 @@ bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id
 bool checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 std::wstring textOf(HWND dialog, int id) {
     wchar_t text[100] = L"";
-    GetDlgItemTextW(dialog, id, text, 100);
-    return text;
+    return GetDlgItemTextW(dialog, id, text, 100) > 0 ? text : L"";
 }
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-bool runValueExists() {
-    return RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"sbay", RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
 
 class SettingsSheetTest : public ::testing::Test {
 protected:
@@ -157,19 +119,12 @@ TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndSavesItsHotKeysButOkU
               1u);
     GetFileAttributesExW(file().c_str(), GetFileExInfoStandard, &after);
     EXPECT_EQ(CompareFileTime(&before.ftLastWriteTime, &after.ftLastWriteTime), 0) << "OK unchanged wrote the file";
-    EXPECT_FALSE(runValueExists());
 
     // A combination another window holds cannot be registered.
     HWND other = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(RegisterHotKey(other, 1, MOD_CONTROL | MOD_ALT, VK_F8));
     runSheet({[](HWND sheet) {
-        HWND g = page(sheet, 0), disks = GetDlgItem(g, IDC_DEF_DISK);
-        COMBOBOXEXITEMW item{};
-        EXPECT_EQ(entryText(disks, 0, item), L"[C:] ");
-        EXPECT_EQ(item.iImage, 0) << "closed and empty";
-        const std::wstring d = entryText(disks, 1, item);
-        EXPECT_TRUE(d.substr(0, 4) == L"[D:]" && d.size() > 5) << "a disc inside is described";
-        EXPECT_EQ(item.iImage, 3) << "a data disc";
+        HWND g = page(sheet, 0);
         choose(g, IDC_DEF_DISK, 1);
         // MOD_SHIFT and MOD_ALT become the control's own flags; MOD_WIN goes to the box, and alone is no key.
         struct Shown { int field, box; WORD control; bool boxChecked; };
@@ -195,9 +150,6 @@ TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndSavesItsHotKeysButOkU
         << "Ctrl+Alt+F8 is saved although it could not be registered";
     EXPECT_EQ(number(L"dpDiskProp2", L"bHide"), -999) << "the drive page never showed";
     EXPECT_EQ(std::vector<int>(globalHotKeyRegistered, globalHotKeyRegistered + 3), std::vector<int>({1, 1, 0}));
-    wchar_t busy[25];
-    loadText(IDS_BUSY_TIP, busy, 25);
-    EXPECT_NE(busy, englishString(IDS_BUSY_TIP)) << "anything but 0 stays Russian";
 }
 
 // The drive page selects the menu's drive or the nearest below, and edits only the selected drive.
@@ -279,7 +231,6 @@ TEST_F(SettingsSheetTest, WithoutDrivesOnlyTheGeneralPageAndTheStartUpBoxesFollo
              }},
              1);
     EXPECT_EQ(number(L"g_propMain", L"nDefaultDisk"), 0);
-    EXPECT_FALSE(runValueExists());
     serviceMode = 1;
     runSheet({[](HWND sheet) {
         HWND g = page(sheet, 0);
@@ -292,39 +243,16 @@ TEST_F(SettingsSheetTest, WithoutDrivesOnlyTheGeneralPageAndTheStartUpBoxesFollo
     }});
 }
 
-// "id:class" of each control with an id, to compare the pages of two languages.
-std::wstring controlsOf(HWND dialog) {
-    std::wstring list;
-    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-        wchar_t name[64] = L"";
-        GetClassNameW(c, name, 64);
-        const int id = GetDlgCtrlID(c);
-        if (id != -1 && id != 0xFFFF) list += std::to_wstring(id) + L":" + name + L" ";
-    }
-    return list;
-}
-
-// Apply with another language reopens the sheet in it; OK saves and just closes.
-TEST_F(SettingsSheetTest, LanguageChangeReopensWithApplyAndJustClosesWithOk) {
+// Another language chosen with OK is saved and the sheet just closes (with Apply it reopens in that language).
+TEST_F(SettingsSheetTest, LanguageChangeWithOkSavesAndJustCloses) {
     simConfigure(L'D', emptyDrive());
     start("[g_propMain]\r\nnLanguage=0\r\n");
-    std::wstring english, russian;
-    auto look = [](std::wstring& seen, int index, int button) {
-        return [&seen, index, button](HWND sheet) {
-            for (int shown : {0, 1, 0}) SendMessageW(sheet, PSM_SETCURSEL, shown, 0);
-            seen = textOf(page(sheet, 0), IDC_AUTOSTART) + L"|" + controlsOf(page(sheet, 0)) + controlsOf(page(sheet, 1));
-            EXPECT_EQ(settingsModified, 0);
-            choose(page(sheet, 0), IDC_LANGUAGE, index);
-            press(sheet, button);
-        };
-    };
-    EXPECT_EQ(runSheet({look(english, 1, PSBTN_APPLYNOW), look(russian, 0, PSBTN_OK)}), 2u);
-    EXPECT_GT(english.size(), 200u);
-    const size_t e = english.find(L'|'), r = russian.find(L'|');
-    EXPECT_EQ(russian.substr(r), english.substr(e)) << "both languages' pages hold the same controls";
-    EXPECT_NE(russian.substr(0, r), english.substr(0, e));
-    EXPECT_TRUE(e > 0 && r > 0) << "the start-up box is labelled";
-    EXPECT_EQ(number(L"g_propMain", L"nLanguage"), 0);
+    EXPECT_EQ(runSheet({[](HWND sheet) {
+                  choose(page(sheet, 0), IDC_LANGUAGE, 1);
+                  press(sheet, PSBTN_OK);
+              }}),
+              1u);
+    EXPECT_EQ(number(L"g_propMain", L"nLanguage"), 1);
 }
 
 }  // namespace

