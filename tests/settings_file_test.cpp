@@ -92,7 +92,8 @@ TEST_F(SettingsFileTest, SavedSectionsRaiseShortCountdownsAndSkipIndexesOutOfRan
     liveSettings.drives[5].uAutoCloseSeconds = 0xFFFFFFFF;  // not below 5 as unsigned
     saveGlobalSection();
     for (int drive : {4, 5, 26, -1}) saveDriveSection(drive);
-    EXPECT_EQ((Ints{static_cast<int>(d.uAutoCloseSeconds), static_cast<int>(sheetSettings.drives[4].uAutoCloseSeconds)}),
+    EXPECT_EQ((Ints{static_cast<int>(d.uAutoCloseSeconds),
+                    static_cast<int>(sheetSettings.drives[4].uAutoCloseSeconds)}),
               (Ints{5, 5}));
     for (const char* line : {"nLanguage=-1", "hkDefDiskSelect.fsModifiers=11", "hkEject.fsModifiers=65535",
                              "uAutoCloseSeconds=5", "uAutoCloseSeconds=-1"}) {

@@ -11,7 +11,8 @@
 namespace {
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::wstring kNone = L"<none>", kOurs = L"C:\\Program Files\\Spindle Bay\\sbay.exe", kQuoted = L"\"" + kOurs + L"\"";
+const std::wstring kNone = L"<none>", kOurs = L"C:\\Program Files\\Spindle Bay\\sbay.exe";
+const std::wstring kQuoted = L"\"" + kOurs + L"\"";
 const std::wstring kAuto = L"2|", kDemand = L"3|";  // start types as the service's configuration shows them
 using Flags = std::pair<int, int>;                  // autostart, asService
 using Held = std::pair<std::wstring, std::wstring>; // the Run value, the service's "start type|binary"
