@@ -117,8 +117,10 @@ TEST_F(SystemEventsTest, SuspendEjectsTheFirstDiscAndRefusesOrSinceVistaEjectsEv
     EXPECT_EQ(power(PBT_APMSUSPEND), TRUE);
     EXPECT_FALSE(simState(L'D').trayOpen);
     isVistaOrLater = 1;
+    simClearJournal();
     EXPECT_EQ(power(PBT_APMSUSPEND), TRUE);
     EXPECT_TRUE(simState(L'D').trayOpen && simState(L'E').trayOpen);
+    EXPECT_EQ(journalCount(sound + " async"), 2) << "E: and F: beep without holding up the ejects";
     EXPECT_FALSE(simState(L'F').trayOpen);
     ASSERT_NE(DriveTable[4]->trayIcon, nullptr);
     EXPECT_EQ(std::wstring(DriveTable[4]->trayIcon->data.szInfo), ejectedText(L'E'));
