@@ -13,8 +13,10 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
+#include <shlguid.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -274,72 +276,58 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
 // flags they were queried with and what they were told to run. Runs nothing
 // itself, answers WM_MENUCHAR to show it saw it, and puts the table back in
 // its destructor whatever the test did.
-class ShellMenuSpy {
-public:
+struct ShellMenuSpy {
     static constexpr LRESULT kMenuCharAnswer = 0x5EE;
-    ShellMenuSpy() {
-        PIDLIST_ABSOLUTE list = nullptr;
-        if (FAILED(SHParseDisplayName(L"C:\\", nullptr, &list, 0, nullptr))) return;
-        IShellFolder* folder = nullptr;
-        PCUITEMID_CHILD child = nullptr;
-        IContextMenu* menu = nullptr;
-        if (SUCCEEDED(SHBindToParent(list, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child))) {
-            folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu));
-            folder->Release();
-        }
-        CoTaskMemFree(list);
-        if (menu == nullptr) return;
-        void** table = *reinterpret_cast<void***>(menu);
-        menu->Release();
-        if (!VirtualProtect(table, sizeof original_, PAGE_READWRITE, &protection_)) return;
-        table_ = table;
-        for (int i = 0; i < 8; ++i) original_[i] = table_[i];
-        table_[2] = reinterpret_cast<void*>(&release);
-        table_[3] = reinterpret_cast<void*>(&queryContextMenu);
-        table_[4] = reinterpret_cast<void*>(&invokeCommand);
-        table_[7] = reinterpret_cast<void*>(&handleMenuMsg2);
-    }
-    ~ShellMenuSpy() {
-        if (table_ == nullptr) return;
-        for (int i = 0; i < 8; ++i) table_[i] = original_[i];
-        VirtualProtect(table_, sizeof original_, protection_, &protection_);
-    }
-    bool installed() const { return table_ != nullptr; }
     static inline std::set<void*> alive;
     static inline UINT queryFlags;
     static inline int invocations;
     static inline CMINVOKECOMMANDINFOEX invoked;
+    static inline void* original[8];
+    void** table = nullptr;
+    DWORD protection = 0;
 
-private:
-    static ULONG STDMETHODCALLTYPE release(IContextMenu* self) {
-        const ULONG left = reinterpret_cast<ULONG(STDMETHODCALLTYPE*)(IContextMenu*)>(original_[2])(self);
-        if (left == 0) alive.erase(self);
-        return left;
-    }
-    static HRESULT STDMETHODCALLTYPE queryContextMenu(IContextMenu* self, HMENU menu, UINT index, UINT first,
-                                                      UINT last, UINT flags) {
-        alive.insert(self);
-        queryFlags = flags;
-        using Query = HRESULT(STDMETHODCALLTYPE*)(IContextMenu*, HMENU, UINT, UINT, UINT, UINT);
-        return reinterpret_cast<Query>(original_[3])(self, menu, index, first, last, flags);
-    }
-    static HRESULT STDMETHODCALLTYPE invokeCommand(IContextMenu*, CMINVOKECOMMANDINFO* info) {
-        ++invocations;
-        invoked = *reinterpret_cast<CMINVOKECOMMANDINFOEX*>(info);
-        return S_OK;
-    }
-    static HRESULT STDMETHODCALLTYPE handleMenuMsg2(IContextMenu3* self, UINT message, WPARAM wParam, LPARAM lParam,
-                                                    LRESULT* result) {
-        if (message == WM_MENUCHAR) {
+    ShellMenuSpy() {
+        IShellItem* item = nullptr;
+        IContextMenu* menu = nullptr;
+        if (FAILED(SHCreateItemFromParsingName(L"C:\\", nullptr, IID_IShellItem, reinterpret_cast<void**>(&item)))) return;
+        item->BindToHandler(nullptr, BHID_SFUIObject, IID_IContextMenu, reinterpret_cast<void**>(&menu));
+        item->Release();
+        if (menu == nullptr) return;
+        void** methods = *reinterpret_cast<void***>(menu);
+        menu->Release();
+        if (!VirtualProtect(methods, sizeof original, PAGE_READWRITE, &protection)) return;
+        table = methods;
+        std::copy(table, table + 8, original);
+        // x64 has one calling convention, so plain lambdas stand in for the methods.
+        using Release = ULONG (*)(IContextMenu*);
+        table[2] = reinterpret_cast<void*>(+[](IContextMenu* self) {
+            const ULONG left = reinterpret_cast<Release>(original[2])(self);
+            if (left == 0) alive.erase(self);
+            return left;
+        });
+        using Query = HRESULT (*)(IContextMenu*, HMENU, UINT, UINT, UINT, UINT);
+        table[3] = reinterpret_cast<void*>(+[](IContextMenu* self, HMENU popup, UINT index, UINT first, UINT last, UINT flags) {
+            alive.insert(self);
+            queryFlags = flags;
+            return reinterpret_cast<Query>(original[3])(self, popup, index, first, last, flags);
+        });
+        table[4] = reinterpret_cast<void*>(+[](IContextMenu*, CMINVOKECOMMANDINFO* info) {
+            ++invocations;
+            invoked = *reinterpret_cast<CMINVOKECOMMANDINFOEX*>(info);
+            return S_OK;
+        });
+        using Handle = HRESULT (*)(IContextMenu3*, UINT, WPARAM, LPARAM, LRESULT*);
+        table[7] = reinterpret_cast<void*>(+[](IContextMenu3* self, UINT message, WPARAM w, LPARAM l, LRESULT* result) {
+            if (message != WM_MENUCHAR) return reinterpret_cast<Handle>(original[7])(self, message, w, l, result);
             *result = kMenuCharAnswer;
             return S_OK;
-        }
-        using Handle = HRESULT(STDMETHODCALLTYPE*)(IContextMenu3*, UINT, WPARAM, LPARAM, LRESULT*);
-        return reinterpret_cast<Handle>(original_[7])(self, message, wParam, lParam, result);
+        });
     }
-    static inline void* original_[8];
-    void** table_ = nullptr;
-    DWORD protection_ = 0;
+    ~ShellMenuSpy() {
+        if (table == nullptr) return;
+        std::copy(original, original + 8, table);
+        VirtualProtect(table, sizeof original, protection, &protection);
+    }
 };
 
 void setShiftAndControl(bool down) {
@@ -349,16 +337,31 @@ void setShiftAndControl(bool down) {
     SetKeyboardState(keys);
 }
 
-// Inside the tray menu's loop: position 3 opens twice, as a hovering user
-// makes it do, and the menu ends without the shell's submenu being closed.
-HMENU shellSubmenuSeen;
+// Inside the tray menu's loop, as a hovering user makes it: position 3 opens
+// three times, the last with Shift and Ctrl down and one of the shell's
+// commands chosen, and the menu ends with that submenu still open.
+HMENU placeholder, lastShellMenu;
 void CALLBACK hoverShellTimer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    for (int i = 0; i < 2; ++i) {
-        SendMessageW(mainWindow, WM_INITMENUPOPUP, 0, TRAY_POS_SHELL);
-        shellSubmenuSeen = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
-        if (i == 0) SendMessageW(mainWindow, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(shellSubmenuSeen), 0);
+    placeholder = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
+    for (int hover = 0; hover < 3; ++hover) {
+        if (hover == 2) setShiftAndControl(true);
+        SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(placeholder), TRAY_POS_SHELL);
+        const HMENU shell = lastShellMenu = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
+        EXPECT_NE(shell, placeholder);
+        EXPECT_GT(GetMenuItemCount(shell), 0);
+        EXPECT_EQ(ShellMenuSpy::alive.size(), 1u) << "hover " << hover << " kept an earlier context menu";
+        EXPECT_EQ(ShellMenuSpy::queryFlags, static_cast<UINT>(hover == 2 ? CMF_EXTENDEDVERBS : CMF_NORMAL)) << hover;
+        EXPECT_EQ(SendMessageW(mainWindow, WM_MENUCHAR, 'x', reinterpret_cast<LPARAM>(shell)),
+                  ShellMenuSpy::kMenuCharAnswer) << "the shell's menu must see the window's messages first";
+        if (hover == 2) break;
+        SendMessageW(mainWindow, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(shell), 0);
+        EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
+        EXPECT_FALSE(IsMenu(shell));
+        EXPECT_NE(SendMessageW(mainWindow, WM_MENUCHAR, 'x', 0), ShellMenuSpy::kMenuCharAnswer);
     }
+    invokeShellCommand(kFirstShellCommand + 2, POINT{12, 34});
+    setShiftAndControl(false);
     EndMenu();
 }
 
@@ -367,52 +370,21 @@ TEST_F(TrayMenuTest, TheDrivesShellMenuIsBuiltOfferedMessagesInvokedAndReleased)
     simConfigure(L'C', dataDisc(L"SYSTEM", 1000));
     start();
     ShellMenuSpy spy;
-    ASSERT_TRUE(spy.installed()) << "the shell gives no context menu for C:\\";
-    prepareFor('C');
-    const HMENU placeholder = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
-    for (int hover = 0; hover < 3; ++hover) {
-        SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(placeholder), TRAY_POS_SHELL);
-        const HMENU shell = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
-        ASSERT_NE(shell, placeholder);
-        EXPECT_GT(GetMenuItemCount(shell), 0);
-        EXPECT_EQ(ShellMenuSpy::alive.size(), 1u) << "hover " << hover << " kept an earlier context menu";
-        EXPECT_EQ(ShellMenuSpy::queryFlags, static_cast<UINT>(CMF_NORMAL));
-        EXPECT_EQ(SendMessageW(mainWindow, WM_MENUCHAR, 'x', reinterpret_cast<LPARAM>(shell)),
-                  ShellMenuSpy::kMenuCharAnswer) << "the shell's menu must see the window's messages first";
-        SendMessageW(mainWindow, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(shell), 0);
-        EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-        EXPECT_FALSE(IsMenu(shell));
-        EXPECT_NE(SendMessageW(mainWindow, WM_MENUCHAR, 'x', 0), ShellMenuSpy::kMenuCharAnswer);
-    }
-
-    // Shift shows the extended verbs; Shift and Ctrl go along with the command.
-    setShiftAndControl(true);
-    SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(placeholder), TRAY_POS_SHELL);
-    EXPECT_EQ(ShellMenuSpy::queryFlags, static_cast<UINT>(CMF_EXTENDEDVERBS));
+    ASSERT_NE(spy.table, nullptr) << "the shell gives no context menu for C:\\";
     ShellMenuSpy::invocations = 0;
-    invokeShellCommand(kFirstShellCommand + 2, POINT{12, 34});
-    setShiftAndControl(false);
+    SetTimer(nullptr, 0, 300, hoverShellTimer);
+    SendMessageW(mainWindow, kTrayCallbackMessage, 'C', WM_RBUTTONUP);
     ASSERT_EQ(ShellMenuSpy::invocations, 1);
     const CMINVOKECOMMANDINFOEX& invoked = ShellMenuSpy::invoked;
     EXPECT_EQ(invoked.cbSize, sizeof(CMINVOKECOMMANDINFOEX));
     EXPECT_EQ(invoked.fMask, static_cast<DWORD>(CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE | CMIC_MASK_SHIFT_DOWN |
                                                 CMIC_MASK_CONTROL_DOWN));
-    EXPECT_EQ(invoked.lpVerbW, MAKEINTRESOURCEW(2));
-    EXPECT_EQ(invoked.lpVerb, MAKEINTRESOURCEA(2));
+    EXPECT_TRUE(invoked.lpVerbW == MAKEINTRESOURCEW(2) && invoked.lpVerb == MAKEINTRESOURCEA(2));
     EXPECT_EQ(invoked.hwnd, mainWindow);
-    EXPECT_EQ(invoked.ptInvoke.x, 12);
-    EXPECT_EQ(invoked.ptInvoke.y, 34);
-    releaseShellContextMenu();
-    EXPECT_TRUE(ShellMenuSpy::alive.empty());
-    EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-
-    // The real right-click: the menu ends while the shell's submenu is up.
-    SetTimer(nullptr, 0, 300, hoverShellTimer);
-    SendMessageW(mainWindow, kTrayCallbackMessage, 'C', WM_RBUTTONUP);
-    EXPECT_NE(shellSubmenuSeen, placeholder);
+    EXPECT_TRUE(invoked.ptInvoke.x == 12 && invoked.ptInvoke.y == 34);
     EXPECT_TRUE(ShellMenuSpy::alive.empty()) << "the context menu outlived the tray menu";
     EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-    EXPECT_FALSE(IsMenu(shellSubmenuSeen));
+    EXPECT_FALSE(IsMenu(lastShellMenu));
 }
 
 }  // namespace
