@@ -17,17 +17,34 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <set>
 
 namespace {
-
-constexpr UINT kOff = MFS_DISABLED | MFS_GRAYED;
 
 UINT stateOf(UINT item, bool byPosition = false) {
     MENUITEMINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = MIIM_STATE;
     return GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : 0xFFFFFFFF;
+}
+
+// The items' states as the user sees them, one mark each: '-' greyed, 'x'
+// checked, '!' the default, '.' enabled.
+std::string marks(std::initializer_list<UINT> items, bool byPosition = false) {
+    std::string seen;
+    for (UINT item : items) {
+        const UINT state = stateOf(item, byPosition);
+        seen += state & MFS_GRAYED ? '-' : state & MFS_CHECKED ? 'x' : state & MFS_DEFAULT ? '!' : '.';
+    }
+    return seen;
+}
+// Open, Close, Lock, Autorun, the header; the shell, speed and audio submenus; the speeds from 1x to the highest.
+std::string driveItems() {
+    return marks({IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN, IDM_HEADER}) + " " +
+           marks({TRAY_POS_SHELL, TRAY_POS_SPEED, TRAY_POS_AUDIO}, true) + " " +
+           marks({IDM_SPEED_1X, IDM_SPEED_2X, IDM_SPEED_4X, IDM_SPEED_8X, IDM_SPEED_16X, IDM_SPEED_32X, IDM_SPEED_MAX});
 }
 
 std::wstring textOf(UINT id) {
@@ -39,10 +56,9 @@ std::wstring textOf(UINT id) {
 void command(UINT id) { SendMessageW(mainWindow, WM_COMMAND, id, 0); }
 
 std::vector<std::string> shellLaunches() {
-    std::vector<std::string> launches;
-    for (const std::string& line : simJournal()) {
-        if (line.rfind("shell ", 0) == 0) launches.push_back(line);
-    }
+    std::vector<std::string> launches, journal = simJournal();
+    std::copy_if(journal.begin(), journal.end(), std::back_inserter(launches),
+                 [](const std::string& line) { return line.rfind("shell ", 0) == 0; });
     return launches;
 }
 
@@ -51,16 +67,14 @@ protected:
     void SetUp() override { simReset(); }
     void TearDown() override { host.reset(); }
     void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
-    // Prepares the menu as a right-click on `letter`'s icon does.
-    static void prepareFor(int letter) {
-        menuDriveLetter = letter;
-        SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menuRecord->popup), 0);
-    }
-    static void expectSpeedChecked(UINT checked) {
-        for (UINT id = IDM_SPEED_1X; id <= IDM_SPEED_MAX; ++id) EXPECT_EQ(stateOf(id), id == checked ? MFS_CHECKED : 0u) << id;
-    }
     std::unique_ptr<MainWindowHost> host;
 };
+
+// Prepares the menu as a right-click on `letter`'s icon does.
+void prepareFor(int letter) {
+    menuDriveLetter = letter;
+    SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menuRecord->popup), 0);
+}
 
 // Ends the tray menu from inside its loop, noting the header shown.
 std::wstring headerSeen;
@@ -78,49 +92,35 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheL
     open.trayOpen = true;
     simConfigure(L'E', open);
     start();
-    prepareFor('D');
-    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_OPEN));
-    for (UINT id : {IDM_CLOSE, IDM_LOCK}) EXPECT_EQ(stateOf(id), 0u) << id;
-    EXPECT_EQ(stateOf(IDM_AUTORUN), kOff) << "no AUTORUN.INF on this disc";
-    for (UINT position : {TRAY_POS_SPEED, TRAY_POS_SHELL}) EXPECT_EQ(stateOf(position, true), 0u) << position;
-    EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), kOff);
-    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [D:]");
-    EXPECT_EQ(stateOf(IDM_HEADER), kOff);
-    expectSpeedChecked(IDM_SPEED_MAX);
-
     DriveRecord* e = DriveTable[4];
     e->locked = 1;
     e->speedCommand = IDM_SPEED_8X;
-    prepareFor('E');
-    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_CLOSE));
-    EXPECT_EQ(stateOf(IDM_LOCK), static_cast<UINT>(MFS_CHECKED));
-    expectSpeedChecked(IDM_SPEED_8X);
-    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [E:]");
-
-    // A letter without a record (none chosen yet, or the drive is gone) leaves only the program's commands.
-    for (int letter : {int{0}, int{'F'}}) {
-        prepareFor(letter);
-        for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN}) EXPECT_EQ(stateOf(id), kOff) << id;
-        for (UINT position : {TRAY_POS_SPEED, TRAY_POS_AUDIO, TRAY_POS_SHELL}) EXPECT_EQ(stateOf(position, true), kOff);
-        EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay");
-        EXPECT_EQ(stateOf(IDM_SETTINGS) | stateOf(IDM_EXIT), 0u);
+    // Neither disc has an AUTORUN.INF; a letter without a record (none chosen
+    // yet, or the drive is gone) leaves only the program's commands.
+    const struct {
+        int letter;
+        const char* items;
+        const wchar_t* header;
+    } menus[] = {{'D', "!..-- ..- ......x", L"Spindlebay [D:]"},
+                 {'E', ".!x-- ..- ...x...", L"Spindlebay [E:]"},
+                 {0, "----- ---", L"Spindlebay"},
+                 {'F', "----- ---", L"Spindlebay"}};
+    for (const auto& menu : menus) {
+        prepareFor(menu.letter);
+        EXPECT_EQ(driveItems().substr(0, strlen(menu.items)), menu.items) << menu.letter;
+        EXPECT_EQ(textOf(IDM_HEADER), menu.header);
+        EXPECT_EQ(marks({IDM_SETTINGS, IDM_EXIT}), "..");
     }
 
     // A right-click opens the menu of the icon's drive; an icon id that names no drive opens nothing.
-    headerSeen.clear();
-    SetTimer(nullptr, 0, 300, endMenuTimer);
-    SendMessageW(mainWindow, kTrayCallbackMessage, 'E', WM_RBUTTONUP);
-    EXPECT_EQ(menuDriveLetter, 'E');
-    EXPECT_EQ(headerSeen, L"Spindlebay [E:]");
-
-    headerSeen.clear();
     simClearJournal();
-    for (WPARAM id : {WPARAM{26}, WPARAM{'F'}, WPARAM{'a'}, WPARAM{0xFFFF}}) {
+    for (WPARAM id : {WPARAM{'E'}, WPARAM{26}, WPARAM{'F'}, WPARAM{'a'}, WPARAM{0xFFFF}}) {
+        headerSeen.clear();
         SetTimer(nullptr, 0, 300, endMenuTimer);
         SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_RBUTTONUP);
-        SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_LBUTTONDBLCLK);
+        if (id != 'E') SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_LBUTTONDBLCLK);
         pumpMessages(350);
-        EXPECT_TRUE(headerSeen.empty()) << id;
+        EXPECT_EQ(headerSeen, id == 'E' ? L"Spindlebay [E:]" : L"") << id;
         EXPECT_EQ(menuDriveLetter, 'E');
     }
     for (const std::string& line : simJournal()) EXPECT_EQ(line.find("_MEDIA -> "), std::string::npos) << line;
@@ -139,70 +139,63 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheL
     setIconVisible(DriveTable[3], false);
     setIconVisible(e, false);
     pumpMessages(500);
-    const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
+    auto resources = [] { return std::vector<int>{freeGdiSlots(), freeIconSlots(), liveKernelHandles()}; };
+    const std::vector<int> before = resources();
     for (int i = 0; i < 20; ++i) {
         liveSettings.global.nLanguage = i % 2;
         loadLanguageAndMenu();
     }
     EXPECT_EQ(textOf(IDM_OPEN), russianOpen);
-    EXPECT_EQ(freeGdiSlots(), gdi);
-    EXPECT_EQ(freeIconSlots(), icons);
-    EXPECT_EQ(liveKernelHandles(), handles);
+    EXPECT_EQ(resources(), before) << "GDI objects, icons, kernel handles";
 }
 
 TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsShowItsState) {
     simConfigure(L'D', audioDisc(6));
     simConfigure(L'E', audioDisc(10));
     start("[dpDiskProp3]\r\nbHide=1\r\n");
-    isVistaOrLater = 0;  // the older menu keeps every audio command
+    isVistaOrLater = 0;  // the older menu keeps every audio command, played by the program itself
     loadLanguageAndMenu();
     DriveRecord* e = DriveTable[4];
     ASSERT_TRUE(waitUntil([e] { return e->mediaKind == AudioCd; }, 3000));
-    const struct {
-        uint8_t status;
-        UINT play, pause, stop;
-    } cases[] = {{kAudioPlaying, MFS_CHECKED, 0, 0}, {kAudioPaused, 0, MFS_CHECKED, 0},
-                 {kAudioNoStatus, 0, 0, MFS_CHECKED}, {0x13, 0, 0, MFS_CHECKED}};
-    for (const auto& c : cases) {
-        e->audioStatus = c.status;
+    const std::pair<uint8_t, const char*> audio[] = {
+        {kAudioPlaying, "x.."}, {kAudioPaused, ".x."}, {kAudioNoStatus, "..x"}, {0x13, "..x"}};
+    for (const auto& [status, playPauseStop] : audio) {
+        e->audioStatus = status;
         prepareFor('E');
-        EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), 0u);
-        EXPECT_EQ(stateOf(IDM_PLAY), c.play) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_PAUSE), c.pause) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_STOP), c.stop) << int(c.status);
+        EXPECT_EQ(marks({TRAY_POS_AUDIO}, true) + marks({IDM_PLAY, IDM_PAUSE, IDM_STOP}), std::string(".") + playPauseStop)
+            << int(status);
     }
 
     DriveRecord* d = DriveTable[3];
+    d->audioStatus = kAudioPlaying;  // D: is hidden: no monitor changes it
     menuDriveLetter = 'D';
-    command(IDM_OPEN);
-    EXPECT_TRUE(simState(L'D').trayOpen);
-    command(IDM_CLOSE);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-    command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 1) << "the monitor applies it on its next pass";
-    command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 0);
-    command(IDM_PLAY);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPlaying);
-    d->audioStatus = kAudioPlaying;
-    command(IDM_PAUSE);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPaused);
-    command(IDM_STOP);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioNoStatus);
+    const std::pair<UINT, const char*> requests[] = {
+        {IDM_OPEN, "D: IOCTL_STORAGE_EJECT_MEDIA -> ok"},
+        {IDM_CLOSE, "D: IOCTL_STORAGE_LOAD_MEDIA -> ok"},
+        {IDM_PLAY, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200FFFFFF -> ok"},
+        {IDM_PAUSE, "D: IOCTL_CDROM_PAUSE_AUDIO -> ok"},
+        {IDM_STOP, "D: IOCTL_CDROM_STOP_AUDIO -> ok"},
+        {IDM_SPEED_MAX, "D: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"},
+    };
+    for (const auto& [id, request] : requests) {
+        simClearJournal();
+        command(id);
+        EXPECT_TRUE(journalHas(request)) << request;
+    }
+    EXPECT_EQ(d->speedCommand, IDM_SPEED_MAX);
     simClearJournal();
     command(IDM_SPEED_4X);
     EXPECT_EQ(d->speedCommand, IDM_SPEED_4X);
     EXPECT_TRUE(journalOf('D').empty()) << "other speeds wait for the monitor";
-    command(IDM_SPEED_MAX);
-    EXPECT_EQ(d->speedCommand, IDM_SPEED_MAX);
-    EXPECT_TRUE(journalHas("D: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"));
+    command(IDM_LOCK);
+    EXPECT_EQ(d->locked, 1) << "the monitor applies it on its next pass";
+    command(IDM_LOCK);
+    EXPECT_EQ(d->locked, 0);
 
     removeDriveRecord(3);
     simClearJournal();
-    for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_PLAY, IDM_STOP, IDM_PAUSE, IDM_NEXT, IDM_PREVIOUS,
-                    IDM_SPEED_1X, IDM_SPEED_MAX, IDM_HEADER}) {
-        command(id);
-    }
+    for (const auto& request : requests) command(request.first);
+    for (UINT id : {IDM_LOCK, IDM_NEXT, IDM_PREVIOUS, IDM_SPEED_1X, IDM_HEADER}) command(id);
     EXPECT_TRUE(journalOf('D').empty());
 
     command(IDM_README);
@@ -245,13 +238,13 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
         wchar_t letter;
         const char* autorun;
         bool program;
-        UINT state;
+        const char* item;
         std::vector<std::string> journal;
     } discs[] = {
-        {L'D', "[AutoRun]\r\nopen=setup.exe /auto\r\n", true, 0, {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
-        {L'E', "[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false, 0,
+        {L'D', "[AutoRun]\r\nopen=setup.exe /auto\r\n", true, ".", {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
+        {L'E', "[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false, ".",
          {"shell open \"\"missing.exe\"\" \"-x\" \"E:\\\" -> fail", "shell explore \"E:\\\" \"\" \"\" -> ok"}},
-        {L'F', "[AutoRun]\r\nicon=game.ico\r\n", false, kOff, {"shell explore \"F:\\\" \"\" \"\" -> ok"}},
+        {L'F', "[AutoRun]\r\nicon=game.ico\r\n", false, "-", {"shell explore \"F:\\\" \"\" \"\" -> ok"}},
     };
     TempDir roots[3];
     for (int i = 0; i < 3; ++i) {
@@ -264,7 +257,7 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
     start();
     for (const auto& disc : discs) {
         prepareFor(disc.letter);
-        EXPECT_EQ(stateOf(IDM_AUTORUN), disc.state) << char(disc.letter);
+        EXPECT_EQ(marks({IDM_AUTORUN}), disc.item) << char(disc.letter);
         simClearJournal();
         command(IDM_AUTORUN);
         EXPECT_EQ(shellLaunches(), disc.journal);
