@@ -140,6 +140,8 @@ TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIcons
     EXPECT_TRUE(d->trayIcon == firstIcon && d->monitorThread == firstThread);
     setIconVisible(d, false);
     EXPECT_EQ(trayIconCount, 1);
+    setLock(d, 1);
+    EXPECT_TRUE(simState(L'D').locked) << "the stop that ended the monitor still refuses requests";
     EXPECT_TRUE(waitUntil([&] { return iconEntryOf(e) == 1; }, 3000)) << "alone in the tray, E: wears no star";
     setIconVisible(d, true);
     EXPECT_TRUE(d->monitorThread != nullptr && d->trayIcon->added != 0);
