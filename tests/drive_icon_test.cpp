@@ -76,12 +76,7 @@ TEST_F(DriveIconTest, IconAndTipFollowEveryDriveStateShowLabelsLiterallyAndNameT
     SimDriveConfig open = emptyDrive(), blank;
     open.trayOpen = true;
     blank.medium = SimMedium::Blank;  // a medium whose volume cannot be read: the head alone, the other-medium icon
-    const struct {
-        wchar_t letter;
-        SimDriveConfig config;
-        std::wstring tip;
-        int icon;
-    } drives[] = {
+    const struct { wchar_t letter; SimDriveConfig config; std::wstring tip; int icon; } drives[] = {
         {L'D', dataDisc(L"HOLIDAY_2026", 4700000000ull), L"HOLIDAY_2026 <" + sizeText(4700000000ull) + L">", 0},
         {L'E', audioDisc(12), L"Audio CD" + english(IDS_AUDIO_STOPPED, {12}), 1},
         {L'F', open, englishString(IDS_TIP_OPEN), 3},
@@ -249,11 +244,7 @@ TEST_F(EjectCloseTest, TheCountdownClosesTheTrayUnlessClosedDismissedOrItsDriveG
     EXPECT_TRUE(d->countdownDialog == nullptr && !simState(L'D').trayOpen);
 
     // Each way the count ends early: whether the program closes the tray, and whether it stays open.
-    const struct {
-        const char* way;
-        bool closes, openAfter;
-        void (*end)(HWND);
-    } ways[] = {
+    const struct { const char* way; bool closes, openAfter; void (*end)(HWND); } ways[] = {
         {"closed by hand", false, false,
          [](HWND countdown) { simSetTray(L'D', false), countdownTimerProc(countdown, WM_TIMER, 3, 0); }},
         {"closed by the menu", true, false, [](HWND) { ejectOrClose(DriveTable[3], 0); }},

@@ -183,10 +183,7 @@ TEST_F(SystemEventsTest, LogOffEjectsEachDiscBehindAMessageOnceAndClosesAgainAnd
     EXPECT_EQ(journalCount("F: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 0);
 
     serviceMode = 1;  // a log-off is not the service's end; the machine's end is handled once
-    const struct {
-        LPARAM reason;
-        size_t boxesAfter;
-    } queries[] = {{ENDSESSION_LOGOFF, 2}, {0, 4}, {0, 4}};
+    const struct { LPARAM reason; size_t boxesAfter; } queries[] = {{ENDSESSION_LOGOFF, 2}, {0, 4}, {0, 4}};
     for (const auto& query : queries) {
         EXPECT_EQ(SendMessageW(mainWindow, WM_QUERYENDSESSION, 0, query.reason), TRUE);
         EXPECT_EQ(boxesSeen.size(), query.boxesAfter) << query.reason;

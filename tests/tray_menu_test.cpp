@@ -55,8 +55,9 @@ std::wstring textOf(UINT id) {
 
 void command(UINT id) { SendMessageW(mainWindow, WM_COMMAND, id, 0); }
 
-std::vector<std::string> shellLaunches() {
-    std::vector<std::string> launches, journal = simJournal();
+using Lines = std::vector<std::string>;
+Lines shellLaunches() {
+    Lines launches, journal = simJournal();
     std::copy_if(journal.begin(), journal.end(), std::back_inserter(launches),
                  [](const std::string& line) { return line.rfind("shell ", 0) == 0; });
     return launches;
@@ -97,14 +98,9 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheL
     e->speedCommand = IDM_SPEED_8X;
     // Neither disc has an AUTORUN.INF; a letter without a record (none chosen
     // yet, or the drive is gone) leaves only the program's commands.
-    const struct {
-        int letter;
-        const char* items;
-        const wchar_t* header;
-    } menus[] = {{'D', "!..-- ..- ......x", L"Spindlebay [D:]"},
-                 {'E', ".!x-- ..- ...x...", L"Spindlebay [E:]"},
-                 {0, "----- ---", L"Spindlebay"},
-                 {'F', "----- ---", L"Spindlebay"}};
+    const struct { int letter; const char* items; const wchar_t* header; } menus[] = {
+        {'D', "!..-- ..- ......x", L"Spindlebay [D:]"}, {'E', ".!x-- ..- ...x...", L"Spindlebay [E:]"},
+        {0, "----- ---", L"Spindlebay"}, {'F', "----- ---", L"Spindlebay"}};
     for (const auto& menu : menus) {
         prepareFor(menu.letter);
         EXPECT_EQ(driveItems().substr(0, strlen(menu.items)), menu.items) << menu.letter;
@@ -213,9 +209,7 @@ TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsSho
 TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
     const std::wstring unended = L"\"" + std::wstring(258, L'x'), x258(258, L'y');
     const std::wstring blankAtEnd = x258 + L" ";
-    const struct {
-        const wchar_t *value, *program, *parameters;
-    } cases[] = {
+    const struct { const wchar_t *value, *program, *parameters; } cases[] = {
         {L"setup.exe /auto", L"setup.exe", L"/auto"}, {L"\"My Setup.exe\" /s", L"\"My Setup.exe\"", L"/s"},
         {L"setup.exe", L"setup.exe", L""},           {L"\"setup.exe", L"\"setup.exe", L""},
         {L"\"\"", L"\"\"", L""},                     {L"\"", L"\"", L""},
@@ -234,13 +228,7 @@ TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
 using AutorunTest = TrayMenuTest;
 
 TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExploreIt) {
-    const struct {
-        wchar_t letter;
-        const char* autorun;
-        bool program;
-        const char* item;
-        std::vector<std::string> journal;
-    } discs[] = {
+    const struct { wchar_t letter; const char* autorun; bool program; const char* item; Lines journal; } discs[] = {
         {L'D', "[AutoRun]\r\nopen=setup.exe /auto\r\n", true, ".", {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
         {L'E', "[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false, ".",
          {"shell open \"\"missing.exe\"\" \"-x\" \"E:\\\" -> fail", "shell explore \"E:\\\" \"\" \"\" -> ok"}},
