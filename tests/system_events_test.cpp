@@ -30,6 +30,19 @@ std::wstring ejectedText(wchar_t letter) {
 
 std::wstring balloonOf(int slot) { return DriveTable[slot]->trayIcon->data.szInfo; }
 
+// The letters that have a drive record, and "+" while the common icon stands in.
+std::string drivesSeen() {
+    std::string seen;
+    for (int i = 0; i < kDriveCount; ++i) seen += DriveTable[i] ? std::string(1, char('A' + i)) : "";
+    return commonIconRecord ? seen + "+" : seen;
+}
+
+std::string openTrays() {
+    std::string open;
+    for (char letter : {'D', 'E', 'F', 'G'}) open += simState(letter).trayOpen ? std::string(1, letter) : "";
+    return open;
+}
+
 int journalCount(const std::string& line) {
     const std::vector<std::string> journal = simJournal();
     return static_cast<int>(std::count(journal.begin(), journal.end(), line));
@@ -69,40 +82,31 @@ TEST_F(SystemEventsTest, ANewTaskbarGetsEveryIconAgainAndDrivesComeAndGoOneVolum
     EXPECT_NE(commonIconRecord->added, 0);
     EXPECT_EQ(trayIconCount, 1);
 
-    simSetPresent(L'E', true);
-    simSetPresent(L'F', true);
     DEV_BROADCAST_HDR port{sizeof port, DBT_DEVTYP_PORT, 0}, shortVolume{sizeof shortVolume, DBT_DEVTYP_VOLUME, 0};
     DEV_BROADCAST_VOLUME volume{sizeof volume, DBT_DEVTYP_VOLUME, 0, 0x30, 0}, medium = volume;
     medium.dbcv_flags = DBTF_MEDIA;  // a medium coming or going is the monitor's business
     const LPARAM data = reinterpret_cast<LPARAM>(&volume), mediumData = reinterpret_cast<LPARAM>(&medium);
+    simSetPresent(L'E', true);
+    simSetPresent(L'F', true);
     for (LPARAM odd : {LPARAM{0}, LPARAM{0x10}, reinterpret_cast<LPARAM>(&port), reinterpret_cast<LPARAM>(&shortVolume),
                        mediumData}) {
         for (WPARAM event : {WPARAM{DBT_DEVICEARRIVAL}, WPARAM{DBT_DEVICEREMOVECOMPLETE}, WPARAM{0x1234}}) {
             EXPECT_EQ(deviceChange(event, odd), TRUE);
         }
     }
-    EXPECT_EQ(driveRecordCount, 0) << "a malformed or medium broadcast changed the drives";
-    EXPECT_EQ(deviceChange(DBT_DEVICEARRIVAL, data), TRUE);
-    EXPECT_TRUE(DriveTable[5] && !DriveTable[4]) << "one drive per message, the higher letter first";
-    EXPECT_EQ(commonIconRecord, nullptr) << "the first drive replaces the common icon";
-    deviceChange(DBT_DEVICEARRIVAL, data);
-    EXPECT_NE(DriveTable[4], nullptr);
-    simSetPresent(L'E', false);
-    simSetPresent(L'F', false);
-    deviceChange(DBT_DEVICEREMOVECOMPLETE, mediumData);
-    EXPECT_EQ(driveRecordCount, 2);
-    deviceChange(DBT_DEVICEREMOVECOMPLETE, data);
-    EXPECT_TRUE(DriveTable[4] && !DriveTable[5]);
-    deviceChange(DBT_DEVICEREMOVECOMPLETE, data);
-    EXPECT_TRUE(driveRecordCount == 0 && commonIconRecord);
-
-    simConfigure(L'H', emptyDrive());
-    simConfigure(L'K', emptyDrive());
-    deviceChange(DBT_DEVNODES_CHANGED, 0);
-    EXPECT_TRUE(DriveTable[7] && DriveTable[10] && !commonIconRecord);
-    simSetPresent(L'H', false);
-    deviceChange(DBT_DEVNODES_CHANGED, 0);
-    EXPECT_TRUE(!DriveTable[7] && driveRecordCount == 1);
+    EXPECT_EQ(drivesSeen(), "+") << "a malformed or medium broadcast changed the drives";
+    // One drive per volume message, the higher letter first; a node change looks at every letter.
+    const struct { const wchar_t* present; WPARAM event; LPARAM data; const char* drives; } steps[] = {
+        {L"EF", DBT_DEVICEARRIVAL, data, "F"},        {L"EF", DBT_DEVICEARRIVAL, data, "EF"},
+        {L"", DBT_DEVICEREMOVECOMPLETE, mediumData, "EF"}, {L"", DBT_DEVICEREMOVECOMPLETE, data, "E"},
+        {L"", DBT_DEVICEREMOVECOMPLETE, data, "+"},   {L"HK", DBT_DEVNODES_CHANGED, 0, "HK"},
+        {L"K", DBT_DEVNODES_CHANGED, 0, "K"},
+    };
+    for (const auto& step : steps) {
+        for (wchar_t letter : {L'E', L'F', L'H', L'K'}) simSetPresent(letter, wcschr(step.present, letter) != nullptr);
+        EXPECT_EQ(deviceChange(step.event, step.data), TRUE);
+        EXPECT_EQ(drivesSeen(), step.drives) << step.event << " with " << step.present;
+    }
 }
 
 TEST_F(SystemEventsTest, SuspendEjectsTheFirstDiscAndRefusesOrSinceVistaEjectsEveryOtherwiseBeepsAndWakingUpLocks) {
@@ -113,31 +117,25 @@ TEST_F(SystemEventsTest, SuspendEjectsTheFirstDiscAndRefusesOrSinceVistaEjectsEv
     start("[dpDiskProp3]\r\nbLogOffEject=1\r\nbHide=1\r\n[dpDiskProp4]\r\nbLogOffEject=1\r\nbBeepDiskInside=1\r\n"
           "[dpDiskProp5]\r\nbBeepDiskInside=1\r\n[dpDiskProp6]\r\nbBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n");
     const std::string sound = "sound \"" + std::string(soundPath, soundPath + lstrlenW(soundPath)) + "\"";
-    EXPECT_EQ(power(PBT_APMQUERYSUSPEND), BROADCAST_QUERY_DENY);
-    EXPECT_TRUE(simState(L'D').trayOpen);
-    EXPECT_FALSE(simState(L'E').trayOpen) << "drives after the ejected one are not looked at";
-    EXPECT_EQ(journalCount(sound), 0);
-    ASSERT_NE(DriveTable[3]->trayIcon, nullptr) << "the hidden drive shows its icon for the balloon";
+    const struct { const char *closing, *open; int vista; WPARAM event; LRESULT answer; int sounds, async; } steps[] = {
+        {"", "D", 1, PBT_APMQUERYSUSPEND, BROADCAST_QUERY_DENY, 0, 0},  // drives after the ejected one are not looked at
+        {"D", "", 0, PBT_APMSUSPEND, TRUE, 0, 0},  // before Vista the suspend follows a query, which did the work
+        {"", "DE", 1, PBT_APMSUSPEND, TRUE, 0, 2},  // since Vista every disc comes out, the sounds do not hold it up
+        {"", "DE", 1, PBT_APMQUERYSUSPEND, TRUE, 1, 0},  // nothing left to eject: the sleep is allowed, F: beeps
+    };
+    for (const auto& step : steps) {
+        for (const char* letter = step.closing; *letter; ++letter) simSetTray(*letter, false);
+        isVistaOrLater = step.vista;
+        simClearJournal();
+        EXPECT_EQ(power(step.event), step.answer) << step.event;
+        EXPECT_EQ(openTrays(), step.open) << step.event;
+        EXPECT_EQ(journalCount(sound), step.sounds) << step.event;
+        EXPECT_EQ(journalCount(sound + " async"), step.async) << step.event;
+    }
+    ASSERT_TRUE(DriveTable[3]->trayIcon && DriveTable[4]->trayIcon) << "the hidden drive shows its icon for the balloon";
     EXPECT_EQ(balloonOf(3), ejectedText(L'D'));
-    EXPECT_EQ(std::wstring(DriveTable[3]->trayIcon->data.szInfoTitle), productString);
-
-    simSetTray(L'D', false);
-    isVistaOrLater = 0;  // before Vista the suspend follows a query, which did the work
-    EXPECT_EQ(power(PBT_APMSUSPEND), TRUE);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-    isVistaOrLater = 1;
-    simClearJournal();
-    EXPECT_EQ(power(PBT_APMSUSPEND), TRUE);
-    EXPECT_TRUE(simState(L'D').trayOpen && simState(L'E').trayOpen && !simState(L'F').trayOpen);
-    EXPECT_EQ(journalCount(sound + " async"), 2) << "E: and F: beep without holding up the ejects";
-    ASSERT_NE(DriveTable[4]->trayIcon, nullptr);
     EXPECT_EQ(balloonOf(4), ejectedText(L'E'));
-
-    // With D: and E: open nothing is left to eject: the query allows the sleep and F: alone beeps.
-    simClearJournal();
-    EXPECT_EQ(power(PBT_APMQUERYSUSPEND), TRUE);
-    EXPECT_EQ(journalCount(sound), 1);
-    EXPECT_FALSE(simState(L'F').trayOpen);
+    EXPECT_EQ(std::wstring(DriveTable[3]->trayIcon->data.szInfoTitle), productString);
     setLock(DriveTable[6], 0);  // the sleep lost the lock; the hidden drive has no monitor to renew it
     ASSERT_FALSE(simState(L'G').locked);
     EXPECT_EQ(power(PBT_APMRESUMEAUTOMATIC), TRUE);
