@@ -87,20 +87,22 @@ void CALLBACK endMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
     EndMenu();
 }
 
-TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheLanguageSwitchesWithoutLeaks) {
+TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnTheDriveWhileItExistsAndLanguagesSwitch) {
     simConfigure(L'D', dataDisc(L"DATA", 1000));
     SimDriveConfig open = emptyDrive();
     open.trayOpen = true;
     simConfigure(L'E', open);
-    start();
-    DriveRecord* e = DriveTable[4];
+    simConfigure(L'F', audioDisc(10));
+    simConfigure(L'G', audioDisc(6));
+    start("[dpDiskProp6]\r\nbHide=1\r\n");
+    DriveRecord *e = DriveTable[4], *f = DriveTable[5], *g = DriveTable[6];
     e->locked = 1;
     e->speedCommand = IDM_SPEED_8X;
     // Neither disc has an AUTORUN.INF; a letter without a record (none chosen
     // yet, or the drive is gone) leaves only the program's commands.
     const struct { int letter; const char* items; const wchar_t* header; } menus[] = {
         {'D', "!..-- ..- ......x", L"Spindlebay [D:]"}, {'E', ".!x-- ..- ...x...", L"Spindlebay [E:]"},
-        {0, "----- ---", L"Spindlebay"}, {'F', "----- ---", L"Spindlebay"}};
+        {0, "----- ---", L"Spindlebay"}, {'H', "----- ---", L"Spindlebay"}};
     for (const auto& menu : menus) {
         prepareFor(menu.letter);
         EXPECT_EQ(driveItems().substr(0, strlen(menu.items)), menu.items) << menu.letter;
@@ -110,7 +112,7 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheL
 
     // A right-click opens the menu of the icon's drive; an icon id that names no drive opens nothing.
     simClearJournal();
-    for (WPARAM id : {WPARAM{'E'}, WPARAM{26}, WPARAM{'F'}, WPARAM{'a'}, WPARAM{0xFFFF}}) {
+    for (WPARAM id : {WPARAM{'E'}, WPARAM{26}, WPARAM{'H'}, WPARAM{'a'}, WPARAM{0xFFFF}}) {
         headerSeen.clear();
         SetTimer(nullptr, 0, 300, endMenuTimer);
         SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_RBUTTONUP);
@@ -131,9 +133,9 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheL
     loadText(IDS_TIP_OPEN, trayOpen, 50);
     EXPECT_EQ(std::wstring(e->tipTrayOpen), std::wstring(L"Spindlebay v.6\n[E:] ") + trayOpen);
     EXPECT_TRUE(waitUntil([&] { return std::wstring(e->trayIcon->data.szTip) == e->tipTrayOpen; }, 3000));
+    ASSERT_TRUE(waitUntil([f] { return f->mediaKind == AudioCd; }, 3000));
     // Icons are counted in a table the whole session shares: keep the tray quiet.
-    setIconVisible(DriveTable[3], false);
-    setIconVisible(e, false);
+    for (int slot : {3, 4, 5}) setIconVisible(DriveTable[slot], false);
     pumpMessages(500);
     auto resources = [] { return std::vector<int>{freeGdiSlots(), freeIconSlots(), liveKernelHandles()}; };
     const std::vector<int> before = resources();
@@ -143,56 +145,45 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheL
     }
     EXPECT_EQ(textOf(IDM_OPEN), russianOpen);
     EXPECT_EQ(resources(), before) << "GDI objects, icons, kernel handles";
-}
 
-TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsShowItsState) {
-    simConfigure(L'D', audioDisc(6));
-    simConfigure(L'E', audioDisc(10));
-    start("[dpDiskProp3]\r\nbHide=1\r\n");
     isVistaOrLater = 0;  // the older menu keeps every audio command, played by the program itself
+    liveSettings.global.nLanguage = 0;
     loadLanguageAndMenu();
-    DriveRecord* e = DriveTable[4];
-    ASSERT_TRUE(waitUntil([e] { return e->mediaKind == AudioCd; }, 3000));
     const std::pair<uint8_t, const char*> audio[] = {
         {kAudioPlaying, "x.."}, {kAudioPaused, ".x."}, {kAudioNoStatus, "..x"}, {0x13, "..x"}};
     for (const auto& [status, playPauseStop] : audio) {
-        e->audioStatus = status;
-        prepareFor('E');
+        f->audioStatus = status;
+        prepareFor('F');
         EXPECT_EQ(marks({TRAY_POS_AUDIO}, true) + marks({IDM_PLAY, IDM_PAUSE, IDM_STOP}), std::string(".") + playPauseStop)
             << int(status);
     }
 
-    DriveRecord* d = DriveTable[3];
-    d->audioStatus = kAudioPlaying;  // D: is hidden: no monitor changes it
-    menuDriveLetter = 'D';
+    g->audioStatus = kAudioPlaying;  // G: is hidden: no monitor changes it
+    menuDriveLetter = 'G';
     const std::pair<UINT, const char*> requests[] = {
-        {IDM_OPEN, "D: IOCTL_STORAGE_EJECT_MEDIA -> ok"},
-        {IDM_CLOSE, "D: IOCTL_STORAGE_LOAD_MEDIA -> ok"},
-        {IDM_PLAY, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200FFFFFF -> ok"},
-        {IDM_PAUSE, "D: IOCTL_CDROM_PAUSE_AUDIO -> ok"},
-        {IDM_STOP, "D: IOCTL_CDROM_STOP_AUDIO -> ok"},
-        {IDM_SPEED_MAX, "D: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"},
-    };
+        {IDM_OPEN, "G: IOCTL_STORAGE_EJECT_MEDIA -> ok"},   {IDM_CLOSE, "G: IOCTL_STORAGE_LOAD_MEDIA -> ok"},
+        {IDM_PAUSE, "G: IOCTL_CDROM_PAUSE_AUDIO -> ok"},    {IDM_STOP, "G: IOCTL_CDROM_STOP_AUDIO -> ok"},
+        {IDM_PLAY, "G: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200FFFFFF -> ok"},
+        {IDM_SPEED_MAX, "G: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"}};
     for (const auto& [id, request] : requests) {
         simClearJournal();
         command(id);
         EXPECT_TRUE(journalHas(request)) << request;
     }
-    EXPECT_EQ(d->speedCommand, IDM_SPEED_MAX);
+    EXPECT_EQ(g->speedCommand, IDM_SPEED_MAX);
     simClearJournal();
     command(IDM_SPEED_4X);
-    EXPECT_EQ(d->speedCommand, IDM_SPEED_4X);
-    EXPECT_TRUE(journalOf('D').empty()) << "other speeds wait for the monitor";
+    EXPECT_EQ(g->speedCommand, IDM_SPEED_4X);
+    EXPECT_TRUE(journalOf('G').empty()) << "other speeds wait for the monitor";
     command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 1) << "the monitor applies it on its next pass";
+    EXPECT_EQ(g->locked, 1) << "the monitor applies it on its next pass";
     command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 0);
-
-    removeDriveRecord(3);
+    EXPECT_EQ(g->locked, 0);
+    removeDriveRecord(6);
     simClearJournal();
     for (const auto& request : requests) command(request.first);
     for (UINT id : {IDM_LOCK, IDM_NEXT, IDM_PREVIOUS, IDM_SPEED_1X, IDM_HEADER}) command(id);
-    EXPECT_TRUE(journalOf('D').empty());
+    EXPECT_TRUE(journalOf('G').empty());
 
     command(IDM_README);
     const std::wstring folder = testProgramDir();
