@@ -76,6 +76,8 @@ TEST_F(SystemEventsTest, ANewTaskbarGetsEveryIconAgainAndDrivesComeAndGoOneVolum
     ASSERT_EQ(driveRecordCount, 0);
     EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &kept)) << "the removed drive left its icon behind";
     ASSERT_NE(commonIconRecord, nullptr) << "the last drive gone brings the common icon back";
+    SendMessageW(mainWindow, msgSecondInstance, 0, 0);
+    EXPECT_EQ(std::wstring(commonIconRecord->data.szInfo), englishString(IDS_SECOND_START)) << "a second start";
     Shell_NotifyIconW(NIM_DELETE, &commonIconRecord->data);
     commonIconRecord->added = 0;
     taskbarCreated();
@@ -185,7 +187,7 @@ TEST_F(SystemEventsTest, SleepAndTheSessionsEndEjectTheChosenDiscsOthersBeepAndW
     KillTimer(nullptr, timer);
 }
 
-TEST_F(SystemEventsTest, HotKeysNamingNoDriveWithARecordDoNothingAndTheNextDefaultDrivePassesOverHiddenOnes) {
+TEST_F(SystemEventsTest, HotKeysNamingNoDriveDoNothingTheNextDefaultDrivePassesOverHiddenOnesAndASecondStartGreets) {
     for (wchar_t letter : {L'A', L'D', L'E', L'F'}) simConfigure(letter, emptyDrive());
     start("[g_propMain]\r\nnDefaultDisk=68\r\n[dpDiskProp0]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
     auto hotKey = [](WPARAM id) { SendMessageW(mainWindow, WM_HOTKEY, id, 0); };
@@ -215,25 +217,12 @@ TEST_F(SystemEventsTest, HotKeysNamingNoDriveWithARecordDoNothingAndTheNextDefau
     for (int32_t from : {int32_t{'D'}, 0, 7, 200}) EXPECT_EQ(select(from), 'D') << from;  // outside the letters: from A:
     setIconVisible(DriveTable[3], false);
     EXPECT_EQ(select('D'), 'F') << "with no icon at all the last drive met";
-}
-
-TEST_F(SystemEventsTest, ASecondStartGreetsOnTheCommonIconOrTheLastDrivesWhenAllAreHidden) {
-    const std::wstring greeting = englishString(IDS_SECOND_START);
-    start("[dpDiskProp3]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
-    for (bool drives : {false, true}) {
-        if (drives) {
-            simConfigure(L'D', emptyDrive());
-            simConfigure(L'E', emptyDrive());
-            deviceChange(DBT_DEVNODES_CHANGED, 0);
-        }
-        for (int i = 0; i < 2; ++i) {  // the second time the icon shows already
-            SendMessageW(mainWindow, msgSecondInstance, 0, 0);
-            TrayIconRecord* icon = drives ? DriveTable[4]->trayIcon : commonIconRecord;
-            ASSERT_NE(icon, nullptr);
-            EXPECT_EQ(std::wstring(icon->data.szInfo), greeting);
-            icon->data.szInfo[0] = L'\0';
-            EXPECT_EQ(trayIconCount, 1) << "D: stays hidden";
-        }
+    for (int i = 0; i < 2; ++i) {  // a second start greets on the last drive's icon, the second time already shown
+        SendMessageW(mainWindow, msgSecondInstance, 0, 0);
+        ASSERT_NE(DriveTable[5]->trayIcon, nullptr);
+        EXPECT_EQ(balloonOf(5), englishString(IDS_SECOND_START));
+        DriveTable[5]->trayIcon->data.szInfo[0] = L'\0';
+        EXPECT_EQ(trayIconCount, 1) << "the others stay hidden";
     }
 }
 
