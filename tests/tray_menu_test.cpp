@@ -23,20 +23,20 @@
 
 namespace {
 
-UINT stateOf(UINT item, bool byPosition = false) {
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_STATE;
-    return GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : 0xFFFFFFFF;
-}
-
 // The items' states as the user sees them, one mark each: '-' greyed, 'x'
-// checked, '!' the default, '.' enabled.
+// checked, '!' the default, '.' enabled, '?' no such item.
 std::string marks(std::initializer_list<UINT> items, bool byPosition = false) {
     std::string seen;
     for (UINT item : items) {
-        const UINT state = stateOf(item, byPosition);
-        seen += state & MFS_GRAYED ? '-' : state & MFS_CHECKED ? 'x' : state & MFS_DEFAULT ? '!' : '.';
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE;
+        const UINT state = GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : ~0u;
+        seen += state == ~0u           ? '?'
+                : state & MFS_GRAYED  ? '-'
+                : state & MFS_CHECKED ? 'x'
+                : state & MFS_DEFAULT ? '!'
+                                      : '.';
     }
     return seen;
 }
