@@ -32,11 +32,8 @@ std::string marks(std::initializer_list<UINT> items, bool byPosition = false) {
         info.cbSize = sizeof info;
         info.fMask = MIIM_STATE;
         const UINT state = GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : ~0u;
-        seen += state == ~0u           ? '?'
-                : state & MFS_GRAYED  ? '-'
-                : state & MFS_CHECKED ? 'x'
-                : state & MFS_DEFAULT ? '!'
-                                      : '.';
+        seen += state == ~0u ? '?' : state & MFS_GRAYED ? '-' : state & MFS_CHECKED ? 'x' : state & MFS_DEFAULT ? '!'
+                                                                                                       : '.';
     }
     return seen;
 }
