@@ -14,10 +14,13 @@
 #include <dbt.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 LRESULT deviceChange(WPARAM event, LPARAM data) { return SendMessageW(mainWindow, WM_DEVICECHANGE, event, data); }
 LRESULT power(WPARAM event) { return SendMessageW(mainWindow, WM_POWERBROADCAST, event, 0); }
+LRESULT taskbarCreated() { return SendMessageW(mainWindow, msgTaskbarCreated, 0, 0); }
 
 std::wstring ejectedText(wchar_t letter) {
     wchar_t text[64];
@@ -25,113 +28,87 @@ std::wstring ejectedText(wchar_t letter) {
     return text;
 }
 
+std::wstring balloonOf(int slot) { return DriveTable[slot]->trayIcon->data.szInfo; }
+
+// The letters that have a drive record, and "+" while the common icon stands in.
+std::string drivesSeen() {
+    std::string seen;
+    for (int i = 0; i < kDriveCount; ++i) seen += DriveTable[i] ? std::string(1, char('A' + i)) : "";
+    return commonIconRecord ? seen + "+" : seen;
+}
+
+std::string openTrays() {
+    std::string open;
+    for (char letter : {'D', 'E', 'F', 'G'}) open += simState(letter).trayOpen ? std::string(1, letter) : "";
+    return open;
+}
+
 int journalCount(const std::string& line) {
-    int count = 0;
-    for (const std::string& entry : simJournal()) count += entry == line;
-    return count;
+    const std::vector<std::string> journal = simJournal();
+    return static_cast<int>(std::count(journal.begin(), journal.end(), line));
 }
 
 class SystemEventsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        simReset();
-        serviceMode = 0;
-        shutdownHandled = 0;
-    }
-    void TearDown() override {
-        host.reset();
-        serviceMode = 0;
-    }
+    void SetUp() override { simReset(); serviceMode = 0; shutdownHandled = 0; }
+    void TearDown() override { host.reset(); serviceMode = 0; }
     void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
     std::unique_ptr<MainWindowHost> host;
 };
 
-TEST_F(SystemEventsTest, DrivesComeAndGoOneVolumeMessageAtATimeAndNodeChangesResynchronise) {
-    start();
-    ASSERT_NE(commonIconRecord, nullptr);
-    simConfigure(L'E', emptyDrive());
-    simConfigure(L'F', emptyDrive());
-    DEV_BROADCAST_HDR port{sizeof port, DBT_DEVTYP_PORT, 0};
-    DEV_BROADCAST_HDR shortVolume{sizeof shortVolume, DBT_DEVTYP_VOLUME, 0};  // too small for a volume
-    for (LPARAM data : {LPARAM{0}, LPARAM{0x10}, reinterpret_cast<LPARAM>(&port), reinterpret_cast<LPARAM>(&shortVolume)}) {
-        EXPECT_EQ(deviceChange(DBT_DEVICEARRIVAL, data), TRUE);
-        EXPECT_EQ(deviceChange(DBT_DEVICEREMOVECOMPLETE, data), TRUE);
-    }
-    EXPECT_EQ(deviceChange(0x1234, 0x10), TRUE);
-    EXPECT_EQ(driveRecordCount, 0) << "a malformed broadcast changed the drives";
-
-    DEV_BROADCAST_VOLUME volume{sizeof volume, DBT_DEVTYP_VOLUME, 0, 0x30, DBTF_MEDIA};  // a mask the program ignores
-    const LPARAM data = reinterpret_cast<LPARAM>(&volume);
-    EXPECT_EQ(deviceChange(DBT_DEVICEARRIVAL, data), TRUE);
-    EXPECT_EQ(driveRecordCount, 0) << "a medium arriving is the monitor's business";
-    volume.dbcv_flags = 0;
-    EXPECT_EQ(deviceChange(DBT_DEVICEARRIVAL, data), TRUE);
-    EXPECT_NE(DriveTable[5], nullptr) << "the higher letter comes first";
-    EXPECT_EQ(DriveTable[4], nullptr) << "one drive per message";
-    EXPECT_EQ(commonIconRecord, nullptr) << "the first drive replaces the common icon";
-    deviceChange(DBT_DEVICEARRIVAL, data);
-    EXPECT_NE(DriveTable[4], nullptr);
-
-    simSetPresent(L'E', false);
-    simSetPresent(L'F', false);
-    volume.dbcv_flags = DBTF_MEDIA;
-    deviceChange(DBT_DEVICEREMOVECOMPLETE, data);
-    EXPECT_EQ(driveRecordCount, 2);
-    volume.dbcv_flags = 0;
-    deviceChange(DBT_DEVICEREMOVECOMPLETE, data);
-    EXPECT_EQ(DriveTable[5], nullptr);
-    EXPECT_NE(DriveTable[4], nullptr);
-    deviceChange(DBT_DEVICEREMOVECOMPLETE, data);
-    EXPECT_EQ(driveRecordCount, 0);
-    EXPECT_NE(commonIconRecord, nullptr) << "the last drive gone brings the common icon back";
-
-    simConfigure(L'H', emptyDrive());
-    simConfigure(L'K', emptyDrive());
+TEST_F(SystemEventsTest, ANewTaskbarGetsEveryIconAgainAndDrivesComeAndGoOneVolumeMessageOrNodeChangeAtATime) {
+    for (wchar_t letter : {L'D', L'E', L'F'}) simConfigure(letter, emptyDrive());
+    start("[dpDiskProp5]\r\nbHide=1\r\n");
+    DriveRecord* d = DriveTable[3];
+    Shell_NotifyIconW(NIM_DELETE, &d->trayIcon->data);  // the shell lost D:'s icon but kept E:'s
+    d->trayIcon->added = 0;
+    const ULONGLONG before = GetTickCount64();
+    for (int i = 0; i < 3; ++i) taskbarCreated();
+    EXPECT_LT(GetTickCount64() - before, 1500u) << "the window was deaf while icons were re-added";
+    EXPECT_TRUE(d->trayIcon->added && DriveTable[4]->trayIcon->added);
+    EXPECT_EQ(DriveTable[5]->trayIcon, nullptr) << "a hidden drive stays hidden";
+    EXPECT_EQ(trayIconCount, 2);
+    // Still the shell's: removing the drive takes its icon away.
+    NOTIFYICONDATAW kept = DriveTable[4]->trayIcon->data;
+    kept.uFlags = NIF_TIP;
+    for (wchar_t letter : {L'D', L'E', L'F'}) simSetPresent(letter, false);
     EXPECT_EQ(deviceChange(DBT_DEVNODES_CHANGED, 0), TRUE);
-    EXPECT_TRUE(DriveTable[7] && DriveTable[10]);
-    EXPECT_EQ(commonIconRecord, nullptr);
-    simSetPresent(L'H', false);
-    deviceChange(DBT_DEVNODES_CHANGED, 0);
-    EXPECT_EQ(DriveTable[7], nullptr);
-    EXPECT_EQ(driveRecordCount, 1);
-}
+    ASSERT_EQ(driveRecordCount, 0);
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &kept)) << "the removed drive left its icon behind";
+    ASSERT_NE(commonIconRecord, nullptr) << "the last drive gone brings the common icon back";
+    SendMessageW(mainWindow, msgSecondInstance, 0, 0);
+    EXPECT_EQ(std::wstring(commonIconRecord->data.szInfo), englishString(IDS_SECOND_START)) << "a second start";
+    Shell_NotifyIconW(NIM_DELETE, &commonIconRecord->data);
+    commonIconRecord->added = 0;
+    taskbarCreated();
+    EXPECT_NE(commonIconRecord->added, 0);
+    EXPECT_EQ(trayIconCount, 1);
 
-TEST_F(SystemEventsTest, SuspendEjectsTheFirstDiscAndRefusesOrSinceVistaEjectsEveryOtherwiseBeepsAndWakingUpLocks) {
-    simConfigure(L'D', dataDisc(L"ONE", 1000));
-    simConfigure(L'E', dataDisc(L"TWO", 1000));
-    simConfigure(L'F', dataDisc(L"KEEP", 1000));
-    simConfigure(L'G', emptyDrive());
-    start("[dpDiskProp3]\r\nbLogOffEject=1\r\nbHide=1\r\n[dpDiskProp4]\r\nbLogOffEject=1\r\nbBeepDiskInside=1\r\n"
-          "[dpDiskProp5]\r\nbBeepDiskInside=1\r\n[dpDiskProp6]\r\nbBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n");
-    const std::string sound = "sound \"" + std::string(soundPath, soundPath + lstrlenW(soundPath)) + "\"";
-    EXPECT_EQ(power(PBT_APMQUERYSUSPEND), BROADCAST_QUERY_DENY);
-    EXPECT_TRUE(simState(L'D').trayOpen);
-    EXPECT_FALSE(simState(L'E').trayOpen) << "drives after the ejected one are not looked at";
-    EXPECT_EQ(journalCount(sound), 0);
-    ASSERT_NE(DriveTable[3]->trayIcon, nullptr) << "the hidden drive shows its icon for the balloon";
-    EXPECT_EQ(std::wstring(DriveTable[3]->trayIcon->data.szInfo), ejectedText(L'D'));
-    EXPECT_EQ(std::wstring(DriveTable[3]->trayIcon->data.szInfoTitle), productString);
-
-    simSetTray(L'D', false);
-    isVistaOrLater = 0;  // before Vista the suspend follows a query, which did the work
-    EXPECT_EQ(power(PBT_APMSUSPEND), TRUE);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-    isVistaOrLater = 1;
-    EXPECT_EQ(power(PBT_APMSUSPEND), TRUE);
-    EXPECT_TRUE(simState(L'D').trayOpen && simState(L'E').trayOpen);
-    EXPECT_FALSE(simState(L'F').trayOpen);
-    ASSERT_NE(DriveTable[4]->trayIcon, nullptr);
-    EXPECT_EQ(std::wstring(DriveTable[4]->trayIcon->data.szInfo), ejectedText(L'E'));
-
-    // With D: and E: open nothing is left to eject: the query allows the sleep and F: alone beeps.
-    simClearJournal();
-    EXPECT_EQ(power(PBT_APMQUERYSUSPEND), TRUE);
-    EXPECT_EQ(journalCount(sound), 1);
-    EXPECT_FALSE(simState(L'F').trayOpen);
-    setLock(DriveTable[6], 0);  // the sleep lost the lock; the hidden drive has no monitor to renew it
-    ASSERT_FALSE(simState(L'G').locked);
-    EXPECT_EQ(power(PBT_APMRESUMEAUTOMATIC), TRUE);
-    EXPECT_TRUE(simState(L'G').locked);
+    DEV_BROADCAST_HDR port{sizeof port, DBT_DEVTYP_PORT, 0}, shortVolume{sizeof shortVolume, DBT_DEVTYP_VOLUME, 0};
+    DEV_BROADCAST_VOLUME volume{sizeof volume, DBT_DEVTYP_VOLUME, 0, 0x30, 0}, medium = volume;
+    medium.dbcv_flags = DBTF_MEDIA;  // a medium coming or going is the monitor's business
+    const LPARAM data = reinterpret_cast<LPARAM>(&volume), mediumData = reinterpret_cast<LPARAM>(&medium);
+    simSetPresent(L'E', true);
+    simSetPresent(L'F', true);
+    for (LPARAM odd : {LPARAM{0}, LPARAM{0x10}, reinterpret_cast<LPARAM>(&port), reinterpret_cast<LPARAM>(&shortVolume),
+                       mediumData}) {
+        for (WPARAM event : {WPARAM{DBT_DEVICEARRIVAL}, WPARAM{DBT_DEVICEREMOVECOMPLETE}, WPARAM{0x1234}}) {
+            EXPECT_EQ(deviceChange(event, odd), TRUE);
+        }
+    }
+    EXPECT_EQ(drivesSeen(), "+") << "a malformed or medium broadcast changed the drives";
+    // One drive per volume message, the higher letter first; a node change looks at every letter.
+    const struct { const wchar_t* present; WPARAM event; LPARAM data; const char* drives; } steps[] = {
+        {L"EF", DBT_DEVICEARRIVAL, data, "F"},        {L"EF", DBT_DEVICEARRIVAL, data, "EF"},
+        {L"", DBT_DEVICEREMOVECOMPLETE, mediumData, "EF"}, {L"", DBT_DEVICEREMOVECOMPLETE, data, "E"},
+        {L"", DBT_DEVICEREMOVECOMPLETE, data, "+"},   {L"HK", DBT_DEVNODES_CHANGED, 0, "HK"},
+        {L"K", DBT_DEVNODES_CHANGED, 0, "K"},
+    };
+    for (const auto& step : steps) {
+        for (wchar_t letter : {L'E', L'F', L'H', L'K'}) simSetPresent(letter, wcschr(step.present, letter) != nullptr);
+        EXPECT_EQ(deviceChange(step.event, step.data), TRUE);
+        EXPECT_EQ(drivesSeen(), step.drives) << step.event << " with " << step.present;
+    }
 }
 
 // Answers the message box of the session's end, noting what it said and
@@ -149,75 +126,89 @@ void CALLBACK answerBoxTimer(HWND, UINT, UINT_PTR, DWORD) {
     wchar_t caption[64] = L"", text[128] = L"";
     GetWindowTextW(box, caption, 64);
     GetDlgItemTextW(box, 0xFFFF, text, 128);  // the static text of a message box
-    boxesSeen.push_back(std::wstring(caption) + L"|" + text + L"|" + (simState(L'D').trayOpen ? L"D open" : L"") +
-                        (simState(L'E').trayOpen ? L"E open" : L""));
+    const std::string open = openTrays();
+    boxesSeen.push_back(std::wstring(caption) + L"|" + text + L"|" + std::wstring(open.begin(), open.end()));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
 }
 
-TEST_F(SystemEventsTest, LogOffEjectsEachDiscBehindAMessageOnceAndClosesAgain) {
+TEST_F(SystemEventsTest, SleepAndTheSessionsEndEjectTheChosenDiscsOthersBeepAndWakingUpLocks) {
     simConfigure(L'D', dataDisc(L"ONE", 1000));
     simConfigure(L'E', audioDisc(3));
     simConfigure(L'F', dataDisc(L"KEEP", 1000));
-    start("[dpDiskProp3]\r\nbLogOffEject=1\r\nbHide=1\r\n[dpDiskProp4]\r\nbLogOffEject=1\r\nbHide=1\r\n"
-          "[dpDiskProp5]\r\nbHide=1\r\n");
+    simConfigure(L'G', emptyDrive());
+    start("[dpDiskProp3]\r\nbLogOffEject=1\r\nbHide=1\r\n[dpDiskProp4]\r\nbLogOffEject=1\r\nbBeepDiskInside=1\r\n"
+          "[dpDiskProp5]\r\nbBeepDiskInside=1\r\n[dpDiskProp6]\r\nbBeepDiskInside=1\r\nbHide=1\r\nbLock=1\r\n");
+    const std::string sound = "sound \"" + std::string(soundPath, soundPath + lstrlenW(soundPath)) + "\"";
+    const struct { const char *closing, *open; int vista; WPARAM event; LRESULT answer; int sounds, async; } steps[] = {
+        {"", "D", 1, PBT_APMQUERYSUSPEND, BROADCAST_QUERY_DENY, 0, 0},  // drives after the ejected one are not looked at
+        {"D", "", 0, PBT_APMSUSPEND, TRUE, 0, 0},  // before Vista the suspend follows a query, which did the work
+        {"", "DE", 1, PBT_APMSUSPEND, TRUE, 0, 2},  // since Vista every disc comes out, the sounds do not hold it up
+        {"", "DE", 1, PBT_APMQUERYSUSPEND, TRUE, 1, 0},  // nothing left to eject: the sleep is allowed, F: beeps
+    };
+    for (const auto& step : steps) {
+        for (const char* letter = step.closing; *letter; ++letter) simSetTray(*letter, false);
+        isVistaOrLater = step.vista;
+        simClearJournal();
+        EXPECT_EQ(power(step.event), step.answer) << step.event;
+        EXPECT_EQ(openTrays(), step.open) << step.event;
+        EXPECT_EQ(journalCount(sound), step.sounds) << step.event;
+        EXPECT_EQ(journalCount(sound + " async"), step.async) << step.event;
+    }
+    ASSERT_TRUE(DriveTable[3]->trayIcon && DriveTable[4]->trayIcon) << "the hidden drive shows its icon for the balloon";
+    EXPECT_EQ(balloonOf(3), ejectedText(L'D'));
+    EXPECT_EQ(balloonOf(4), ejectedText(L'E'));
+    EXPECT_EQ(std::wstring(DriveTable[3]->trayIcon->data.szInfoTitle), productString);
+    setLock(DriveTable[6], 0);  // the sleep lost the lock; the hidden drive has no monitor to renew it
+    ASSERT_FALSE(simState(L'G').locked);
+    EXPECT_EQ(power(PBT_APMRESUMEAUTOMATIC), TRUE);
+    EXPECT_TRUE(simState(L'G').locked);
+
+    // The session's end: each disc comes out behind a message box and goes in again after it.
+    simSetTray(L'D', false);
+    simSetTray(L'E', false);
+    simClearJournal();
     boxesSeen.clear();
     askAgainAtFirstBox = true;
     const UINT_PTR timer = SetTimer(nullptr, 0, 200, answerBoxTimer);
     EXPECT_EQ(SendMessageW(mainWindow, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
-    KillTimer(nullptr, timer);
     EXPECT_EQ(secondAnswer, TRUE) << "the query asked during the handling is allowed at once";
     EXPECT_EQ(journalCount("E: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 1) << "the second query ran the handling again";
     const std::wstring caption = englishString(IDS_EJECTED_CAP);
-    EXPECT_EQ(boxesSeen, (std::vector<std::wstring>{caption + L"|" + ejectedText(L'D') + L"|D open",
-                                                    caption + L"|" + ejectedText(L'E') + L"|E open"}));
-    EXPECT_FALSE(simState(L'D').trayOpen || simState(L'E').trayOpen) << "closed again after the box";
+    EXPECT_EQ(boxesSeen, (std::vector<std::wstring>{caption + L"|" + ejectedText(L'D') + L"|D",
+                                                    caption + L"|" + ejectedText(L'E') + L"|E"}));
+    EXPECT_EQ(openTrays(), "");
     EXPECT_EQ(journalCount("F: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 0);
-}
-
-TEST_F(SystemEventsTest, AsAServiceOnlyTheFirstShutdownCounts) {
-    simConfigure(L'D', dataDisc(L"ONE", 1000));
-    start("[dpDiskProp3]\r\nbLogOffEject=1\r\nbHide=1\r\n");
-    serviceMode = 1;
-    boxesSeen.clear();
-    const UINT_PTR timer = SetTimer(nullptr, 0, 200, answerBoxTimer);
-    const LPARAM queries[] = {ENDSESSION_LOGOFF, 0, 0};
-    const size_t boxesAfter[] = {0, 1, 1};  // a log-off is not the service's end; the handling runs once
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(SendMessageW(mainWindow, WM_QUERYENDSESSION, 0, queries[i]), TRUE);
-        EXPECT_EQ(boxesSeen.size(), boxesAfter[i]) << "query " << i;
+    serviceMode = 1;  // a log-off is not the service's end; the machine's end is handled once
+    const struct { LPARAM reason; size_t boxesAfter; } queries[] = {{ENDSESSION_LOGOFF, 2}, {0, 4}, {0, 4}};
+    for (const auto& query : queries) {
+        EXPECT_EQ(SendMessageW(mainWindow, WM_QUERYENDSESSION, 0, query.reason), TRUE);
+        EXPECT_EQ(boxesSeen.size(), query.boxesAfter) << query.reason;
     }
     KillTimer(nullptr, timer);
 }
 
-TEST_F(SystemEventsTest, HotKeysNamingNoDriveWithARecordDoNothing) {
-    simConfigure(L'A', emptyDrive());
-    simConfigure(L'D', emptyDrive());
-    start("[g_propMain]\r\nnDefaultDisk=68\r\n[dpDiskProp0]\r\nbHide=1\r\n[dpDiskProp3]\r\nbHide=1\r\n");
+TEST_F(SystemEventsTest, HotKeysNamingNoDriveDoNothingTheNextDefaultDrivePassesOverHiddenOnesAndASecondStartGreets) {
+    for (wchar_t letter : {L'A', L'D', L'E', L'F'}) simConfigure(letter, emptyDrive());
+    start("[g_propMain]\r\nnDefaultDisk=68\r\n[dpDiskProp0]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
+    auto hotKey = [](WPARAM id) { SendMessageW(mainWindow, WM_HOTKEY, id, 0); };
     simClearJournal();
-    for (WPARAM id : {WPARAM{0x1A}, WPARAM{0x1FF}, WPARAM{0x119}, WPARAM{0x105}, WPARAM{0x500}, WPARAM{0xFFFF}}) {
-        SendMessageW(mainWindow, WM_HOTKEY, id, 0);
-    }
+    for (WPARAM id : {WPARAM{0x1A}, WPARAM{0x1FF}, WPARAM{0x119}, WPARAM{0x107}, WPARAM{0x500}, WPARAM{0xFFFF}}) hotKey(id);
     for (int32_t defaultDrive : {int32_t{'Z'}, 0}) {
         liveSettings.global.nDefaultDisk = defaultDrive;
-        SendMessageW(mainWindow, WM_HOTKEY, 0x201, 0);
-        SendMessageW(mainWindow, WM_HOTKEY, 0x300, 0);
+        hotKey(0x201);
+        hotKey(0x300);
     }
-    for (const std::string& line : simJournal()) EXPECT_EQ(line.find("EJECT"), std::string::npos) << line;
-    EXPECT_EQ(journalCount("D: IOCTL_STORAGE_LOAD_MEDIA -> ok"), 0);
-    SendMessageW(mainWindow, WM_HOTKEY, 0x100, 0);  // while A:'s own id opens it, and 0 closes it
+    for (const std::string& line : simJournal()) {
+        EXPECT_TRUE(line.find("EJECT") == std::string::npos && line.find("LOAD_MEDIA") == std::string::npos) << line;
+    }
+    hotKey(0x100);  // A:'s own id opens it, and 0 closes it
     EXPECT_TRUE(simState(L'A').trayOpen);
-    SendMessageW(mainWindow, WM_HOTKEY, 0, 0);
+    hotKey(0);
     EXPECT_FALSE(simState(L'A').trayOpen);
-}
 
-TEST_F(SystemEventsTest, SelectingTheNextDefaultDrivePassesOverHiddenOnes) {
-    simConfigure(L'D', emptyDrive());
-    simConfigure(L'E', emptyDrive());
-    simConfigure(L'F', emptyDrive());
-    start("[g_propMain]\r\nnDefaultDisk=68\r\n[dpDiskProp4]\r\nbHide=1\r\n");
-    auto select = [](int32_t from) {
+    auto select = [&](int32_t from) {
         liveSettings.global.nDefaultDisk = from;
-        SendMessageW(mainWindow, WM_HOTKEY, 0x400, 0);
+        hotKey(0x400);
         return liveSettings.global.nDefaultDisk;
     };
     EXPECT_EQ(select('D'), 'F');
@@ -226,81 +217,31 @@ TEST_F(SystemEventsTest, SelectingTheNextDefaultDrivePassesOverHiddenOnes) {
     for (int32_t from : {int32_t{'D'}, 0, 7, 200}) EXPECT_EQ(select(from), 'D') << from;  // outside the letters: from A:
     setIconVisible(DriveTable[3], false);
     EXPECT_EQ(select('D'), 'F') << "with no icon at all the last drive met";
-}
-
-TEST_F(SystemEventsTest, ANewTaskbarGetsEveryIconAgainAndAKeptIconStaysWorking) {
-    simConfigure(L'D', emptyDrive());
-    simConfigure(L'E', emptyDrive());
-    simConfigure(L'F', emptyDrive());
-    start("[dpDiskProp5]\r\nbHide=1\r\n");
-    DriveRecord* d = DriveTable[3];
-    Shell_NotifyIconW(NIM_DELETE, &d->trayIcon->data);  // the shell lost D:'s icon but kept E:'s
-    d->trayIcon->added = 0;
-    const ULONGLONG before = GetTickCount64();
-    for (int i = 0; i < 3; ++i) SendMessageW(mainWindow, msgTaskbarCreated, 0, 0);
-    EXPECT_LT(GetTickCount64() - before, 1500u) << "the window was deaf while icons were re-added";
-    EXPECT_NE(d->trayIcon->added, 0);
-    EXPECT_NE(DriveTable[4]->trayIcon->added, 0);
-    EXPECT_EQ(DriveTable[5]->trayIcon, nullptr) << "a hidden drive stays hidden";
-    EXPECT_EQ(trayIconCount, 2);
-
-    // Still the shell's: removing the drive takes its icon away.
-    NOTIFYICONDATAW kept = DriveTable[4]->trayIcon->data;
-    kept.uFlags = NIF_TIP;
-    for (wchar_t letter : {L'D', L'E', L'F'}) simSetPresent(letter, false);
-    SendMessageW(mainWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-    ASSERT_EQ(driveRecordCount, 0);
-    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &kept)) << "the removed drive left its icon behind";
-
-    ASSERT_NE(commonIconRecord, nullptr);
-    Shell_NotifyIconW(NIM_DELETE, &commonIconRecord->data);
-    commonIconRecord->added = 0;
-    SendMessageW(mainWindow, msgTaskbarCreated, 0, 0);
-    EXPECT_NE(commonIconRecord->added, 0);
-    EXPECT_EQ(trayIconCount, 1);
-}
-
-TEST_F(SystemEventsTest, ASecondStartGreetsOnTheCommonIconOrTheLastDrivesWhenAllAreHidden) {
-    const std::wstring greeting = englishString(IDS_SECOND_START);
-    for (bool drives : {false, true}) {
-        if (drives) {
-            simConfigure(L'D', emptyDrive());
-            simConfigure(L'E', emptyDrive());
-        }
-        start("[dpDiskProp3]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");
-        for (int i = 0; i < 2; ++i) {  // the second time the icon shows already
-            SendMessageW(mainWindow, msgSecondInstance, 0, 0);
-            TrayIconRecord* icon = drives ? DriveTable[4]->trayIcon : commonIconRecord;
-            ASSERT_NE(icon, nullptr);
-            EXPECT_EQ(std::wstring(icon->data.szInfo), greeting);
-            icon->data.szInfo[0] = L'\0';
-            EXPECT_EQ(trayIconCount, 1) << "D: stays hidden";
-        }
-        host.reset();
+    for (int i = 0; i < 2; ++i) {  // a second start greets on the last drive's icon, the second time already shown
+        SendMessageW(mainWindow, msgSecondInstance, 0, 0);
+        ASSERT_NE(DriveTable[5]->trayIcon, nullptr);
+        EXPECT_EQ(balloonOf(5), englishString(IDS_SECOND_START));
+        DriveTable[5]->trayIcon->data.szInfo[0] = L'\0';
+        EXPECT_EQ(trayIconCount, 1) << "the others stay hidden";
     }
 }
 
-TEST(Startup, WithoutDrivesTheCommonIconStandsInInTheChosenLanguageAndTheSettingsStayUntouched) {
+TEST(Startup, WithoutDrivesTheCommonIconStandsInSettingsStayUntouchedAndShutDownQuitsWithZeroAndLeaksNothing) {
     simReset();
     const std::string settings = "[g_propMain]\r\nnLanguage=7\r\nnDefaultDisk=68\r\n";
-    MainWindowHost host(settings);
-    ASSERT_NE(host.window(), nullptr);
-    EXPECT_FALSE(IsWindowVisible(mainWindow));
-    ASSERT_NE(commonIconRecord, nullptr);
-    EXPECT_EQ(trayIconCount, 1);
-    EXPECT_NE(commonIconRecord->added, 0) << "the notification area refused the icon";
-    wchar_t tip[50];
-    loadText(IDS_COMMON_TIP, tip, 50);
-    EXPECT_EQ(std::wstring(commonIconRecord->data.szTip), tip);
-    EXPECT_NE(std::wstring(tip), englishString(IDS_COMMON_TIP)) << "any language but 0 is Russian";
-
-    host.destroy();
-    EXPECT_EQ(host.quitCode(), 0);
-    EXPECT_EQ(readTextFile(host.settingsFile()), settings) << "no drive record, so not even the default drive";
-}
-
-TEST(Startup, ShutDownQuitsWithZeroWritesNothingAndLeaksNothing) {
-    simReset();
+    {
+        MainWindowHost host(settings);
+        EXPECT_FALSE(IsWindowVisible(host.window()));
+        ASSERT_NE(commonIconRecord, nullptr);
+        EXPECT_EQ(trayIconCount, 1);
+        EXPECT_NE(commonIconRecord->added, 0) << "the notification area refused the icon";
+        wchar_t tip[50];
+        loadText(IDS_COMMON_TIP, tip, 50);
+        EXPECT_EQ(std::wstring(commonIconRecord->data.szTip), tip);
+        EXPECT_NE(std::wstring(tip), englishString(IDS_COMMON_TIP)) << "any language but 0 is Russian";
+        host.destroy();
+        EXPECT_EQ(readTextFile(host.settingsFile()), settings) << "no drive record, so not even the default drive";
+    }
     { MainWindowHost warmUp; }  // first use loads libraries and caches for good
     const int gdi = freeGdiSlots(), handles = liveKernelHandles();
     for (int i = 0; i < 10; ++i) {

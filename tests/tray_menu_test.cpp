@@ -13,19 +13,35 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
+#include <shlguid.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <set>
 
 namespace {
 
-constexpr UINT kOff = MFS_DISABLED | MFS_GRAYED;
-
-UINT stateOf(UINT item, bool byPosition = false) {
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_STATE;
-    return GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : 0xFFFFFFFF;
+// The items' states as the user sees them, one mark each: '-' greyed, 'x'
+// checked, '!' the default, '.' enabled, '?' no such item.
+std::string marks(std::initializer_list<UINT> items, bool byPosition = false) {
+    std::string seen;
+    for (UINT item : items) {
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_STATE;
+        const UINT state = GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : ~0u;
+        seen += state == ~0u ? '?' : state & MFS_GRAYED ? '-' : state & MFS_CHECKED ? 'x' : state & MFS_DEFAULT ? '!'
+                                                                                                       : '.';
+    }
+    return seen;
+}
+// Open, Close, Lock, Autorun, the header; the shell, speed and audio submenus; the speeds from 1x to the highest.
+std::string driveItems() {
+    return marks({IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN, IDM_HEADER}) + " " +
+           marks({TRAY_POS_SHELL, TRAY_POS_SPEED, TRAY_POS_AUDIO}, true) + " " +
+           marks({IDM_SPEED_1X, IDM_SPEED_2X, IDM_SPEED_4X, IDM_SPEED_8X, IDM_SPEED_16X, IDM_SPEED_32X, IDM_SPEED_MAX});
 }
 
 std::wstring textOf(UINT id) {
@@ -36,11 +52,11 @@ std::wstring textOf(UINT id) {
 
 void command(UINT id) { SendMessageW(mainWindow, WM_COMMAND, id, 0); }
 
-std::vector<std::string> shellLaunches() {
-    std::vector<std::string> launches;
-    for (const std::string& line : simJournal()) {
-        if (line.rfind("shell ", 0) == 0) launches.push_back(line);
-    }
+using Lines = std::vector<std::string>;
+Lines shellLaunches() {
+    Lines launches, journal = simJournal();
+    std::copy_if(journal.begin(), journal.end(), std::back_inserter(launches),
+                 [](const std::string& line) { return line.rfind("shell ", 0) == 0; });
     return launches;
 }
 
@@ -49,16 +65,14 @@ protected:
     void SetUp() override { simReset(); }
     void TearDown() override { host.reset(); }
     void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
-    // Prepares the menu as a right-click on `letter`'s icon does.
-    static void prepareFor(int letter) {
-        menuDriveLetter = letter;
-        SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menuRecord->popup), 0);
-    }
-    static void expectSpeedChecked(UINT checked) {
-        for (UINT id = IDM_SPEED_1X; id <= IDM_SPEED_MAX; ++id) EXPECT_EQ(stateOf(id), id == checked ? MFS_CHECKED : 0u) << id;
-    }
     std::unique_ptr<MainWindowHost> host;
 };
+
+// Prepares the menu as a right-click on `letter`'s icon does.
+void prepareFor(int letter) {
+    menuDriveLetter = letter;
+    SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menuRecord->popup), 0);
+}
 
 // Ends the tray menu from inside its loop, noting the header shown.
 std::wstring headerSeen;
@@ -70,55 +84,38 @@ void CALLBACK endMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
     EndMenu();
 }
 
-TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheLanguageSwitchesWithoutLeaks) {
+TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnTheDriveWhileItExistsAndLanguagesSwitch) {
     simConfigure(L'D', dataDisc(L"DATA", 1000));
     SimDriveConfig open = emptyDrive();
     open.trayOpen = true;
     simConfigure(L'E', open);
-    start();
-    prepareFor('D');
-    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_OPEN));
-    for (UINT id : {IDM_CLOSE, IDM_LOCK}) EXPECT_EQ(stateOf(id), 0u) << id;
-    EXPECT_EQ(stateOf(IDM_AUTORUN), kOff) << "no AUTORUN.INF on this disc";
-    for (UINT position : {TRAY_POS_SPEED, TRAY_POS_SHELL}) EXPECT_EQ(stateOf(position, true), 0u) << position;
-    EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), kOff);
-    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [D:]");
-    EXPECT_EQ(stateOf(IDM_HEADER), kOff);
-    expectSpeedChecked(IDM_SPEED_MAX);
-
-    DriveRecord* e = DriveTable[4];
+    simConfigure(L'F', audioDisc(10));
+    simConfigure(L'G', audioDisc(6));
+    start("[dpDiskProp6]\r\nbHide=1\r\n");
+    DriveRecord *e = DriveTable[4], *f = DriveTable[5], *g = DriveTable[6];
     e->locked = 1;
     e->speedCommand = IDM_SPEED_8X;
-    prepareFor('E');
-    EXPECT_EQ(GetMenuDefaultItem(menuRecord->popup, FALSE, 0), static_cast<UINT>(IDM_CLOSE));
-    EXPECT_EQ(stateOf(IDM_LOCK), static_cast<UINT>(MFS_CHECKED));
-    expectSpeedChecked(IDM_SPEED_8X);
-    EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay [E:]");
-
-    // A letter without a record (none chosen yet, or the drive is gone) leaves only the program's commands.
-    for (int letter : {int{0}, int{'F'}}) {
-        prepareFor(letter);
-        for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN}) EXPECT_EQ(stateOf(id), kOff) << id;
-        for (UINT position : {TRAY_POS_SPEED, TRAY_POS_AUDIO, TRAY_POS_SHELL}) EXPECT_EQ(stateOf(position, true), kOff);
-        EXPECT_EQ(textOf(IDM_HEADER), L"Spindlebay");
-        EXPECT_EQ(stateOf(IDM_SETTINGS) | stateOf(IDM_EXIT), 0u);
+    // Neither disc has an AUTORUN.INF; a letter without a record (none chosen
+    // yet, or the drive is gone) leaves only the program's commands.
+    const struct { int letter; const char* items; const wchar_t* header; } menus[] = {
+        {'D', "!..-- ..- ......x", L"Spindlebay [D:]"}, {'E', ".!x-- ..- ...x...", L"Spindlebay [E:]"},
+        {0, "----- ---", L"Spindlebay"}, {'H', "----- ---", L"Spindlebay"}};
+    for (const auto& menu : menus) {
+        prepareFor(menu.letter);
+        EXPECT_EQ(driveItems().substr(0, strlen(menu.items)), menu.items) << menu.letter;
+        EXPECT_EQ(textOf(IDM_HEADER), menu.header);
+        EXPECT_EQ(marks({IDM_SETTINGS, IDM_EXIT}), "..");
     }
 
     // A right-click opens the menu of the icon's drive; an icon id that names no drive opens nothing.
-    headerSeen.clear();
-    SetTimer(nullptr, 0, 300, endMenuTimer);
-    SendMessageW(mainWindow, kTrayCallbackMessage, 'E', WM_RBUTTONUP);
-    EXPECT_EQ(menuDriveLetter, 'E');
-    EXPECT_EQ(headerSeen, L"Spindlebay [E:]");
-
-    headerSeen.clear();
     simClearJournal();
-    for (WPARAM id : {WPARAM{26}, WPARAM{'F'}, WPARAM{'a'}, WPARAM{0xFFFF}}) {
+    for (WPARAM id : {WPARAM{'E'}, WPARAM{26}, WPARAM{'H'}, WPARAM{'a'}, WPARAM{0xFFFF}}) {
+        headerSeen.clear();
         SetTimer(nullptr, 0, 300, endMenuTimer);
         SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_RBUTTONUP);
-        SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_LBUTTONDBLCLK);
+        if (id != 'E') SendMessageW(mainWindow, kTrayCallbackMessage, id, WM_LBUTTONDBLCLK);
         pumpMessages(350);
-        EXPECT_TRUE(headerSeen.empty()) << id;
+        EXPECT_EQ(headerSeen, id == 'E' ? L"Spindlebay [E:]" : L"") << id;
         EXPECT_EQ(menuDriveLetter, 'E');
     }
     for (const std::string& line : simJournal()) EXPECT_EQ(line.find("_MEDIA -> "), std::string::npos) << line;
@@ -133,75 +130,57 @@ TEST_F(TrayMenuTest, ItemStatesFollowTheIconsDriveStaleIconIdsOpenNothingAndTheL
     loadText(IDS_TIP_OPEN, trayOpen, 50);
     EXPECT_EQ(std::wstring(e->tipTrayOpen), std::wstring(L"Spindlebay v.6\n[E:] ") + trayOpen);
     EXPECT_TRUE(waitUntil([&] { return std::wstring(e->trayIcon->data.szTip) == e->tipTrayOpen; }, 3000));
+    ASSERT_TRUE(waitUntil([f] { return f->mediaKind == AudioCd; }, 3000));
     // Icons are counted in a table the whole session shares: keep the tray quiet.
-    setIconVisible(DriveTable[3], false);
-    setIconVisible(e, false);
+    for (int slot : {3, 4, 5}) setIconVisible(DriveTable[slot], false);
     pumpMessages(500);
-    const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
+    auto resources = [] { return std::vector<int>{freeGdiSlots(), freeIconSlots(), liveKernelHandles()}; };
+    const std::vector<int> before = resources();
     for (int i = 0; i < 20; ++i) {
         liveSettings.global.nLanguage = i % 2;
         loadLanguageAndMenu();
     }
     EXPECT_EQ(textOf(IDM_OPEN), russianOpen);
-    EXPECT_EQ(freeGdiSlots(), gdi);
-    EXPECT_EQ(freeIconSlots(), icons);
-    EXPECT_EQ(liveKernelHandles(), handles);
-}
+    EXPECT_EQ(resources(), before) << "GDI objects, icons, kernel handles";
 
-TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsShowItsState) {
-    simConfigure(L'D', audioDisc(6));
-    simConfigure(L'E', audioDisc(10));
-    start("[dpDiskProp3]\r\nbHide=1\r\n");
-    isVistaOrLater = 0;  // the older menu keeps every audio command
+    isVistaOrLater = 0;  // the older menu keeps every audio command, played by the program itself
+    liveSettings.global.nLanguage = 0;
     loadLanguageAndMenu();
-    DriveRecord* e = DriveTable[4];
-    ASSERT_TRUE(waitUntil([e] { return e->mediaKind == AudioCd; }, 3000));
-    const struct {
-        uint8_t status;
-        UINT play, pause, stop;
-    } cases[] = {{kAudioPlaying, MFS_CHECKED, 0, 0}, {kAudioPaused, 0, MFS_CHECKED, 0},
-                 {kAudioNoStatus, 0, 0, MFS_CHECKED}, {0x13, 0, 0, MFS_CHECKED}};
-    for (const auto& c : cases) {
-        e->audioStatus = c.status;
-        prepareFor('E');
-        EXPECT_EQ(stateOf(TRAY_POS_AUDIO, true), 0u);
-        EXPECT_EQ(stateOf(IDM_PLAY), c.play) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_PAUSE), c.pause) << int(c.status);
-        EXPECT_EQ(stateOf(IDM_STOP), c.stop) << int(c.status);
+    const std::pair<uint8_t, const char*> audio[] = {
+        {kAudioPlaying, "x.."}, {kAudioPaused, ".x."}, {kAudioNoStatus, "..x"}, {0x13, "..x"}};
+    for (const auto& [status, playPauseStop] : audio) {
+        f->audioStatus = status;
+        prepareFor('F');
+        EXPECT_EQ(marks({TRAY_POS_AUDIO}, true) + marks({IDM_PLAY, IDM_PAUSE, IDM_STOP}), std::string(".") + playPauseStop)
+            << int(status);
     }
 
-    DriveRecord* d = DriveTable[3];
-    menuDriveLetter = 'D';
-    command(IDM_OPEN);
-    EXPECT_TRUE(simState(L'D').trayOpen);
-    command(IDM_CLOSE);
-    EXPECT_FALSE(simState(L'D').trayOpen);
-    command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 1) << "the monitor applies it on its next pass";
-    command(IDM_LOCK);
-    EXPECT_EQ(d->locked, 0);
-    command(IDM_PLAY);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPlaying);
-    d->audioStatus = kAudioPlaying;
-    command(IDM_PAUSE);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioPaused);
-    command(IDM_STOP);
-    EXPECT_EQ(simState(L'D').audioStatus, kAudioNoStatus);
+    g->audioStatus = kAudioPlaying;  // G: is hidden: no monitor changes it
+    menuDriveLetter = 'G';
+    const std::pair<UINT, const char*> requests[] = {
+        {IDM_OPEN, "G: IOCTL_STORAGE_EJECT_MEDIA -> ok"},   {IDM_CLOSE, "G: IOCTL_STORAGE_LOAD_MEDIA -> ok"},
+        {IDM_PLAY, "G: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200FFFFFF -> ok"},
+        {IDM_PAUSE, "G: IOCTL_CDROM_PAUSE_AUDIO -> ok"},    {IDM_STOP, "G: IOCTL_CDROM_STOP_AUDIO -> ok"},
+        {IDM_SPEED_MAX, "G: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"}};
+    for (const auto& [id, request] : requests) {
+        simClearJournal();
+        command(id);
+        EXPECT_TRUE(journalHas(request)) << request;
+    }
+    EXPECT_EQ(g->speedCommand, IDM_SPEED_MAX);
     simClearJournal();
     command(IDM_SPEED_4X);
-    EXPECT_EQ(d->speedCommand, IDM_SPEED_4X);
-    EXPECT_TRUE(journalOf('D').empty()) << "other speeds wait for the monitor";
-    command(IDM_SPEED_MAX);
-    EXPECT_EQ(d->speedCommand, IDM_SPEED_MAX);
-    EXPECT_TRUE(journalHas("D: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"));
-
-    removeDriveRecord(3);
+    EXPECT_EQ(g->speedCommand, IDM_SPEED_4X);
+    EXPECT_TRUE(journalOf('G').empty()) << "other speeds wait for the monitor";
+    command(IDM_LOCK);
+    EXPECT_EQ(g->locked, 1) << "the monitor applies it on its next pass";
+    command(IDM_LOCK);
+    EXPECT_EQ(g->locked, 0);
+    removeDriveRecord(6);
     simClearJournal();
-    for (UINT id : {IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_PLAY, IDM_STOP, IDM_PAUSE, IDM_NEXT, IDM_PREVIOUS,
-                    IDM_SPEED_1X, IDM_SPEED_MAX, IDM_HEADER}) {
-        command(id);
-    }
-    EXPECT_TRUE(journalOf('D').empty());
+    for (const auto& request : requests) command(request.first);
+    for (UINT id : {IDM_LOCK, IDM_NEXT, IDM_PREVIOUS, IDM_SPEED_1X, IDM_HEADER}) command(id);
+    EXPECT_TRUE(journalOf('G').empty());
 
     command(IDM_README);
     const std::wstring folder = testProgramDir();
@@ -218,9 +197,7 @@ TEST_F(TrayMenuTest, CommandsActOnTheMenusDriveOnlyWhileItExistsAndAudioItemsSho
 TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
     const std::wstring unended = L"\"" + std::wstring(258, L'x'), x258(258, L'y');
     const std::wstring blankAtEnd = x258 + L" ";
-    const struct {
-        const wchar_t *value, *program, *parameters;
-    } cases[] = {
+    const struct { const wchar_t *value, *program, *parameters; } cases[] = {
         {L"setup.exe /auto", L"setup.exe", L"/auto"}, {L"\"My Setup.exe\" /s", L"\"My Setup.exe\"", L"/s"},
         {L"setup.exe", L"setup.exe", L""},           {L"\"setup.exe", L"\"setup.exe", L""},
         {L"\"\"", L"\"\"", L""},                     {L"\"", L"\"", L""},
@@ -239,17 +216,11 @@ TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
 using AutorunTest = TrayMenuTest;
 
 TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExploreIt) {
-    const struct {
-        wchar_t letter;
-        const char* autorun;
-        bool program;
-        UINT state;
-        std::vector<std::string> journal;
-    } discs[] = {
-        {L'D', "[AutoRun]\r\nopen=setup.exe /auto\r\n", true, 0, {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
-        {L'E', "[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false, 0,
+    const struct { wchar_t letter; const char* autorun; bool program; const char* item; Lines journal; } discs[] = {
+        {L'D', "[AutoRun]\r\nopen=setup.exe /auto\r\n", true, ".", {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
+        {L'E', "[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false, ".",
          {"shell open \"\"missing.exe\"\" \"-x\" \"E:\\\" -> fail", "shell explore \"E:\\\" \"\" \"\" -> ok"}},
-        {L'F', "[AutoRun]\r\nicon=game.ico\r\n", false, kOff, {"shell explore \"F:\\\" \"\" \"\" -> ok"}},
+        {L'F', "[AutoRun]\r\nicon=game.ico\r\n", false, "-", {"shell explore \"F:\\\" \"\" \"\" -> ok"}},
     };
     TempDir roots[3];
     for (int i = 0; i < 3; ++i) {
@@ -262,7 +233,7 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
     start();
     for (const auto& disc : discs) {
         prepareFor(disc.letter);
-        EXPECT_EQ(stateOf(IDM_AUTORUN), disc.state) << char(disc.letter);
+        EXPECT_EQ(marks({IDM_AUTORUN}), disc.item) << char(disc.letter);
         simClearJournal();
         command(IDM_AUTORUN);
         EXPECT_EQ(shellLaunches(), disc.journal);
@@ -274,72 +245,58 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
 // flags they were queried with and what they were told to run. Runs nothing
 // itself, answers WM_MENUCHAR to show it saw it, and puts the table back in
 // its destructor whatever the test did.
-class ShellMenuSpy {
-public:
+struct ShellMenuSpy {
     static constexpr LRESULT kMenuCharAnswer = 0x5EE;
-    ShellMenuSpy() {
-        PIDLIST_ABSOLUTE list = nullptr;
-        if (FAILED(SHParseDisplayName(L"C:\\", nullptr, &list, 0, nullptr))) return;
-        IShellFolder* folder = nullptr;
-        PCUITEMID_CHILD child = nullptr;
-        IContextMenu* menu = nullptr;
-        if (SUCCEEDED(SHBindToParent(list, IID_IShellFolder, reinterpret_cast<void**>(&folder), &child))) {
-            folder->GetUIObjectOf(nullptr, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&menu));
-            folder->Release();
-        }
-        CoTaskMemFree(list);
-        if (menu == nullptr) return;
-        void** table = *reinterpret_cast<void***>(menu);
-        menu->Release();
-        if (!VirtualProtect(table, sizeof original_, PAGE_READWRITE, &protection_)) return;
-        table_ = table;
-        for (int i = 0; i < 8; ++i) original_[i] = table_[i];
-        table_[2] = reinterpret_cast<void*>(&release);
-        table_[3] = reinterpret_cast<void*>(&queryContextMenu);
-        table_[4] = reinterpret_cast<void*>(&invokeCommand);
-        table_[7] = reinterpret_cast<void*>(&handleMenuMsg2);
-    }
-    ~ShellMenuSpy() {
-        if (table_ == nullptr) return;
-        for (int i = 0; i < 8; ++i) table_[i] = original_[i];
-        VirtualProtect(table_, sizeof original_, protection_, &protection_);
-    }
-    bool installed() const { return table_ != nullptr; }
     static inline std::set<void*> alive;
     static inline UINT queryFlags;
     static inline int invocations;
     static inline CMINVOKECOMMANDINFOEX invoked;
+    static inline void* original[8];
+    void** table = nullptr;
+    DWORD protection = 0;
 
-private:
-    static ULONG STDMETHODCALLTYPE release(IContextMenu* self) {
-        const ULONG left = reinterpret_cast<ULONG(STDMETHODCALLTYPE*)(IContextMenu*)>(original_[2])(self);
-        if (left == 0) alive.erase(self);
-        return left;
-    }
-    static HRESULT STDMETHODCALLTYPE queryContextMenu(IContextMenu* self, HMENU menu, UINT index, UINT first,
-                                                      UINT last, UINT flags) {
-        alive.insert(self);
-        queryFlags = flags;
-        using Query = HRESULT(STDMETHODCALLTYPE*)(IContextMenu*, HMENU, UINT, UINT, UINT, UINT);
-        return reinterpret_cast<Query>(original_[3])(self, menu, index, first, last, flags);
-    }
-    static HRESULT STDMETHODCALLTYPE invokeCommand(IContextMenu*, CMINVOKECOMMANDINFO* info) {
-        ++invocations;
-        invoked = *reinterpret_cast<CMINVOKECOMMANDINFOEX*>(info);
-        return S_OK;
-    }
-    static HRESULT STDMETHODCALLTYPE handleMenuMsg2(IContextMenu3* self, UINT message, WPARAM wParam, LPARAM lParam,
-                                                    LRESULT* result) {
-        if (message == WM_MENUCHAR) {
+    ShellMenuSpy() {
+        IShellItem* item = nullptr;
+        IContextMenu* menu = nullptr;
+        if (FAILED(SHCreateItemFromParsingName(L"C:\\", nullptr, IID_IShellItem, reinterpret_cast<void**>(&item)))) return;
+        item->BindToHandler(nullptr, BHID_SFUIObject, IID_IContextMenu, reinterpret_cast<void**>(&menu));
+        item->Release();
+        if (menu == nullptr) return;
+        void** methods = *reinterpret_cast<void***>(menu);
+        menu->Release();
+        if (!VirtualProtect(methods, sizeof original, PAGE_READWRITE, &protection)) return;
+        table = methods;
+        std::copy(table, table + 8, original);
+        // x64 has one calling convention, so plain lambdas stand in for the methods.
+        using Release = ULONG (*)(IContextMenu*);
+        table[2] = reinterpret_cast<void*>(+[](IContextMenu* self) {
+            const ULONG left = reinterpret_cast<Release>(original[2])(self);
+            if (left == 0) alive.erase(self);
+            return left;
+        });
+        using Query = HRESULT (*)(IContextMenu*, HMENU, UINT, UINT, UINT, UINT);
+        table[3] = reinterpret_cast<void*>(+[](IContextMenu* self, HMENU popup, UINT index, UINT first, UINT last, UINT flags) {
+            alive.insert(self);
+            queryFlags = flags;
+            return reinterpret_cast<Query>(original[3])(self, popup, index, first, last, flags);
+        });
+        table[4] = reinterpret_cast<void*>(+[](IContextMenu*, CMINVOKECOMMANDINFO* info) {
+            ++invocations;
+            invoked = *reinterpret_cast<CMINVOKECOMMANDINFOEX*>(info);
+            return S_OK;
+        });
+        using Handle = HRESULT (*)(IContextMenu3*, UINT, WPARAM, LPARAM, LRESULT*);
+        table[7] = reinterpret_cast<void*>(+[](IContextMenu3* self, UINT message, WPARAM w, LPARAM l, LRESULT* result) {
+            if (message != WM_MENUCHAR) return reinterpret_cast<Handle>(original[7])(self, message, w, l, result);
             *result = kMenuCharAnswer;
             return S_OK;
-        }
-        using Handle = HRESULT(STDMETHODCALLTYPE*)(IContextMenu3*, UINT, WPARAM, LPARAM, LRESULT*);
-        return reinterpret_cast<Handle>(original_[7])(self, message, wParam, lParam, result);
+        });
     }
-    static inline void* original_[8];
-    void** table_ = nullptr;
-    DWORD protection_ = 0;
+    ~ShellMenuSpy() {
+        if (table == nullptr) return;
+        std::copy(original, original + 8, table);
+        VirtualProtect(table, sizeof original, protection, &protection);
+    }
 };
 
 void setShiftAndControl(bool down) {
@@ -349,16 +306,31 @@ void setShiftAndControl(bool down) {
     SetKeyboardState(keys);
 }
 
-// Inside the tray menu's loop: position 3 opens twice, as a hovering user
-// makes it do, and the menu ends without the shell's submenu being closed.
-HMENU shellSubmenuSeen;
+// Inside the tray menu's loop, as a hovering user makes it: position 3 opens
+// three times, the last with Shift and Ctrl down and one of the shell's
+// commands chosen, and the menu ends with that submenu still open.
+HMENU placeholder, lastShellMenu;
 void CALLBACK hoverShellTimer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    for (int i = 0; i < 2; ++i) {
-        SendMessageW(mainWindow, WM_INITMENUPOPUP, 0, TRAY_POS_SHELL);
-        shellSubmenuSeen = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
-        if (i == 0) SendMessageW(mainWindow, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(shellSubmenuSeen), 0);
+    placeholder = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
+    for (int hover = 0; hover < 3; ++hover) {
+        if (hover == 2) setShiftAndControl(true);
+        SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(placeholder), TRAY_POS_SHELL);
+        const HMENU shell = lastShellMenu = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
+        EXPECT_NE(shell, placeholder);
+        EXPECT_GT(GetMenuItemCount(shell), 0);
+        EXPECT_EQ(ShellMenuSpy::alive.size(), 1u) << "hover " << hover << " kept an earlier context menu";
+        EXPECT_EQ(ShellMenuSpy::queryFlags, static_cast<UINT>(hover == 2 ? CMF_EXTENDEDVERBS : CMF_NORMAL)) << hover;
+        EXPECT_EQ(SendMessageW(mainWindow, WM_MENUCHAR, 'x', reinterpret_cast<LPARAM>(shell)),
+                  ShellMenuSpy::kMenuCharAnswer) << "the shell's menu must see the window's messages first";
+        if (hover == 2) break;
+        SendMessageW(mainWindow, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(shell), 0);
+        EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
+        EXPECT_FALSE(IsMenu(shell));
+        EXPECT_NE(SendMessageW(mainWindow, WM_MENUCHAR, 'x', 0), ShellMenuSpy::kMenuCharAnswer);
     }
+    invokeShellCommand(kFirstShellCommand + 2, POINT{12, 34});
+    setShiftAndControl(false);
     EndMenu();
 }
 
@@ -367,52 +339,21 @@ TEST_F(TrayMenuTest, TheDrivesShellMenuIsBuiltOfferedMessagesInvokedAndReleased)
     simConfigure(L'C', dataDisc(L"SYSTEM", 1000));
     start();
     ShellMenuSpy spy;
-    ASSERT_TRUE(spy.installed()) << "the shell gives no context menu for C:\\";
-    prepareFor('C');
-    const HMENU placeholder = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
-    for (int hover = 0; hover < 3; ++hover) {
-        SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(placeholder), TRAY_POS_SHELL);
-        const HMENU shell = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
-        ASSERT_NE(shell, placeholder);
-        EXPECT_GT(GetMenuItemCount(shell), 0);
-        EXPECT_EQ(ShellMenuSpy::alive.size(), 1u) << "hover " << hover << " kept an earlier context menu";
-        EXPECT_EQ(ShellMenuSpy::queryFlags, static_cast<UINT>(CMF_NORMAL));
-        EXPECT_EQ(SendMessageW(mainWindow, WM_MENUCHAR, 'x', reinterpret_cast<LPARAM>(shell)),
-                  ShellMenuSpy::kMenuCharAnswer) << "the shell's menu must see the window's messages first";
-        SendMessageW(mainWindow, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(shell), 0);
-        EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-        EXPECT_FALSE(IsMenu(shell));
-        EXPECT_NE(SendMessageW(mainWindow, WM_MENUCHAR, 'x', 0), ShellMenuSpy::kMenuCharAnswer);
-    }
-
-    // Shift shows the extended verbs; Shift and Ctrl go along with the command.
-    setShiftAndControl(true);
-    SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(placeholder), TRAY_POS_SHELL);
-    EXPECT_EQ(ShellMenuSpy::queryFlags, static_cast<UINT>(CMF_EXTENDEDVERBS));
+    ASSERT_NE(spy.table, nullptr) << "the shell gives no context menu for C:\\";
     ShellMenuSpy::invocations = 0;
-    invokeShellCommand(kFirstShellCommand + 2, POINT{12, 34});
-    setShiftAndControl(false);
+    SetTimer(nullptr, 0, 300, hoverShellTimer);
+    SendMessageW(mainWindow, kTrayCallbackMessage, 'C', WM_RBUTTONUP);
     ASSERT_EQ(ShellMenuSpy::invocations, 1);
     const CMINVOKECOMMANDINFOEX& invoked = ShellMenuSpy::invoked;
     EXPECT_EQ(invoked.cbSize, sizeof(CMINVOKECOMMANDINFOEX));
     EXPECT_EQ(invoked.fMask, static_cast<DWORD>(CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE | CMIC_MASK_SHIFT_DOWN |
                                                 CMIC_MASK_CONTROL_DOWN));
-    EXPECT_EQ(invoked.lpVerbW, MAKEINTRESOURCEW(2));
-    EXPECT_EQ(invoked.lpVerb, MAKEINTRESOURCEA(2));
+    EXPECT_TRUE(invoked.lpVerbW == MAKEINTRESOURCEW(2) && invoked.lpVerb == MAKEINTRESOURCEA(2));
     EXPECT_EQ(invoked.hwnd, mainWindow);
-    EXPECT_EQ(invoked.ptInvoke.x, 12);
-    EXPECT_EQ(invoked.ptInvoke.y, 34);
-    releaseShellContextMenu();
-    EXPECT_TRUE(ShellMenuSpy::alive.empty());
-    EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-
-    // The real right-click: the menu ends while the shell's submenu is up.
-    SetTimer(nullptr, 0, 300, hoverShellTimer);
-    SendMessageW(mainWindow, kTrayCallbackMessage, 'C', WM_RBUTTONUP);
-    EXPECT_NE(shellSubmenuSeen, placeholder);
+    EXPECT_TRUE(invoked.ptInvoke.x == 12 && invoked.ptInvoke.y == 34);
     EXPECT_TRUE(ShellMenuSpy::alive.empty()) << "the context menu outlived the tray menu";
     EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-    EXPECT_FALSE(IsMenu(shellSubmenuSeen));
+    EXPECT_FALSE(IsMenu(lastShellMenu));
 }
 
 }  // namespace
