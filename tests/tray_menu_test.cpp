@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <set>
 
 namespace {
@@ -54,9 +53,8 @@ void command(UINT id) { SendMessageW(mainWindow, WM_COMMAND, id, 0); }
 
 using Lines = std::vector<std::string>;
 Lines shellLaunches() {
-    Lines launches, journal = simJournal();
-    std::copy_if(journal.begin(), journal.end(), std::back_inserter(launches),
-                 [](const std::string& line) { return line.rfind("shell ", 0) == 0; });
+    Lines launches;
+    for (const std::string& line : simJournal()) if (line.rfind("shell ", 0) == 0) launches.push_back(line);
     return launches;
 }
 
@@ -64,7 +62,7 @@ class TrayMenuTest : public ::testing::Test {
 protected:
     void SetUp() override { simReset(); }
     void TearDown() override { host.reset(); }
-    void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
+    void start(const std::string& settings = "") { host = std::make_unique<MainWindowHost>(settings); }
     std::unique_ptr<MainWindowHost> host;
 };
 
@@ -146,13 +144,11 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     isVistaOrLater = 0;  // the older menu keeps every audio command, played by the program itself
     liveSettings.global.nLanguage = 0;
     loadLanguageAndMenu();
-    const std::pair<uint8_t, const char*> audio[] = {
-        {kAudioPlaying, "x.."}, {kAudioPaused, ".x."}, {kAudioNoStatus, "..x"}, {0x13, "..x"}};
-    for (const auto& [status, playPauseStop] : audio) {
+    const std::pair<uint8_t, const char*> audio[] = {{kAudioPlaying, ".x.."}, {kAudioPaused, "..x."}, {0x13, "...x"}};
+    for (const auto& [status, items] : audio) {  // the submenu, then Play, Pause and Stop
         f->audioStatus = status;
         prepareFor('F');
-        EXPECT_EQ(marks({TRAY_POS_AUDIO}, true) + marks({IDM_PLAY, IDM_PAUSE, IDM_STOP}), std::string(".") + playPauseStop)
-            << int(status);
+        EXPECT_EQ(marks({TRAY_POS_AUDIO}, true) + marks({IDM_PLAY, IDM_PAUSE, IDM_STOP}), items) << int(status);
     }
 
     g->audioStatus = kAudioPlaying;  // G: is hidden: no monitor changes it
@@ -183,10 +179,9 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     EXPECT_TRUE(journalOf('G').empty());
 
     command(IDM_README);
-    const std::wstring folder = testProgramDir();
-    const std::string guide = "shell default \"" + std::string(folder.begin(), folder.end()) + "readme.txt\" \"\" \"\" -> ";
+    const std::wstring guide = L"shell default \"" + testProgramDir() + L"readme.txt\" \"\" \"\" -> ";
     ASSERT_EQ(shellLaunches().size(), 1u);
-    EXPECT_EQ(shellLaunches()[0].substr(0, guide.size()), guide);
+    EXPECT_EQ(shellLaunches()[0].substr(0, guide.size()), std::string(guide.begin(), guide.end()));
     SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 1), 0);  // an accelerator, not a menu selection
     MSG message;
     EXPECT_FALSE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_NOREMOVE));
@@ -195,15 +190,12 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
 }
 
 TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
-    const std::wstring unended = L"\"" + std::wstring(258, L'x'), x258(258, L'y');
-    const std::wstring blankAtEnd = x258 + L" ";
+    const std::wstring unended = L"\"" + std::wstring(258, L'x'), x258(258, L'y'), blankAtEnd = x258 + L" ";
     const struct { const wchar_t *value, *program, *parameters; } cases[] = {
         {L"setup.exe /auto", L"setup.exe", L"/auto"}, {L"\"My Setup.exe\" /s", L"\"My Setup.exe\"", L"/s"},
-        {L"setup.exe", L"setup.exe", L""},           {L"\"setup.exe", L"\"setup.exe", L""},
-        {L"\"\"", L"\"\"", L""},                     {L"\"", L"\"", L""},
-        {L"\"a b\"", L"\"a b\"", L""},               {L" setup.exe", L"", L"setup.exe"},
-        {L"", L"", L""},                             {unended.c_str(), unended.c_str(), L""},
-        {blankAtEnd.c_str(), x258.c_str(), L""},
+        {L"\"", L"\"", L""},                         {L"\"a b\"", L"\"a b\"", L""},
+        {L" setup.exe", L"", L"setup.exe"},          {L"", L"", L""},
+        {unended.c_str(), unended.c_str(), L""},     {blankAtEnd.c_str(), x258.c_str(), L""},
     };
     for (const auto& c : cases) {
         wchar_t program[MAX_PATH], parameters[MAX_PATH];
@@ -217,14 +209,14 @@ using AutorunTest = TrayMenuTest;
 
 TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExploreIt) {
     const struct { wchar_t letter; const char* autorun; bool program; const char* item; Lines journal; } discs[] = {
-        {L'D', "[AutoRun]\r\nopen=setup.exe /auto\r\n", true, ".", {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
-        {L'E', "[AutoRun]\r\nopen=\r\nshellexecute=\"missing.exe\" -x\r\n", false, ".",
+        {L'D', "open=setup.exe /auto\r\n", true, ".", {"shell open \"setup.exe\" \"/auto\" \"D:\\\" -> ok"}},
+        {L'E', "open=\r\nshellexecute=\"missing.exe\" -x\r\n", false, ".",
          {"shell open \"\"missing.exe\"\" \"-x\" \"E:\\\" -> fail", "shell explore \"E:\\\" \"\" \"\" -> ok"}},
-        {L'F', "[AutoRun]\r\nicon=game.ico\r\n", false, "-", {"shell explore \"F:\\\" \"\" \"\" -> ok"}},
+        {L'F', "icon=game.ico\r\n", false, "-", {"shell explore \"F:\\\" \"\" \"\" -> ok"}},
     };
     TempDir roots[3];
     for (int i = 0; i < 3; ++i) {
-        writeTextFile(roots[i].file(L"AUTORUN.INF"), discs[i].autorun);
+        writeTextFile(roots[i].file(L"AUTORUN.INF"), "[AutoRun]\r\n" + std::string(discs[i].autorun));
         if (discs[i].program) writeTextFile(roots[i].file(L"setup.exe"), "MZ");
         SimDriveConfig config = dataDisc(L"GAME", 1000);
         config.root = roots[i].path();
@@ -240,11 +232,9 @@ TEST_F(AutorunTest, OpenOrShellExecuteRunsInTheDriveRootAndFailuresOrNoKeysExplo
     }
 }
 
-// Watches the shell's context menus of drive items through the method table
-// they all share: which are alive (queried and not finally released), the
-// flags they were queried with and what they were told to run. Runs nothing
-// itself, answers WM_MENUCHAR to show it saw it, and puts the table back in
-// its destructor whatever the test did.
+// Watches the shell's context menus of drive items through the method table they all share: which are alive
+// (queried, not finally released), the flags queried with and what they were told to run. Runs nothing itself,
+// answers WM_MENUCHAR to show it saw it, and puts the table back in its destructor whatever the test did.
 struct ShellMenuSpy {
     static constexpr LRESULT kMenuCharAnswer = 0x5EE;
     static inline std::set<void*> alive;
@@ -258,8 +248,8 @@ struct ShellMenuSpy {
     ShellMenuSpy() {
         IShellItem* item = nullptr;
         IContextMenu* menu = nullptr;
-        if (FAILED(SHCreateItemFromParsingName(L"C:\\", nullptr, IID_IShellItem, reinterpret_cast<void**>(&item)))) return;
-        item->BindToHandler(nullptr, BHID_SFUIObject, IID_IContextMenu, reinterpret_cast<void**>(&menu));
+        if (FAILED(SHCreateItemFromParsingName(L"C:\\", nullptr, IID_PPV_ARGS(&item)))) return;
+        item->BindToHandler(nullptr, BHID_SFUIObject, IID_PPV_ARGS(&menu));
         item->Release();
         if (menu == nullptr) return;
         void** methods = *reinterpret_cast<void***>(menu);
@@ -268,25 +258,24 @@ struct ShellMenuSpy {
         table = methods;
         std::copy(table, table + 8, original);
         // x64 has one calling convention, so plain lambdas stand in for the methods.
-        using Release = ULONG (*)(IContextMenu*);
-        table[2] = reinterpret_cast<void*>(+[](IContextMenu* self) {
-            const ULONG left = reinterpret_cast<Release>(original[2])(self);
+        table[2] = method([](IContextMenu* self) {
+            const ULONG left = reinterpret_cast<ULONG (*)(IContextMenu*)>(original[2])(self);
             if (left == 0) alive.erase(self);
             return left;
         });
-        using Query = HRESULT (*)(IContextMenu*, HMENU, UINT, UINT, UINT, UINT);
-        table[3] = reinterpret_cast<void*>(+[](IContextMenu* self, HMENU popup, UINT index, UINT first, UINT last, UINT flags) {
+        table[3] = method([](IContextMenu* self, HMENU popup, UINT index, UINT first, UINT last, UINT flags) {
             alive.insert(self);
             queryFlags = flags;
+            using Query = HRESULT (*)(IContextMenu*, HMENU, UINT, UINT, UINT, UINT);
             return reinterpret_cast<Query>(original[3])(self, popup, index, first, last, flags);
         });
-        table[4] = reinterpret_cast<void*>(+[](IContextMenu*, CMINVOKECOMMANDINFO* info) {
+        table[4] = method([](IContextMenu*, CMINVOKECOMMANDINFO* info) {
             ++invocations;
             invoked = *reinterpret_cast<CMINVOKECOMMANDINFOEX*>(info);
             return S_OK;
         });
-        using Handle = HRESULT (*)(IContextMenu3*, UINT, WPARAM, LPARAM, LRESULT*);
-        table[7] = reinterpret_cast<void*>(+[](IContextMenu3* self, UINT message, WPARAM w, LPARAM l, LRESULT* result) {
+        table[7] = method([](IContextMenu3* self, UINT message, WPARAM w, LPARAM l, LRESULT* result) {
+            using Handle = HRESULT (*)(IContextMenu3*, UINT, WPARAM, LPARAM, LRESULT*);
             if (message != WM_MENUCHAR) return reinterpret_cast<Handle>(original[7])(self, message, w, l, result);
             *result = kMenuCharAnswer;
             return S_OK;
@@ -297,6 +286,7 @@ struct ShellMenuSpy {
         std::copy(original, original + 8, table);
         VirtualProtect(table, sizeof original, protection, &protection);
     }
+    template <typename Method> static void* method(Method lambda) { return reinterpret_cast<void*>(+lambda); }
 };
 
 void setShiftAndControl(bool down) {
@@ -349,8 +339,7 @@ TEST_F(TrayMenuTest, TheDrivesShellMenuIsBuiltOfferedMessagesInvokedAndReleased)
     EXPECT_EQ(invoked.fMask, static_cast<DWORD>(CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE | CMIC_MASK_SHIFT_DOWN |
                                                 CMIC_MASK_CONTROL_DOWN));
     EXPECT_TRUE(invoked.lpVerbW == MAKEINTRESOURCEW(2) && invoked.lpVerb == MAKEINTRESOURCEA(2));
-    EXPECT_EQ(invoked.hwnd, mainWindow);
-    EXPECT_TRUE(invoked.ptInvoke.x == 12 && invoked.ptInvoke.y == 34);
+    EXPECT_TRUE(invoked.hwnd == mainWindow && invoked.ptInvoke.x == 12 && invoked.ptInvoke.y == 34);
     EXPECT_TRUE(ShellMenuSpy::alive.empty()) << "the context menu outlived the tray menu";
     EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
     EXPECT_FALSE(IsMenu(lastShellMenu));
