@@ -7,17 +7,17 @@
 namespace {
 
 // Hot keys no one else uses, each held by whichever process registered it first.
-constexpr UINT kProbeModifiers = MOD_CONTROL | MOD_ALT | MOD_SHIFT, kProbeKeyUser = VK_F9, kProbeKeyService = VK_F10;
+constexpr UINT kModifiers = MOD_CONTROL | MOD_ALT | MOD_SHIFT, kUserKey = VK_F9, kServiceKey = VK_F10;
 
 // sbay.ini in `folder`, made if missing, giving the default drive's eject `key`.
 void writeSettings(const std::wstring& folder, UINT key) {
     CreateDirectoryW(folder.c_str(), nullptr);
-    const std::string eject = "hkDefDiskEject.fsModifiers=" + std::to_string(kProbeModifiers) + "\r\nhkDefDiskEject.vk=";
+    const std::string eject = "hkDefDiskEject.fsModifiers=" + std::to_string(kModifiers) + "\r\nhkDefDiskEject.vk=";
     writeTextFile(folder + L"\\sbay.ini", "[g_propMain]\r\nnDefaultDisk=68\r\n" + eject + std::to_string(key) + "\r\n");
 }
 
 bool hotKeyTaken(UINT key) {
-    if (!RegisterHotKey(nullptr, 0x7001, kProbeModifiers, key)) return true;
+    if (!RegisterHotKey(nullptr, 0x7001, kModifiers, key)) return true;
     UnregisterHotKey(nullptr, 0x7001);
     return false;
 }
@@ -31,8 +31,8 @@ TEST(Process, RunsWithOrWithoutItsLanguageLibraryHoldsTheUsersHotKeyAndExitsWith
             if (library == "broken") writeTextFile(folder.file(L"sbay_6_eng.dll"), "MZ this is not a library");
             program = folder.file(L"sbay.exe");
         }
-        writeSettings(appData.file(L"sbay"), kProbeKeyUser);
-        ASSERT_FALSE(hotKeyTaken(kProbeKeyUser));
+        writeSettings(appData.file(L"sbay"), kUserKey);
+        ASSERT_FALSE(hotKeyTaken(kUserKey));
         StartedProcess first;
         const DWORD start = GetTickCount();
         ASSERT_TRUE(startProcess(program, {L"APPDATA=" + appData.path()}, first));
@@ -40,10 +40,10 @@ TEST(Process, RunsWithOrWithoutItsLanguageLibraryHoldsTheUsersHotKeyAndExitsWith
         ASSERT_NE(window, nullptr) << library;
         // Outside service mode nothing waits for the dispatcher's failure, which takes seconds under Wine.
         EXPECT_LT(GetTickCount() - start, 3000u) << library;
-        EXPECT_TRUE(hotKeyTaken(kProbeKeyUser)) << library << ": the hot key of the user's settings is not held";
+        EXPECT_TRUE(hotKeyTaken(kUserKey)) << library << ": the hot key of the user's settings is not held";
         PostMessageW(window, WM_CLOSE, 0, 0);
         EXPECT_EQ(first.waitExit(10000), 0u) << library;
-        EXPECT_FALSE(hotKeyTaken(kProbeKeyUser));
+        EXPECT_FALSE(hotKeyTaken(kUserKey));
     }
 }
 
@@ -60,16 +60,16 @@ struct InstalledService {
 TEST(ServiceManager, RunsWithTheSettingsBesideTheExecutableAndAnswersOnlyAnInterrogation) {
     TempDir folder, appData;
     copyDistFiles(folder.path(), {L"sbay.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
-    writeSettings(folder.path(), kProbeKeyService);
-    writeSettings(appData.file(L"sbay"), kProbeKeyUser);
+    writeSettings(folder.path(), kServiceKey);
+    writeSettings(appData.file(L"sbay"), kUserKey);
     ScopedEnvironment environment(L"APPDATA", appData.path().c_str());
-    ASSERT_FALSE(hotKeyTaken(kProbeKeyService));
-    InstalledService installed;
-    ASSERT_NE(installed.manager, nullptr);
-    if (SC_HANDLE old = OpenServiceW(installed.manager, L"sbay_svc", DELETE)) DeleteService(old), CloseServiceHandle(old);
-    const SC_HANDLE service = installed.service = CreateServiceW(
-        installed.manager, L"sbay_svc", L"sbay_svc", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
-        SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, folder.file(L"sbay.exe").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_FALSE(hotKeyTaken(kServiceKey));
+    InstalledService sc;
+    ASSERT_NE(sc.manager, nullptr);
+    if (SC_HANDLE old = OpenServiceW(sc.manager, L"sbay_svc", DELETE)) DeleteService(old), CloseServiceHandle(old);
+    const SC_HANDLE service = sc.service = CreateServiceW(sc.manager, L"sbay_svc", L"sbay_svc", SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+        folder.file(L"sbay.exe").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(service, nullptr) << GetLastError();
 
     ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
@@ -79,8 +79,8 @@ TEST(ServiceManager, RunsWithTheSettingsBesideTheExecutableAndAnswersOnlyAnInter
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(status.dwControlsAccepted, 0u);
     ASSERT_NE(waitForProgramWindow(0, 15000), nullptr) << "the service shows no main window";
-    EXPECT_TRUE(hotKeyTaken(kProbeKeyService)) << "the service did not read sbay.ini beside its executable";
-    EXPECT_FALSE(hotKeyTaken(kProbeKeyUser));
+    EXPECT_TRUE(hotKeyTaken(kServiceKey)) << "the service did not read sbay.ini beside its executable";
+    EXPECT_FALSE(hotKeyTaken(kUserKey));
 
     // The handler itself answers an interrogation with "running"; a stop is refused.
     status = SERVICE_STATUS{};
