@@ -133,8 +133,7 @@ TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIcons
     EXPECT_TRUE(d->monitorThread != nullptr && d->trayIcon->added != 0);
     EXPECT_EQ(d->stopRequested, 0) << "a stop left asked for ends the new thread at once";
 
-    // Icons live in a table the whole session shares, and the shell keeps
-    // copies of its own: check that each icon the drive made is destroyed.
+    // Icons live in a table the whole session shares, and the shell keeps copies: each icon made must be destroyed.
     simSetJournalEnabled(false);
     int gdi = 0, handles = 0, iconsAlive = 0;
     for (int i = -20; i < 300; ++i) {  // the first twenty warm up
@@ -174,8 +173,7 @@ TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicA
     seamCloseDevice(held);
 
     setLock(d, 1);
-    d->locked = 1;
-    d->audioStatus = kAudioPlaying;
+    d->locked = 1, d->audioStatus = kAudioPlaying;
     simClearJournal();
     ejectOrClose(d, 0);
     EXPECT_EQ(journalOf('D'), (Journal{"D: open read -> ok", "D: IOCTL_STORAGE_LOAD_MEDIA -> ok", "D: close"}));

@@ -22,8 +22,7 @@
 
 namespace {
 
-// The items' states as the user sees them, one mark each: '-' greyed, 'x'
-// checked, '!' the default, '.' enabled, '?' no such item.
+// The items' states as the user sees them, one mark each: '-' greyed, 'x' checked, '!' default, '.' enabled, '?' none.
 std::string marks(std::initializer_list<UINT> items, bool byPosition = false) {
     std::string seen;
     for (UINT item : items) {
@@ -35,12 +34,6 @@ std::string marks(std::initializer_list<UINT> items, bool byPosition = false) {
                                                                                                        : '.';
     }
     return seen;
-}
-// Open, Close, Lock, Autorun, the header; the shell, speed and audio submenus; the speeds from 1x to the highest.
-std::string driveItems() {
-    return marks({IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN, IDM_HEADER}) + " " +
-           marks({TRAY_POS_SHELL, TRAY_POS_SPEED, TRAY_POS_AUDIO}, true) + " " +
-           marks({IDM_SPEED_1X, IDM_SPEED_2X, IDM_SPEED_4X, IDM_SPEED_8X, IDM_SPEED_16X, IDM_SPEED_32X, IDM_SPEED_MAX});
 }
 
 std::wstring textOf(UINT id) {
@@ -93,14 +86,16 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     DriveRecord *e = DriveTable[4], *f = DriveTable[5], *g = DriveTable[6];
     e->locked = 1;
     e->speedCommand = IDM_SPEED_8X;
-    // Neither disc has an AUTORUN.INF; a letter without a record (none chosen
-    // yet, or the drive is gone) leaves only the program's commands.
+    // Neither disc has an AUTORUN.INF; a letter without a record (none chosen, or gone) leaves the program's commands.
     const struct { int letter; const char* items; const wchar_t* header; } menus[] = {
         {'D', "!..-- ..- ......x", L"Spindlebay [D:]"}, {'E', ".!x-- ..- ...x...", L"Spindlebay [E:]"},
         {0, "----- ---", L"Spindlebay"}, {'H', "----- ---", L"Spindlebay"}};
-    for (const auto& menu : menus) {
+    for (const auto& menu : menus) {  // Open to the header; the shell, speed and audio submenus; 1x to the highest
         prepareFor(menu.letter);
-        EXPECT_EQ(driveItems().substr(0, strlen(menu.items)), menu.items) << menu.letter;
+        const std::string items = marks({IDM_OPEN, IDM_CLOSE, IDM_LOCK, IDM_AUTORUN, IDM_HEADER}) + " " +
+            marks({TRAY_POS_SHELL, TRAY_POS_SPEED, TRAY_POS_AUDIO}, true) + " " + marks({IDM_SPEED_1X, IDM_SPEED_2X,
+            IDM_SPEED_4X, IDM_SPEED_8X, IDM_SPEED_16X, IDM_SPEED_32X, IDM_SPEED_MAX});
+        EXPECT_EQ(items.substr(0, strlen(menu.items)), menu.items) << menu.letter;
         EXPECT_EQ(textOf(IDM_HEADER), menu.header);
         EXPECT_EQ(marks({IDM_SETTINGS, IDM_EXIT}), "..");
     }
@@ -134,10 +129,7 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     pumpMessages(500);
     auto resources = [] { return std::vector<int>{freeGdiSlots(), freeIconSlots(), liveKernelHandles()}; };
     const std::vector<int> before = resources();
-    for (int i = 0; i < 20; ++i) {
-        liveSettings.global.nLanguage = i % 2;
-        loadLanguageAndMenu();
-    }
+    for (int i = 0; i < 20; ++i) liveSettings.global.nLanguage = i % 2, loadLanguageAndMenu();
     EXPECT_EQ(textOf(IDM_OPEN), russianOpen);
     EXPECT_EQ(resources(), before) << "GDI objects, icons, kernel handles";
 
@@ -296,9 +288,8 @@ void setShiftAndControl(bool down) {
     SetKeyboardState(keys);
 }
 
-// Inside the tray menu's loop, as a hovering user makes it: position 3 opens
-// three times, the last with Shift and Ctrl down and one of the shell's
-// commands chosen, and the menu ends with that submenu still open.
+// Inside the tray menu's loop, as a hovering user makes it: position 3 opens three times, the last with Shift and
+// Ctrl down and one of the shell's commands chosen, and the menu ends with that submenu still open.
 HMENU placeholder, lastShellMenu;
 void CALLBACK hoverShellTimer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
