@@ -220,8 +220,7 @@ TEST(Startup, WithoutDrivesTheCommonIconStandsInSettingsStayUntouchedAndShutDown
         MainWindowHost host(settings);
         EXPECT_FALSE(IsWindowVisible(host.window()));
         ASSERT_NE(commonIconRecord, nullptr);
-        EXPECT_EQ(trayIconCount, 1);
-        EXPECT_NE(commonIconRecord->added, 0) << "the notification area refused the icon";
+        EXPECT_TRUE(trayIconCount == 1 && commonIconRecord->added) << "the notification area refused the icon";
         wchar_t tip[50];
         loadText(IDS_COMMON_TIP, tip, 50);
         EXPECT_EQ(std::wstring(commonIconRecord->data.szTip), tip);
@@ -243,8 +242,7 @@ TEST(Startup, WithoutDrivesTheCommonIconStandsInSettingsStayUntouchedAndShutDown
     }
     EXPECT_EQ(trayIconCount, 0);
     EXPECT_EQ(GetModuleHandleW(L"sbay_6_eng.dll"), nullptr) << "the language library stayed loaded";
-    EXPECT_EQ(freeGdiSlots(), gdi);
-    EXPECT_EQ(liveKernelHandles(), handles);
+    EXPECT_EQ(std::pair(freeGdiSlots(), liveKernelHandles()), std::pair(gdi, handles)) << "GDI objects, kernel handles";
 }
 
 }  // namespace

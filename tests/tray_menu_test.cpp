@@ -26,12 +26,8 @@ namespace {
 std::string marks(std::initializer_list<UINT> items, bool byPosition = false) {
     std::string seen;
     for (UINT item : items) {
-        MENUITEMINFOW info{};
-        info.cbSize = sizeof info;
-        info.fMask = MIIM_STATE;
-        const UINT state = GetMenuItemInfoW(menuRecord->popup, item, byPosition, &info) ? info.fState : ~0u;
-        seen += state == ~0u ? '?' : state & MFS_GRAYED ? '-' : state & MFS_CHECKED ? 'x' : state & MFS_DEFAULT ? '!'
-                                                                                                       : '.';
+        const UINT bits = GetMenuState(menuRecord->popup, item, byPosition ? MF_BYPOSITION : MF_BYCOMMAND);
+        seen += bits == ~0u ? '?' : bits & MFS_GRAYED ? '-' : bits & MFS_CHECKED ? 'x' : bits & MFS_DEFAULT ? '!' : '.';
     }
     return seen;
 }
@@ -69,8 +65,7 @@ void prepareFor(int letter) {
 std::wstring headerSeen;
 void CALLBACK endMenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
-    HWND menu = FindWindowW(L"#32768", nullptr);
-    if (menu == nullptr || !IsWindowVisible(menu)) return;
+    if (!IsWindowVisible(FindWindowW(L"#32768", nullptr))) return;
     headerSeen = textOf(IDM_HEADER);
     EndMenu();
 }
