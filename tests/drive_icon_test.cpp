@@ -76,13 +76,12 @@ TEST_F(DriveIconTest, IconAndTipFollowEveryDriveStateShowLabelsLiterallyAndNameT
     open.trayOpen = true;
     blank.medium = SimMedium::Blank;  // a medium whose volume cannot be read: the head alone, the other-medium icon
     const struct { wchar_t letter; SimDriveConfig config; std::wstring tip; int icon; } drives[] = {
-        {L'D', dataDisc(L"HOLIDAY_2026", 4700000000ull), L"HOLIDAY_2026 <" + sizeText(4700000000ull) + L">", 0},
         {L'E', audioDisc(12), L"Audio CD" + english(IDS_AUDIO_STOPPED, {12}), 1},
         {L'F', open, englishString(IDS_TIP_OPEN), 3},
         {L'G', emptyDrive(), englishString(IDS_TIP_EMPTY), 2},
         {L'H', blank, L"", 0},
         {L'I', dataDisc(percent, 1000), percent + L" <" + sizeText(1000) + L">", 0},
-        {L'J', dataDisc(L"", 1000), L" <" + sizeText(1000) + L">", 0},
+        {L'J', dataDisc(L"", 4700000000ull), L" <" + sizeText(4700000000ull) + L">", 0},
         {L'K', dataDisc(longLabel, 1000), longLabel, 0},
     };
     for (const auto& drive : drives) simConfigure(drive.letter, drive.config);

@@ -117,7 +117,6 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     wchar_t trayOpen[50];
     loadText(IDS_TIP_OPEN, trayOpen, 50);
     EXPECT_EQ(std::wstring(e->tipTrayOpen), std::wstring(L"Spindlebay v.6\n[E:] ") + trayOpen);
-    EXPECT_TRUE(waitUntil([&] { return std::wstring(e->trayIcon->data.szTip) == e->tipTrayOpen; }, 3000));
     ASSERT_TRUE(waitUntil([f] { return f->mediaKind == AudioCd; }, 3000));
     // Icons are counted in a table the whole session shares: keep the tray quiet.
     for (int slot : {3, 4, 5}) setIconVisible(DriveTable[slot], false);
@@ -293,16 +292,14 @@ void CALLBACK hoverShellTimer(HWND, UINT, UINT_PTR id, DWORD) {
         if (hover == 2) setShiftAndControl(true);
         SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(placeholder), TRAY_POS_SHELL);
         const HMENU shell = lastShellMenu = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL);
-        EXPECT_NE(shell, placeholder);
-        EXPECT_GT(GetMenuItemCount(shell), 0);
+        EXPECT_TRUE(shell != placeholder && GetMenuItemCount(shell) > 0);
         EXPECT_EQ(ShellMenuSpy::alive.size(), 1u) << "hover " << hover << " kept an earlier context menu";
         EXPECT_EQ(ShellMenuSpy::queryFlags, static_cast<UINT>(hover == 2 ? CMF_EXTENDEDVERBS : CMF_NORMAL)) << hover;
         EXPECT_EQ(SendMessageW(mainWindow, WM_MENUCHAR, 'x', reinterpret_cast<LPARAM>(shell)),
                   ShellMenuSpy::kMenuCharAnswer) << "the shell's menu must see the window's messages first";
         if (hover == 2) break;
         SendMessageW(mainWindow, WM_UNINITMENUPOPUP, reinterpret_cast<WPARAM>(shell), 0);
-        EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-        EXPECT_FALSE(IsMenu(shell));
+        EXPECT_TRUE(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL) == placeholder && !IsMenu(shell)) << hover;
         EXPECT_NE(SendMessageW(mainWindow, WM_MENUCHAR, 'x', 0), ShellMenuSpy::kMenuCharAnswer);
     }
     invokeShellCommand(kFirstShellCommand + 2, POINT{12, 34});
@@ -327,8 +324,7 @@ TEST_F(TrayMenuTest, TheDrivesShellMenuIsBuiltOfferedMessagesInvokedAndReleased)
     EXPECT_TRUE(invoked.lpVerbW == MAKEINTRESOURCEW(2) && invoked.lpVerb == MAKEINTRESOURCEA(2));
     EXPECT_TRUE(invoked.hwnd == mainWindow && invoked.ptInvoke.x == 12 && invoked.ptInvoke.y == 34);
     EXPECT_TRUE(ShellMenuSpy::alive.empty()) << "the context menu outlived the tray menu";
-    EXPECT_EQ(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), placeholder);
-    EXPECT_FALSE(IsMenu(lastShellMenu));
+    EXPECT_TRUE(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL) == placeholder && !IsMenu(lastShellMenu));
 }
 
 }  // namespace
