@@ -119,10 +119,9 @@ TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIcons
     EXPECT_TRUE(waitUntil([&] { return iconEntryOf(d) == 0 && tipOf(d).find(L"NEW_DISC") != tipOf(d).npos; }, 3000));
     EXPECT_LT(GetTickCount() - start, 2000u);  // one wait of a second plus a poll
 
-    const TrayIconRecord* firstIcon = d->trayIcon;
-    const HANDLE firstThread = d->monitorThread;
-    setIconVisible(d, true);  // already shown: nothing happens
-    EXPECT_TRUE(d->trayIcon == firstIcon && d->monitorThread == firstThread);
+    const auto shown = std::pair(d->trayIcon, d->monitorThread);
+    setIconVisible(d, true);
+    EXPECT_EQ(std::pair(d->trayIcon, d->monitorThread), shown) << "already shown: nothing happens";
     setIconVisible(d, false);
     EXPECT_EQ(trayIconCount, 1);
     setLock(d, 1);
