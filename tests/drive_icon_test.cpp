@@ -148,7 +148,8 @@ TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIcons
         updateDriveIcon(e, true);
     }
     EXPECT_EQ(iconsAlive, 0);
-    EXPECT_EQ(std::pair(freeGdiSlots(), liveKernelHandles()), std::pair(gdi, handles)) << "GDI objects, kernel handles";
+    EXPECT_EQ(freeGdiSlots(), gdi);
+    EXPECT_EQ(liveKernelHandles(), handles);
     EXPECT_LE(simOpenHandleCount(), 2u);  // at most the monitors' requests in flight
 }
 
