@@ -1,12 +1,10 @@
-# Helpers for the end-to-end tests: the simulated program in a Wine virtual desktop, acted on as
-# a person does. A script sources this, calls e2e_setup "$@" and sets E2E_DRIVES before start_program.
-# Wine 8 facts they rely on (under Xvfb, no window manager):
-#  - Wine sets APPDATA from the prefix's registry: a batch file sets it, cmd and explorer pass it on.
-#  - Windows' windows are X children of the desktop's X window: a popup menu has the program's
-#    class and no name, a dialog its title; tips and balloons are unnamed explorer windows.
-#  - Keys reach the process owning the focused X window: the menu's for menu keys, the desktop's
-#    for hot keys (WM_HOTKEY).
-#  - xdotool getwindowgeometry doubles child windows' positions; xwininfo's are right.
+# Helpers for the end-to-end tests: the simulated program in a Wine virtual desktop, acted on as a person does.
+# A script sources this, calls e2e_setup "$@" and sets E2E_DRIVES before start_program. Wine 8 facts (Xvfb, no
+# window manager): Wine sets APPDATA from the prefix's registry, so a batch file sets it. Windows' windows are X
+# children of the desktop's X window: a popup menu has the program's class and no name, a dialog its title, tips
+# and balloons are unnamed explorer windows. Keys reach the process owning the focused X window: the menu's for
+# menu keys, the desktop's for hot keys. xdotool getwindowgeometry doubles child windows' positions; xwininfo's
+# are right.
 set -u -o pipefail
 E2E_PROGRAM=sbay_sim.exe E2E_DESKTOP_SIZE=640x480 E2E_FAILURES=0
 E2E_RUN_ID="sbay-e2e-$$-$RANDOM"   # marks the environment of every process we start
@@ -29,14 +27,11 @@ reg_value() { marked wine reg query "$1" /v "$2" | tr -d '\r' | sed -n "s/^ *$2 
 
 # e2e_setup SIM_DIR SCREENSHOT_DIR [EXIT-TRAP]: checks the tools, copies the program to a work folder.
 e2e_setup() {
-    local tool
     [ $# -ge 2 ] || { echo "usage: $0 SIM_DIR SCREENSHOT_DIR" >&2; exit 2; }
     E2E_SIM_DIR=$(cd "$1" && pwd) && mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
     trap "${3:-e2e_cleanup}" EXIT
     trap 'exit 130' INT TERM
-    for tool in wine winepath xdotool xwininfo import convert compare; do
-        command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
-    done
+    command -v wine winepath xdotool xwininfo import convert compare >/dev/null || { echo "missing tools" >&2; exit 1; }
     [ -n "${DISPLAY:-}" ] || { echo "no DISPLAY: run under xvfb-run" >&2; exit 1; }
     # By hand the build's own prefix, beside the sim folder, is the one meant.
     [ -n "${WINEPREFIX:-}" ] || WINEPREFIX=$(cd "$E2E_SIM_DIR/../wineprefix" 2>/dev/null && pwd) ||
@@ -90,8 +85,7 @@ write_settings() { printf '%s\r\n' "$@" >"$E2E_SETTINGS"; }   # a profile file, 
 # launch NAME LINE...: a batch file of LINEs, after setting APPDATA, run by cmd in our virtual desktop.
 launch() {
     local batch="$E2E_WORK/$1.bat"
-    printf '@echo off\r\nset "APPDATA=%s"\r\n' "$(windows_path "$E2E_APPDATA")" >"$batch"
-    printf '%s\r\n' "${@:2}" >>"$batch"
+    printf '%s\r\n' '@echo off' "set \"APPDATA=$(windows_path "$E2E_APPDATA")\"" "${@:2}" >"$batch"
     SBAY_E2E_RUN=$E2E_RUN_ID wine explorer "/desktop=$E2E_DESKTOP,$E2E_DESKTOP_SIZE" cmd /c \
         "$(windows_path "$batch")" >>"$E2E_WORK/wine.log" 2>&1 &
     disown $!   # ended by stop_program; no job reports
@@ -187,9 +181,8 @@ dark_pixels() { convert "$1" -colorspace Gray -negate -threshold 80% -format '%[
 # region_still SECONDS X Y W H: waits until pictures of the rectangle 0.3 s apart are the same.
 region_still() { grab_region "$E2E_WORK/still.png" "${@:2}" && wait_until "$1" region_unchanged "${@:2}"; }
 region_unchanged() {
-    sleep 0.3
-    mv "$E2E_WORK/still.png" "$E2E_WORK/still-before.png"
-    grab_region "$E2E_WORK/still.png" "$@" && not differ "$E2E_WORK/still-before.png" "$E2E_WORK/still.png" 0
+    sleep 0.3 && mv "$E2E_WORK/still.png" "$E2E_WORK/still-before.png" &&
+        grab_region "$E2E_WORK/still.png" "$@" && not differ "$E2E_WORK/still-before.png" "$E2E_WORK/still.png" 0
 }
 start_icon() { echo "$E2E_WORK/icon-start-$1.png"; }   # drive $1's icon as the program started
 grab_icon() { grab_region "$1" $((E2E_ICON_X[$2] - 8)) $((E2E_ICON_Y[$2] - 8)) 16 16; }   # grab_icon FILE LETTER
@@ -208,8 +201,7 @@ find_window() {
     for id in $(search_in_desktop "${@:4}"); do
         [ "$4" != --class ] || [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] || continue
         window_geometry "$id" && ((WIN_W >= $2 && WIN_H >= $3 && WIN_W < E2E_DESKTOP_W)) || continue
-        printf -v "$1_WINDOW" %s "$id" && printf -v "$1_X" %s "$WIN_X" && printf -v "$1_Y" %s "$WIN_Y" &&
-            printf -v "$1_W" %s "$WIN_W" && printf -v "$1_H" %s "$WIN_H" && return 0
+        declare -g "$1_WINDOW=$id" "$1_X=$WIN_X" "$1_Y=$WIN_Y" "$1_W=$WIN_W" "$1_H=$WIN_H" && return 0
     done
     return 1
 }
@@ -228,7 +220,7 @@ open_tray_menu() { xdotool mousemove "${E2E_ICON_X[$1]}" "${E2E_ICON_Y[$1]}" cli
 settle_menu() { park_pointer; region_still 3 "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H"; }
 menu_keys() { window_keys "$MENU_WINDOW" 0.15 "$@"; }
 
-journal_mark() { if [ -f "$E2E_JOURNAL" ]; then wc -l <"$E2E_JOURNAL"; else echo 0; fi; }
+journal_mark() { wc -l <"$E2E_JOURNAL"; }
 journal_since() { tail -n +$(($1 + 1)) "$E2E_JOURNAL" 2>/dev/null | tr -d '\r'; }
 journal_has() { journal_since "$1" | grep -Fq "$2"; }   # journal_has MARK TEXT
 
@@ -246,8 +238,4 @@ run_scenario() {
         find_menu && menu_keys Escape && wait_until 3 menu_gone
     done
 }
-e2e_finish() {
-    ((E2E_FAILURES == 0)) || { e2e_log "$E2E_FAILURES check(s) failed"; exit 1; }
-    e2e_log "all checks passed"
-    exit 0
-}
+e2e_finish() { ((E2E_FAILURES == 0)) || { e2e_log "$E2E_FAILURES check(s) failed"; exit 1; }; e2e_log "all passed"; }
