@@ -30,7 +30,7 @@ entry() { for name in DisplayName Publisher DisplayVersion UninstallString; do r
 # --- a silent install, starting with Windows --------------------------------
 check "silent install succeeds" install /S /AUTOSTART
 check "the five files and the uninstaller are in Program Files\\Spindlebay" \
-    is "$(cd "$dir" && ls | paste -sd' ')" "diskinside.wav readme.txt sbay.exe sbay_6_eng.dll sbay_6_rus.dll uninstall.exe"
+    is "$(ls "$dir" | paste -sd' ')" "diskinside.wav readme.txt sbay.exe sbay_6_eng.dll sbay_6_rus.dll uninstall.exe"
 check "the installed exe is this build's" cmp -s "$dir/sbay.exe" "$build/dist/sbay.exe"
 check "installed programs: name, publisher, version, uninstaller" \
     is "$(entry | paste -sd'|')" "Spindlebay|Spindlebay|$version|\"C:\\Program Files\\Spindlebay\\uninstall.exe\""

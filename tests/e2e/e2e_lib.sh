@@ -62,9 +62,7 @@ wine_pids() {
 ours_gone() { [ -z "$(wine_pids ours)" ]; }
 our_pids_running() { # our_pids_running REGEX: ours whose command line, its words joined by blanks, matches
     local pid
-    for pid in $(wine_pids ours); do
-        [[ $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) =~ $1 ]] && echo "$pid"
-    done
+    for pid in $(wine_pids ours); do [[ $(tr '\0' ' ' <"/proc/$pid/cmdline") =~ $1 ]] && echo "$pid"; done
 }
 
 # The wineserver and Wine's services end a few seconds after the last program; what of ours
@@ -98,23 +96,17 @@ start_program() {
     local n=${#E2E_DRIVES[@]} letter
     E2E_DESKTOP=$1
     : >"$E2E_JOURNAL"
-    e2e_log "starting $E2E_PROGRAM in the virtual desktop '$1'"
     launch "start-$1" "$(program_line)"
     # The first start in a prefix can take a while.
-    wait_until 90 find_desktop_window && wait_until 30 find_taskbar && wait_until 60 tray_icons_settled "$n" || {
-        save_screenshot "e2e_failure_start_$1.png"
-        fail "no desktop '$1' with a taskbar showing $n tray icons (icons found: ${E2E_ICONS_FOUND:-none})"
-        return 1
-    }
-    unset E2E_ICON_X E2E_ICON_Y
+    wait_until 90 find_desktop_window && wait_until 30 find_taskbar && wait_until 60 tray_icons_settled "$n"
+    check "the program started in the desktop '$1': $n tray icons, at ${E2E_ICONS_FOUND:-none}" test $? = 0 ||
+        { save_screenshot "e2e_failure_start_$1.png"; return 1; }
     declare -gA E2E_ICON_X E2E_ICON_Y
     set -- $E2E_ICONS_FOUND
     for letter in $(printf '%s\n' "${E2E_DRIVES[@]}" | sort -r); do   # added from Z to A, each left of the others
-        E2E_ICON_X[$letter]=${1%,*} E2E_ICON_Y[$letter]=${1#*,}
-        shift
+        E2E_ICON_X[$letter]=${1%,*} E2E_ICON_Y[$letter]=${1#*,} && shift
         grab_icon "$(start_icon "$letter")" "$letter"
     done
-    e2e_log "ok   - the program started: $n tray icons in the notification area, at $E2E_ICONS_FOUND"
 }
 
 # Ends the program and its desktop, not Wine's own processes.
@@ -141,12 +133,12 @@ find_taskbar() { # explorer's X child window along the desktop's bottom edge
     E2E_TASKBAR_X=$((E2E_TASKBAR_X + E2E_DESKTOP_X)) E2E_TASKBAR_Y=$((E2E_TASKBAR_Y + E2E_DESKTOP_Y))
 }
 
-# Centres "x,y" of the icons in the taskbar's right half on screenshot $1, right to left: runs of
+# Centres "x,y" of the icons in the taskbar's right half on the screen, right to left: runs of
 # columns 8 to 24 wide with pixels not of the taskbar's (most common) colour, at its middle.
 locate_tray_icons() {
-    local x0=$((E2E_TASKBAR_X + E2E_TASKBAR_W / 2))
-    convert "$1" -crop "$((E2E_TASKBAR_W - E2E_TASKBAR_W / 2))x${E2E_TASKBAR_H}+${x0}+${E2E_TASKBAR_Y}" +repage \
-        -depth 8 txt:- | awk -v x0="$x0" -v y="$((E2E_TASKBAR_Y + (E2E_TASKBAR_H - 1) / 2))" '
+    local x0=$((E2E_TASKBAR_X + E2E_TASKBAR_W / 2)) y=$((E2E_TASKBAR_Y + (E2E_TASKBAR_H - 1) / 2))
+    grab_region "$E2E_WORK/icons.png" "$x0" "$E2E_TASKBAR_Y" $((E2E_TASKBAR_W - E2E_TASKBAR_W / 2)) "$E2E_TASKBAR_H" &&
+        convert "$E2E_WORK/icons.png" -depth 8 txt:- | awk -v x0="$x0" -v y="$y" '
         NR > 1 { split($1, p, /[,:]/); c[NR] = $3; px[NR] = p[1]; w = p[1]
             if (++n[$3] > most) { most = n[$3]; bg = $3 } }
         END { for (i in c) if (c[i] != bg) used[px[i]] = 1
@@ -154,11 +146,9 @@ locate_tray_icons() {
             else if (run && (++gap >= 2 || x < 0)) { run = 0
                 if (right - left >= 7 && right - left <= 23) printf "%d,%d ", x0 + int((left + right) / 2), y } }'
 }
-tray_icons_settled() { # two screenshots 0.5 s apart show the same $1 icons
+tray_icons_settled() { # two looks 0.5 s apart find the same $1 icons
     local first
-    import -window root "$E2E_WORK/icons.png" 2>/dev/null && first=$(locate_tray_icons "$E2E_WORK/icons.png") &&
-        sleep 0.5 && import -window root "$E2E_WORK/icons.png" 2>/dev/null &&
-        E2E_ICONS_FOUND=$(locate_tray_icons "$E2E_WORK/icons.png") &&
+    first=$(locate_tray_icons) && sleep 0.5 && E2E_ICONS_FOUND=$(locate_tray_icons) &&
         [ "$first" = "$E2E_ICONS_FOUND" ] && [ "$(wc -w <<<"$first")" -eq "$1" ]
 }
 
@@ -214,7 +204,6 @@ focus_desktop() { window_keys "$E2E_DESKTOP_WINDOW" 0; }
 park_pointer() { xdotool mousemove $((E2E_DESKTOP_X + 40)) $((E2E_DESKTOP_Y + E2E_DESKTOP_H / 2)); }   # off the icons
 
 find_menu() { find_window MENU 40 40 --class "^${E2E_PROGRAM//./\\.}\$"; }   # the program's popup menu
-menu_gone() { ! find_menu; }
 open_tray_menu() { xdotool mousemove "${E2E_ICON_X[$1]}" "${E2E_ICON_Y[$1]}" click 3 && wait_until 5 find_menu; }
 # With the pointer off the icon (its tip would cover the menu), waits for the menu to hold still.
 settle_menu() { park_pointer; region_still 3 "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H"; }
@@ -235,7 +224,7 @@ run_scenario() {
             save_screenshot "e2e_failure_$name.png"
             e2e_log "journal's last lines:" && tail -n 8 "$E2E_JOURNAL" 2>/dev/null | tr -d '\r' | sed 's/^/    /'
         fi
-        find_menu && menu_keys Escape && wait_until 3 menu_gone
+        find_menu && menu_keys Escape && wait_until 3 not find_menu
     done
 }
 e2e_finish() { ((E2E_FAILURES == 0)) || { e2e_log "$E2E_FAILURES check(s) failed"; exit 1; }; e2e_log "all passed"; }

@@ -57,12 +57,11 @@ menu_opens_on_right_click() {
         eval '((changed * 2 > total)) && in_range $coloured 100 $((total / 5))'
     save_screenshot e2e_tray_menu.png
     menu_keys Escape
-    check "Escape closed the menu" wait_until 3 menu_gone
+    check "Escape closed the menu" wait_until 3 not find_menu
 }
 
 find_countdown() { find_window COUNTDOWN 1 1 --name '^Closing in [0-9]+ s \(drive D:\)$'; }
 countdown_seconds() { xdotool getwindowname "$COUNTDOWN_WINDOW" 2>/dev/null | tr -dc 0-9; }
-countdown_below() { local n; find_countdown && n=$(countdown_seconds) && ((${n:-99} < $1)); }
 
 # Open tray (arrow keys, Return) ejects D: alone; 3 s later, counted down, it closes by itself.
 open_tray_from_menu_counts_down() {
@@ -75,7 +74,7 @@ open_tray_from_menu_counts_down() {
     save_screenshot e2e_countdown_dialog.png
     first=$(countdown_seconds)
     check "the countdown's title counts down from ${first:-nothing}, at most 3 s" \
-        eval '((${first:-9} <= 3)) && wait_until 3 countdown_below $first'
+        eval '((${first:-9} <= 3)) && wait_until 3 eval "find_countdown && ((\$(countdown_seconds) < first))"'
     wait_until 7 journal_has "$mark" "$LOAD_D"
     took=$(($(now_ms) - start))
     check "the tray closed by itself, 2 to 7 s after Open tray ($took ms)" \
