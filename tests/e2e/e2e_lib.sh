@@ -39,7 +39,7 @@ e2e_setup() {
     export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     # A short path without blanks, for cmd and the batch file.
     E2E_WORK=$(mktemp -d /tmp/sbay-e2e.XXXXXX) || exit 1
-    E2E_RUN_DIR=$E2E_WORK/program E2E_APPDATA=$E2E_WORK/appdata
+    E2E_RUN_DIR=$E2E_WORK/program E2E_APPDATA=$E2E_WORK/appdata E2E_STILL=$E2E_WORK/still.png
     E2E_JOURNAL=$E2E_RUN_DIR/simjournal.log E2E_SETTINGS=$E2E_APPDATA/sbay/sbay.ini
     mkdir -p "$E2E_RUN_DIR" "$E2E_APPDATA/sbay" &&
         cp "$E2E_SIM_DIR"/{"$E2E_PROGRAM",sbay_6_eng.dll,sbay_6_rus.dll,diskinside.wav} "$E2E_RUN_DIR/" ||
@@ -168,11 +168,11 @@ differ() { (($(pixels_differing "$1" "$2") > $3)); }   # differ FILE FILE PIXELS
 count_pixels() { convert "$1" -fx "($2) ? 1 : 0" -format '%[fx:int(mean*w*h+0.5)]' info:; }   # FILE FX-CONDITION
 # Dark pixels, text: luminance below 20 %.
 dark_pixels() { convert "$1" -colorspace Gray -negate -threshold 80% -format '%[fx:int(mean*w*h+0.5)]' info:; }
-# region_still SECONDS X Y W H: waits until pictures of the rectangle 0.3 s apart are the same.
-region_still() { grab_region "$E2E_WORK/still.png" "${@:2}" && wait_until "$1" region_unchanged "${@:2}"; }
+# region_still SECONDS X Y W H: waits until pictures of the rectangle 0.3 s apart are the same (in E2E_STILL).
+region_still() { grab_region "$E2E_STILL" "${@:2}" && wait_until "$1" region_unchanged "${@:2}"; }
 region_unchanged() {
-    sleep 0.3 && mv "$E2E_WORK/still.png" "$E2E_WORK/still-before.png" &&
-        grab_region "$E2E_WORK/still.png" "$@" && not differ "$E2E_WORK/still-before.png" "$E2E_WORK/still.png" 0
+    sleep 0.3 && mv "$E2E_STILL" "$E2E_WORK/still-before.png" &&
+        grab_region "$E2E_STILL" "$@" && not differ "$E2E_WORK/still-before.png" "$E2E_STILL" 0
 }
 start_icon() { echo "$E2E_WORK/icon-start-$1.png"; }   # drive $1's icon as the program started
 grab_icon() { grab_region "$1" $((E2E_ICON_X[$2] - 8)) $((E2E_ICON_Y[$2] - 8)) 16 16; }   # grab_icon FILE LETTER

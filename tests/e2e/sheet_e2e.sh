@@ -27,9 +27,7 @@ write_sim_drives '[D]' tray=closed medium=data label=E2E_DATA size=700000000 '' 
 
 find_sheet() { find_window SHEET 200 200 --name 'Spindlebay v\.'; }   # titled "... Spindlebay v.x"
 sheet_keys() { window_keys "$SHEET_WINDOW" 0.3 "$@"; }   # the sheet acts on a key a moment after it
-icon_place_empty() { # one colour only
-    grab_icon "$E2E_WORK/place.png" "$1" && (($(convert "$E2E_WORK/place.png" -format %k info:) <= 1))
-}
+icon_place_empty() { grab_icon "$E2E_WORK/p.png" "$1" && (($(convert "$E2E_WORK/p.png" -format %k info:) < 2)); }
 
 # The sheet opens by the pointer, over the notification area and partly off
 # the desktop: it is dragged by its title to the top left corner.
@@ -46,10 +44,7 @@ drag_sheet_up() {
 }
 # show_page 0|1 clicks the general or the drive page's tab; shoot_sheet NAME keeps the sheet's picture.
 show_page() { xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1 sleep 0.3 && park_pointer; }
-shoot_sheet() {
-    region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" &&
-        save_screenshot "$1" "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H"
-}
+shoot_sheet() { region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" && cp "$E2E_STILL" "$E2E_SHOT_DIR/$1"; }
 # shoot_both_pages LANG: the two pages, which must differ; ends on the general page.
 shoot_both_pages() {
     shoot_sheet "sheet-general-$1.png" && show_page 1 && shoot_sheet "sheet-drive-$1.png" || return 1

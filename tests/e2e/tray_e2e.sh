@@ -20,10 +20,8 @@ find_popup() { find_window POPUP 1 "$1" --class '^explorer\.exe$'; }   # a tip o
 popup_above() {
     in_range $((E2E_ICON_X[$1] - POPUP_X)) 0 "$POPUP_W" && in_range $((E2E_TASKBAR_Y - POPUP_Y - POPUP_H)) -2 30
 }
-still_popup() { # still_popup NAME: once the popup holds still, its picture in the work folder
-    region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" &&
-        grab_region "$E2E_WORK/$1.png" "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H"
-}
+# still_popup NAME: once the popup holds still, its picture in the work folder.
+still_popup() { region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && cp "$E2E_STILL" "$E2E_WORK/$1.png"; }
 
 # Resting the pointer on D:'s icon shows its tip above it, E:'s another.
 tip_shows_over_the_icon() {
@@ -44,13 +42,12 @@ tip_shows_over_the_icon() {
 
 # Right-clicking D:'s icon shows the menu with its pictures at the pointer; Escape closes it.
 menu_opens_on_right_click() {
-    local before="$E2E_WORK/before-menu.png" area="$E2E_WORK/menu.png" changed total coloured dx dy
-    import -window root "$before" 2>/dev/null && open_tray_menu D && settle_menu || return 1
+    local before="$E2E_WORK/before-menu.png" area=$E2E_STILL changed total coloured dx dy
+    import -window root "$before" 2>/dev/null && open_tray_menu D && settle_menu || return 1   # settled: E2E_STILL
     dx=$((E2E_ICON_X[D] - MENU_X - MENU_W)) dy=$((E2E_ICON_Y[D] - MENU_Y - MENU_H)) total=$((MENU_W * MENU_H))
     check "the menu (${MENU_W}x$MENU_H) opened at the icon: its corner is $dx,$dy pixels off" \
         eval 'in_range $dx -29 29 && in_range $dy -29 29'
-    grab_region "$area" "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H" &&
-        convert "$before" -crop "${MENU_W}x${MENU_H}+${MENU_X}+${MENU_Y}" +repage "$before" || return 1
+    convert "$before" -crop "${MENU_W}x${MENU_H}+${MENU_X}+${MENU_Y}" +repage "$before" || return 1
     # Items' pictures are a plain menu's only colour (the desktop is coloured all over).
     changed=$(pixels_differing "$before" "$area") coloured=$(count_pixels "$area" 'saturation > 0.35')
     check "the screen shows the menu with item pictures ($changed of $total pixels changed, $coloured coloured)" \

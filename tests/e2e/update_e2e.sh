@@ -16,13 +16,11 @@ wait_until 10 server_port || { fail "the loopback server did not start"; exit 1;
 export SBAY_SIM_UPDATE_SITE="http://127.0.0.1:$PORT"
 PAGE_LINE="shell open \"$SBAY_SIM_UPDATE_SITE/html/sbay_download.html\" \"\" \"\""
 
-find_box() { find_window BOX 1 1 --name '^Spindlebay update check$'; }
-
 update_offer_opens_download_page() {
     local mark left
     mark=$(journal_mark)
     open_tray_menu D && settle_menu && menu_keys h d || return 1   # Help, then its Check for up&dates
-    check "Check for updates showed the update box" wait_until 15 find_box || return 1
+    check "the update box showed" wait_until 15 find_window BOX 1 1 --name '^Spindlebay update check$' || return 1
     check "no shell launch before the answer" not journal_has "$mark" 'shell '
     region_still 3 "$BOX_X" "$BOX_Y" "$BOX_W" "$BOX_H" && window_keys "$BOX_WINDOW" 0 y
     # The seam answers "-> ok" or "-> fail" after the launch's own words.
