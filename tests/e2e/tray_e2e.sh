@@ -1,130 +1,101 @@
 #!/bin/bash
-# End-to-end tests of the tray icons, acted on as a person does; by hand, with
-# the build's prefix or WINEPREFIX:
+# End-to-end tests of the tray icons, acted on as a person does; by hand, with the build's prefix or WINEPREFIX:
 #   xvfb-run -a -s "-screen 0 1024x768x24" tests/e2e/tray_e2e.sh build/mingw/sim build/mingw/screenshots
-set -u -o pipefail
-
-[ $# -ge 2 ] || { echo "usage: $0 SIM_DIR SCREENSHOT_DIR" >&2; exit 2; }
-E2E_SIM_DIR=$(cd "$1" && pwd) || exit 2
-mkdir -p "$2" && E2E_SHOT_DIR=$(cd "$2" && pwd) || exit 2
 . "$(dirname "$0")/e2e_lib.sh"
-trap e2e_cleanup EXIT
-trap 'exit 130' INT TERM
-e2e_setup || exit 1
+e2e_setup "$@"
 
 # D: a data disc, E: an audio CD; the program rereads the file, so D:'s tray can be pulled out by hand.
 E2E_DRIVES=(D E)
-d_tray() { write_sim_drives '[D]' "tray=$1" 'medium=data' 'label=E2E_DATA' 'size=700000000' '' '[E]' 'medium=audio' 'tracks=9'; }
+d_tray() { write_sim_drives '[D]' "tray=$1" medium=data label=E2E_DATA size=700000000 '' '[E]' medium=audio tracks=9; }
 EJECT_D='D: IOCTL_STORAGE_EJECT_MEDIA -> ok' LOAD_D='D: IOCTL_STORAGE_LOAD_MEDIA -> ok'
 EJECT_E='E: IOCTL_STORAGE_EJECT_MEDIA -> ok' LOAD_E='E: IOCTL_STORAGE_LOAD_MEDIA -> ok'
 
-in_range() { (($1 >= $2 && $1 <= $3)); }
 tray_requests() { journal_since "$1" | grep -E '^[A-Z]: IOCTL_STORAGE_(EJECT|LOAD)_MEDIA ' | paste -sd ';'; }
 # expect_request MARK LINE WHAT: LINE, and half a second later still no other eject or load, after MARK.
 expect_request() {
-    wait_until 5 journal_has "$1" "$2" && sleep 0.5
-    check "$3: the journal shows '$2' and no other eject or load" \
-        "$3: expected only '$2', the journal shows '$(tray_requests "$1")'" test "$(tray_requests "$1")" = "$2"
+    wait_until 5 journal_has "$1" "$2"; sleep 0.5
+    check "$3: of ejects and loads the journal shows only '$2'" is "$(tray_requests "$1")" "$2"
 }
-# find_popup MIN-H: sets POPUP_X/Y/W/H to a shown tip or balloon at least MIN-H high.
-find_popup() {
-    local hex
-    for hex in $(xwininfo -children -id "$E2E_DESKTOP_WINDOW" 2>/dev/null | awk '/\(has no name\): \("explorer\.exe"/ {print $1}'); do
-        xwininfo -id "$hex" 2>/dev/null | grep -q 'Map State: IsViewable' && window_geometry "$hex" &&
-            ((WIN_H >= $1 && WIN_W < E2E_DESKTOP_W)) && POPUP_X=$WIN_X POPUP_Y=$WIN_Y POPUP_W=$WIN_W POPUP_H=$WIN_H && return 0
-    done
-    return 1
+find_popup() { find_window POPUP 1 "$1" --class '^explorer\.exe$'; }   # a tip or balloon at least $1 high
+popup_above() {
+    in_range $((E2E_ICON_X[$1] - POPUP_X)) 0 "$POPUP_W" && in_range $((E2E_TASKBAR_Y - POPUP_Y - POPUP_H)) -2 30
 }
-popup_above() { in_range $((E2E_ICON_X[$1] - POPUP_X)) 0 "$POPUP_W" && in_range $((E2E_TASKBAR_Y - POPUP_Y - POPUP_H)) -2 30; }
-still_popup() { region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && grab_region "$1" "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H"; }
+# still_popup NAME: once the popup holds still, its picture in the work folder.
+still_popup() { region_still 3 "$POPUP_X" "$POPUP_Y" "$POPUP_W" "$POPUP_H" && cp "$E2E_STILL" "$E2E_WORK/$1.png"; }
 
-# Resting the pointer on D:'s icon shows its tip above it, E:'s another; it goes when the pointer leaves.
+# Resting the pointer on D:'s icon shows its tip above it, E:'s another.
 tip_shows_over_the_icon() {
     local dark
     xdotool mousemove "${E2E_ICON_X[D]}" "${E2E_ICON_Y[D]}"
-    wait_until 5 find_popup 24 && still_popup "$E2E_WORK/tip.png" ||
-        { fail "no tip within 5 s of resting the pointer on D:'s icon"; return 1; }
-    dark=$(dark_pixels "$E2E_WORK/tip.png")
-    check "D:'s tip (${POPUP_W}x$POPUP_H) stands above its icon, with text ($dark dark pixels)" \
-        "D:'s tip (${POPUP_W}x$POPUP_H at $POPUP_X,$POPUP_Y, $dark dark pixels) is not above the icon, or has no text" \
+    check "a tip within 5 s of resting the pointer on D:'s icon" \
+        wait_until 5 eval 'find_popup 24 && still_popup tip-d' || return 1
+    dark=$(dark_pixels "$E2E_WORK/tip-d.png")
+    check "D:'s tip (${POPUP_W}x$POPUP_H at $POPUP_X,$POPUP_Y) stands above its icon, with text ($dark dark pixels)" \
         eval 'popup_above D && ((dark >= 100))'
-    save_screenshot e2e_tray_tip.png $((POPUP_X - 4)) $((POPUP_Y - 4)) $((POPUP_W + 5)) $((E2E_ICON_Y[D] + 14 - POPUP_Y)) 2
-    mv "$E2E_WORK/tip.png" "$E2E_WORK/tip-d.png"
+    save_screenshot e2e_tray_tip.png $((POPUP_X - 4)) $((POPUP_Y - 4)) $((POPUP_W + 5)) \
+        $((E2E_ICON_Y[D] + 14 - POPUP_Y)) 2
     xdotool mousemove "${E2E_ICON_X[E]}" "${E2E_ICON_Y[E]}"
-    check "E:'s tip, an audio CD's, reads differently" "E:'s tip did not show, or looks like D:'s" wait_until 5 eval \
-        'find_popup 24 && still_popup "$E2E_WORK/tip.png" && ! compare -metric AE "$E2E_WORK/tip-d.png" "$E2E_WORK/tip.png" null: 2>/dev/null'
+    check "E:'s tip, an audio CD's, reads differently" \
+        wait_until 5 eval 'find_popup 24 && still_popup tip-e && differ "$E2E_WORK/tip-d.png" "$E2E_WORK/tip-e.png" 0'
     park_pointer
-    check "the tip went when the pointer left" "the tip stayed after the pointer left" wait_until 5 eval '! find_popup 24'
 }
 
 # Right-clicking D:'s icon shows the menu with its pictures at the pointer; Escape closes it.
 menu_opens_on_right_click() {
-    local before="$E2E_WORK/before-menu.png" area="$E2E_WORK/menu.png" changed total coloured dx dy
-    import -window root "$before" 2>/dev/null || return 1
-    open_tray_menu D || { fail "no menu appeared after right-clicking D:'s icon"; return 1; }
-    settle_menu
+    local before="$E2E_WORK/before-menu.png" area=$E2E_STILL changed total coloured dx dy
+    import -window root "$before" 2>/dev/null && open_tray_menu D && settle_menu || return 1   # settled: E2E_STILL
     dx=$((E2E_ICON_X[D] - MENU_X - MENU_W)) dy=$((E2E_ICON_Y[D] - MENU_Y - MENU_H)) total=$((MENU_W * MENU_H))
-    check "the menu (${MENU_W}x$MENU_H) opened at the icon" "the menu's corner is $dx,$dy pixels away from the icon" \
+    check "the menu (${MENU_W}x$MENU_H) opened at the icon: its corner is $dx,$dy pixels off" \
         eval 'in_range $dx -29 29 && in_range $dy -29 29'
-    grab_region "$area" "$MENU_X" "$MENU_Y" "$MENU_W" "$MENU_H" || return 1
-    convert "$before" -crop "${MENU_W}x${MENU_H}+${MENU_X}+${MENU_Y}" +repage "$before"
+    convert "$before" -crop "${MENU_W}x${MENU_H}+${MENU_X}+${MENU_Y}" +repage "$before" || return 1
     # Items' pictures are a plain menu's only colour (the desktop is coloured all over).
     changed=$(pixels_differing "$before" "$area") coloured=$(count_pixels "$area" 'saturation > 0.35')
     check "the screen shows the menu with item pictures ($changed of $total pixels changed, $coloured coloured)" \
-        "where the menu should be $changed of $total pixels changed, $coloured coloured: no menu, or no pictures" \
         eval '((changed * 2 > total)) && in_range $coloured 100 $((total / 5))'
     save_screenshot e2e_tray_menu.png
     menu_keys Escape
-    check "Escape closed the menu" "the menu stayed after Escape" wait_until 3 menu_gone
+    check "Escape closed the menu" wait_until 3 not find_menu
 }
 
-find_countdown() { COUNTDOWN=$(search_in_desktop --name '^Closing in [0-9]+ s \(drive D:\)$' | head -n 1) && [ -n "$COUNTDOWN" ]; }
-countdown_seconds() { xdotool getwindowname "$COUNTDOWN" 2>/dev/null | tr -dc 0-9; }
-countdown_below() { local n; find_countdown && n=$(countdown_seconds) && ((${n:-99} < $1)); }
+find_countdown() { find_window COUNTDOWN 1 1 --name '^Closing in [0-9]+ s \(drive D:\)$'; }
+countdown_seconds() { xdotool getwindowname "$COUNTDOWN_WINDOW" 2>/dev/null | tr -dc 0-9; }
 
 # Open tray (arrow keys, Return) ejects D: alone; 3 s later, counted down, it closes by itself.
 open_tray_from_menu_counts_down() {
     local mark start first took
-    open_tray_menu D || { fail "no menu appeared after right-clicking D:'s icon"; return 1; }
-    settle_menu
+    open_tray_menu D && settle_menu || return 1
     mark=$(journal_mark) start=$(now_ms)
-    # The first Down lands on the header: greyed, but Wine still selects it.
-    menu_keys Down Down Return
+    menu_keys Down Down Return   # the first Down lands on the header: greyed, but Wine still selects it
     expect_request "$mark" "$EJECT_D" "Open tray" || return 1
-    check "the menu closed" "the menu stayed open after Return" wait_until 3 menu_gone
-    wait_until 3 find_countdown || { fail "no window titled like 'Closing in N s (drive D:)' within 3 s"; return 1; }
+    check "a window titled like 'Closing in N s (drive D:)' within 3 s" wait_until 3 find_countdown || return 1
     save_screenshot e2e_countdown_dialog.png
     first=$(countdown_seconds)
-    check "the countdown's title counts down from $first s" "the countdown's title did not count down from 3 (first: ${first:-none})" \
-        eval '((${first:-9} <= 3)) && wait_until 3 countdown_below $first'
+    check "the countdown's title counts down from ${first:-nothing}, at most 3 s" \
+        eval '((${first:-9} <= 3)) && wait_until 3 eval "find_countdown && ((\$(countdown_seconds) < first))"'
     wait_until 7 journal_has "$mark" "$LOAD_D"
     took=$(($(now_ms) - start))
-    check "the tray closed by itself after $took ms" "no '$LOAD_D' 2 to 7 s after Open tray" \
+    check "the tray closed by itself, 2 to 7 s after Open tray ($took ms)" \
         eval 'journal_has $mark "$LOAD_D" && in_range $took 2000 7000'
-    check "the countdown went away" "the countdown stayed after the tray closed" wait_until 2 eval '! find_countdown'
+    check "the countdown went away" wait_until 2 not find_countdown
 }
 
 # Double-clicking D:'s icon while its tray is out (pulled by hand) closes it.
 double_click_closes_open_tray() {
-    local closed mark
-    closed=$(start_icon D)
+    local mark
     d_tray closed
-    wait_until 5 icon_matches D "$closed" || { fail "D:'s icon does not show the closed tray"; return 1; }
-    d_tray open
-    check "D:'s icon changed when its tray was pulled out by hand" "D:'s icon did not change within 5 s of pulling its tray out" \
-        wait_until 5 eval '! icon_matches D "$closed"' || return 1
+    wait_until 5 icon_matches D "$(start_icon D)" && d_tray open
+    check "D:'s icon changed within 5 s of pulling its tray out by hand" \
+        wait_until 5 not icon_matches D "$(start_icon D)" || return 1
     mark=$(journal_mark)
     xdotool mousemove "${E2E_ICON_X[D]}" "${E2E_ICON_Y[D]}" click --repeat 2 --delay 100 1
     expect_request "$mark" "$LOAD_D" "double-click"
-    check "D:'s icon shows the closed tray again" "D:'s icon did not show the closed tray again within 5 s" \
-        wait_until 5 icon_matches D "$closed"
     park_pointer
 }
 
 # hot_keys KEYS [LINE]...: types each KEYS at the desktop; one followed by a journal LINE must bring it.
 hot_keys() {
     local mark
-    for ((; $# > 0; )); do
+    while (($#)); do
         focus_desktop
         mark=$(journal_mark)
         xdotool key "$1"
@@ -139,50 +110,36 @@ has_star() {
         (($(count_pixels "$E2E_WORK/star.png" 'r >= 150/255 && g <= 100/255 && b <= 100/255') >= 8))
 }
 star_only_on() { has_star "$1" && ! has_star "$2"; }
-icons_as_at_start() { icon_matches D "$(start_icon D)" && icon_matches E "$(start_icon E)"; }
 
 # E:'s and the default drive's hot keys act on their drive; the select key moves the star on, round.
 hot_keys_act_on_their_drive() {
     hot_keys ctrl+alt+e "$EJECT_E" ctrl+alt+r "$LOAD_E" ctrl+alt+o "$EJECT_D" ctrl+alt+l "$LOAD_D" || return 1
     # A drive whose tray was just closed shows an hourglass for a moment.
-    check "the star is on D:'s icon only, the default drive's" "D:'s icon, and only it, should carry the star" \
-        wait_until 5 star_only_on D E || return 1
+    check "the star is on D:'s icon only, the default drive's" wait_until 5 star_only_on D E || return 1
     hot_keys ctrl+alt+s
-    check "ctrl+alt+s: the star moved to E:'s icon" "ctrl+alt+s: the star is not on E:'s icon alone within 5 s" \
-        wait_until 5 star_only_on E D || return 1
+    check "ctrl+alt+s: the star moved to E:'s icon alone" wait_until 5 star_only_on E D || return 1
     hot_keys ctrl+alt+o "$EJECT_E" ctrl+alt+l "$LOAD_E" ctrl+alt+s || return 1
     check "ctrl+alt+s again: the star is back on D:, both icons look as at the start" \
-        "ctrl+alt+s again: the icons did not return to their start pictures within 5 s" wait_until 5 icons_as_at_start
-}
-
-program_pids() { # this run's copies of the program: Wine shows each as its Windows path alone
-    local pid words
-    for pid in $(wine_pids ours); do
-        read -r -a words < <(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)
-        ((${#words[@]} == 1)) && [[ ${words[0]} == *"\\$E2E_PROGRAM" ]] && echo "$pid"
-    done
+        wait_until 5 eval 'icon_matches D "$(start_icon D)" && icon_matches E "$(start_icon E)"'
 }
 
 # A second start ends with exit code 0; the first copy runs on alone and shows a balloon.
 second_start_shows_balloon() {
-    local first now code dark batch="$E2E_WORK/second.bat" ended="$E2E_WORK/second-ended.txt"
+    local first now code dark ended="$E2E_WORK/second-ended.txt"
+    program_pids() { our_pids_running "^[^ ]*\\\\$E2E_PROGRAM *\$"; }   # Wine shows a program as its path alone
     first=$(program_pids)
-    [ "$(wc -w <<<"$first")" = 1 ] || { fail "expected one running copy before the second start, found: ${first:-none}"; return 1; }
-    # cmd writes its exit code (the blank before ">" keeps "0>" from being read as a handle).
-    printf '@echo off\r\nset "APPDATA=%s"\r\n"%s"\r\necho %%ERRORLEVEL%% >"%s"\r\n' "$(windows_path "$E2E_APPDATA")" \
-        "$(windows_path "$E2E_RUN_DIR/$E2E_PROGRAM")" "$(windows_path "$ended")" >"$batch"
-    SBAY_E2E_RUN=$E2E_RUN_ID wine explorer "/desktop=$E2E_DESKTOP,$E2E_DESKTOP_SIZE" cmd /c "$(windows_path "$batch")" \
-        >>"$E2E_WORK/wine.log" 2>&1 &
-    disown $!   # it ends once cmd has; stop_program ends what is left
-    check "the second copy ended" "the second copy did not end within 20 s" wait_until 20 test -s "$ended" || return 1
+    check "one copy runs before the second start (${first:-none})" is "$(wc -w <<<"$first")" 1 || return 1
+    # cmd writes the exit code (the blank before ">" keeps "0>" from being read as a handle).
+    launch second "$(program_line)" "echo %ERRORLEVEL% >\"$(windows_path "$ended")\""
+    check "the second copy ended within 20 s" wait_until 20 test -s "$ended" || return 1
     code=$(tr -d '\r\n ' <"$ended") now=$(program_pids | paste -sd ' ')
-    check "its exit code is 0" "its exit code is '$code', not 0" test "$code" = 0
-    check "the first copy runs on, and no other" "copies running: ${now:-none}, expected only $first" test "$now" = "$first"
-    wait_until 10 find_popup 40 && still_popup "$E2E_WORK/balloon.png" || { fail "no balloon within 10 s of the second start"; return 1; }
+    check "its exit code is 0" is "$code" 0
+    check "the first copy runs on, and no other" is "$now" "$first"
+    check "a balloon within 10 s of the second start" wait_until 10 eval 'find_popup 40 && still_popup balloon' ||
+        return 1
     save_screenshot e2e_second_start_balloon.png
     dark=$(dark_pixels "$E2E_WORK/balloon.png")
-    check "a balloon (${POPUP_W}x$POPUP_H) stands over E:'s icon, with text ($dark dark pixels)" \
-        "the balloon (${POPUP_W}x$POPUP_H at $POPUP_X,$POPUP_Y, $dark dark pixels) is not over E:'s icon, or has no text" \
+    check "the balloon (${POPUP_W}x$POPUP_H at $POPUP_X,$POPUP_Y) stands over E:'s icon, with text ($dark dark)" \
         eval 'popup_above E && ((dark >= 300))'
 }
 
@@ -196,9 +153,6 @@ write_settings '[g_propMain]' 'nDefaultDisk=68' 'hkDefDiskEject.fsModifiers=3' '
 # A desktop of this run's own: hot keys and FindWindow stay within a desktop.
 start_program "e2etray$$" || exit 1
 save_screenshot e2e_tray_icons_zoom.png $((E2E_TASKBAR_X + E2E_TASKBAR_W - 80)) "$E2E_TASKBAR_Y" 80 "$E2E_TASKBAR_H" 4
-for scenario in tip_shows_over_the_icon menu_opens_on_right_click open_tray_from_menu_counts_down \
-    double_click_closes_open_tray hot_keys_act_on_their_drive second_start_shows_balloon; do
-    run_scenario "$scenario"
-done
-stop_program
+run_scenario tip_shows_over_the_icon menu_opens_on_right_click open_tray_from_menu_counts_down \
+    double_click_closes_open_tray hot_keys_act_on_their_drive second_start_shows_balloon
 e2e_finish
