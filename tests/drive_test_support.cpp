@@ -35,20 +35,3 @@ bool journalHas(const std::string& line) {
     const std::vector<std::string> journal = simJournal();
     return std::find(journal.begin(), journal.end(), line) != journal.end();
 }
-
-SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
-    SimDriveConfig config;
-    config.medium = SimMedium::Data;
-    config.label = label;
-    config.size = size;
-    return config;
-}
-
-SimDriveConfig audioDisc(int tracks) {
-    SimDriveConfig config;
-    config.medium = SimMedium::Audio;
-    config.tracks = tracks;
-    return config;
-}
-
-SimDriveConfig emptyDrive() { return SimDriveConfig{}; }

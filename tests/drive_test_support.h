@@ -26,9 +26,11 @@ private:
 std::vector<std::string> journalOf(char letter);  // the lines "X: ..." in order
 bool journalHas(const std::string& line);         // exactly this line
 
-SimDriveConfig dataDisc(const std::wstring& label, uint64_t size);
-SimDriveConfig audioDisc(int tracks);
-SimDriveConfig emptyDrive();
+inline SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
+    return {.medium = SimMedium::Data, .label = label, .size = size};
+}
+inline SimDriveConfig audioDisc(int tracks) { return {.medium = SimMedium::Audio, .tracks = tracks}; }
+inline SimDriveConfig emptyDrive() { return {}; }
 
 // Waits, pumping messages, until `condition` holds or `milliseconds` pass.
 template <typename Condition>
