@@ -27,10 +27,16 @@ std::vector<std::string> journalOf(char letter);  // the lines "X: ..." in order
 bool journalHas(const std::string& line);         // exactly this line
 
 inline SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
-    return {.medium = SimMedium::Data, .label = label, .size = size};
+    SimDriveConfig disc;
+    disc.medium = SimMedium::Data, disc.label = label, disc.size = size;
+    return disc;
 }
-inline SimDriveConfig audioDisc(int tracks) { return {.medium = SimMedium::Audio, .tracks = tracks}; }
-inline SimDriveConfig emptyDrive() { return {}; }
+inline SimDriveConfig audioDisc(int tracks) {
+    SimDriveConfig disc;
+    disc.medium = SimMedium::Audio, disc.tracks = tracks;
+    return disc;
+}
+inline SimDriveConfig emptyDrive() { return SimDriveConfig{}; }
 
 // Waits, pumping messages, until `condition` holds or `milliseconds` pass.
 template <typename Condition>

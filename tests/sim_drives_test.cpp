@@ -3,6 +3,7 @@
 #include "drives/device_seam.h"
 #include "drives/sim/sim_drives.h"
 #include "drives/sim/sim_ini.h"
+#include "tests/drive_test_support.h"
 
 #include <winioctl.h>
 #include <ntddcdrm.h>
@@ -53,9 +54,11 @@ protected:
 // Handles are fake and counted; the pass-through needs write access and a
 // willing drive.
 TEST_F(SimDrivesTest, HandlesAndPassThroughBehaveAsOnWindows) {
-    simConfigure(L'D', {.medium = SimMedium::Data});
-    simConfigure(L'E', {.passthrough = false});
-    simConfigure(L'F', {.opens = false});
+    SimDriveConfig refusing, closedDoor;
+    refusing.passthrough = false, closedDoor.opens = false;
+    simConfigure(L'D', dataDisc(L"DATA", 1000));
+    simConfigure(L'E', refusing);
+    simConfigure(L'F', closedDoor);
     HANDLE readOnly = open(L'D', GENERIC_READ), e = open(L'E'), d = open();
     ASSERT_TRUE(readOnly != INVALID_HANDLE_VALUE && e != INVALID_HANDLE_VALUE && d != INVALID_HANDLE_VALUE);
     DWORD flags = 0;
@@ -79,7 +82,7 @@ TEST_F(SimDrivesTest, HandlesAndPassThroughBehaveAsOnWindows) {
 // The tray opens only once every prevent request has been allowed again:
 // the program must never send an unmatched prevent.
 TEST_F(SimDrivesTest, EjectsOnlyWhenEveryPreventIsAllowedAndJournalsEachCall) {
-    simConfigure(L'D', {.medium = SimMedium::Audio, .tracks = 5});
+    simConfigure(L'D', audioDisc(5));
     HANDLE d = open();
     const UCHAR play[6] = {0, 2, 0, 0xFF, 0xFF, 0xFF};
     ASSERT_TRUE(ioctl(d, IOCTL_CDROM_PLAY_AUDIO_MSF, play, 6));
