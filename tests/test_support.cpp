@@ -3,7 +3,7 @@
 #include "app/app.h"
 
 #include <shellapi.h>
-#include <memory>
+#include <list>
 
 std::wstring testProgramDir() {
     wchar_t path[MAX_PATH];
@@ -33,10 +33,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     const std::wstring from = path_ + L'\0';  // the shell wants a double-NUL-terminated list
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
+    SHFILEOPSTRUCTW operation{nullptr, FO_DELETE, from.c_str(), nullptr, FOF_NO_UI, FALSE, nullptr, nullptr};
     SHFileOperationW(&operation);
 }
 
@@ -126,11 +123,10 @@ DWORD StartedProcess::waitExit(DWORD milliseconds) {
 
 bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
                   StartedProcess& started) {
-    std::vector<std::unique_ptr<ScopedEnvironment>> changes;  // inherited by the child
+    std::list<ScopedEnvironment> changes;  // inherited by the child
     for (const std::wstring& entry : environment) {
         const size_t equals = entry.find(L'=');
-        changes.push_back(
-            std::make_unique<ScopedEnvironment>(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1));
+        changes.emplace_back(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1);
     }
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
@@ -176,7 +172,7 @@ void closeProgramWindow(HWND window) {
 }
 
 void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& names) {
-    for (const std::wstring& name : names) CopyFileW((distDir() + name).c_str(), (folder + L"\\" + name).c_str(), FALSE);
+    for (const std::wstring& n : names) CopyFileW((distDir() + n).c_str(), (folder + L"\\" + n).c_str(), FALSE);
 }
 
 namespace {
@@ -184,7 +180,6 @@ namespace {
 template <typename Create, typename Destroy>
 int freeSlots(Create create, Destroy destroy) {
     std::vector<void*> made;
-    made.reserve(70000);
     for (void* object = create(); object != nullptr && made.size() <= 200000; object = create()) made.push_back(object);
     for (void* object : made) destroy(object);
     return static_cast<int>(made.size());
