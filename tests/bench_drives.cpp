@@ -61,9 +61,7 @@ void onePass() {
     double wall[2] = {}, cpu[2] = {};
     for (int block = 0; block < 2 * kBlocks; ++block) {
         const double wallStart = nowMs(), cpuStart = threadCpuMs();
-        for (int i = 0; i < kPerBlock; ++i) {
-            if (block % 2) floorPass(); else updateDriveIcon(d, true);
-        }
+        for (int i = 0; i < kPerBlock; ++i) block % 2 ? floorPass() : updateDriveIcon(d, true);
         wall[block % 2] += nowMs() - wallStart;
         cpu[block % 2] += threadCpuMs() - cpuStart;
     }

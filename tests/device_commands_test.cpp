@@ -97,22 +97,18 @@ TEST_F(DeviceCommandsTest, AudioPlayStopPauseAndResume) {
     EXPECT_EQ(record->playStarted, 1);
 }
 
-TEST_F(DeviceCommandsTest, ANewRecordHasNoPositionOrTableToSkipFrom) {
-    // Whatever the record's memory held, nothing has been read yet.
+// Skips from the track in the record's position to the start of the next or
+// previous track of its table, wrapping round; impossible positions or tables
+// and a failed stop skip nothing. A new record has no position or table to
+// skip from, whatever its memory held.
+using TrackSkip = DeviceCommandsTest;
+
+TEST_F(TrackSkip, WrapsAroundTheDiscAndIgnoresTheImpossible) {
     simConfigure(L'D', audioDisc(12));
     nextTrack(record.get());
     previousTrack(record.get());
     EXPECT_TRUE(journalOf('D').empty());
     EXPECT_TRUE(record->toc.LastTrack == 0 && record->subQ.CurrentPosition.TrackNumber == 0 && !record->stopRequested);
-}
-
-// Skips from the track in the record's position to the start of the next or
-// previous track of its table, wrapping round; impossible positions or tables
-// and a failed stop skip nothing.
-using TrackSkip = DeviceCommandsTest;
-
-TEST_F(TrackSkip, WrapsAroundTheDiscAndIgnoresTheImpossible) {
-    simConfigure(L'D', audioDisc(12));
     HANDLE device = openDeviceRead(L'D');
     DWORD returned = 0;
     seamDeviceIoControl(device, IOCTL_CDROM_READ_TOC, nullptr, 0, &record->toc, sizeof record->toc, &returned);

@@ -19,8 +19,7 @@ protected:
     void SetUp() override { simReset(); }
     void TearDown() override {
         host.reset();
-        EXPECT_EQ(driveRecordCount, 0);
-        EXPECT_EQ(trayIconCount, 0);
+        EXPECT_TRUE(driveRecordCount == 0 && trayIconCount == 0);
         for (DriveRecord* record : DriveTable) EXPECT_EQ(record, nullptr);
     }
     void start(const std::string& settings = std::string()) { host = std::make_unique<MainWindowHost>(settings); }
@@ -54,9 +53,8 @@ TEST_F(DriveRecordTest, StartUpCreatesARecordPerDriveFromZDownToAWithItsHotKeys)
 TEST_F(DriveRecordTest, HiddenDrivesHaveNoIconThreadOrEventButStillUnlockOnDestruction) {
     simConfigure(L'D', emptyDrive());
     start("[dpDiskProp3]\r\nbHide=1\r\n");
-    DriveRecord* d = DriveTable[3];
-    ASSERT_NE(d, nullptr);
-    EXPECT_FALSE(d->trayIcon || d->monitorThread || d->stopEvent || d->icons[0] || trayIconCount);
+    const DriveRecord* d = DriveTable[3];
+    ASSERT_TRUE(d != nullptr && !(d->trayIcon || d->monitorThread || d->stopEvent || d->icons[0] || trayIconCount));
     EXPECT_EQ(commonIconRecord, nullptr) << "a hidden drive is still a drive: no common icon";
     simClearJournal();
     removeDriveRecord(3);
@@ -89,8 +87,7 @@ TEST_F(DriveRecordTest, DestroyingARecordThatPlaysStopsTheAudioFirst) {
     playAudio(e);
     ASSERT_TRUE(waitUntil([e] { return e->audioStatus == kAudioPlaying; }, 3000));
     removeDriveRecord(4);
-    EXPECT_TRUE(journalHas("E: IOCTL_CDROM_STOP_AUDIO -> ok"));
-    EXPECT_EQ(simState(L'E').audioStatus, kAudioNoStatus);
+    EXPECT_TRUE(journalHas("E: IOCTL_CDROM_STOP_AUDIO -> ok") && simState(L'E').audioStatus == kAudioNoStatus);
 }
 
 TEST_F(DriveRecordTest, AThreadOutlivingTheDestructionNeverLocksTheDriveAgain) {

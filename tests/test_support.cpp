@@ -69,9 +69,8 @@ ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) 
 ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
 
 MainWindowHost::MainWindowHost(const std::string& settings) : environment_(L"APPDATA", appData_.path().c_str()) {
-    if (!settings.empty() && CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr)) {
-        writeTextFile(settingsFile(), settings);
-    }
+    const bool folder = !settings.empty() && CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr);
+    if (folder) writeTextFile(settingsFile(), settings);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
@@ -87,14 +86,11 @@ void MainWindowHost::destroy() {
     if (window_ == nullptr) return;
     DestroyWindow(window_);
     window_ = nullptr;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            sawQuit_ = true;
-            quitCode_ = static_cast<int>(message.wParam);
-            break;
-        }
-        DispatchMessageW(&message);
+    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); DispatchMessageW(&message)) {
+        if (message.message != WM_QUIT) continue;
+        sawQuit_ = true;
+        quitCode_ = static_cast<int>(message.wParam);
+        return;
     }
 }
 
@@ -121,8 +117,7 @@ DWORD StartedProcess::waitExit(DWORD milliseconds) {
     return code;
 }
 
-bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
-                  StartedProcess& started) {
+bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment, StartedProcess& started) {
     std::list<ScopedEnvironment> changes;  // inherited by the child
     for (const std::wstring& entry : environment) {
         const size_t equals = entry.find(L'=');
@@ -141,10 +136,8 @@ bool startProcess(const std::wstring& program, const std::vector<std::wstring>& 
 }
 
 HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    do {
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, kInstanceKey, nullptr)) != nullptr) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds; Sleep(20)) {
+        for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, kInstanceKey, nullptr)) != nullptr;) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
             if (processId != 0 && owner != processId) continue;
@@ -156,8 +149,7 @@ HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
             }
             return window;
         }
-        Sleep(20);
-    } while (GetTickCount() - start < milliseconds);
+    }
     return nullptr;
 }
 
