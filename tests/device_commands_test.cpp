@@ -123,10 +123,9 @@ TEST_F(TrackSkip, WrapsAroundTheDiscAndIgnoresTheImpossible) {
         return journalOf('D');
     };
     const auto play = [this](int entry) {
-        const UCHAR* address = record->toc.TrackData[entry].Address;
+        const UCHAR* at = record->toc.TrackData[entry].Address;
         char line[80];
-        std::snprintf(line, sizeof line, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=%02X%02X%02XFFFFFF -> ok", address[1],
-                      address[2], address[3]);
+        std::snprintf(line, 80, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=%02X%02X%02XFFFFFF -> ok", at[1], at[2], at[3]);
         return Lines{"D: open read -> ok", "D: IOCTL_CDROM_STOP_AUDIO -> ok", line, "D: close"};
     };
     struct Case { void (*command)(DriveRecord*); int from, entry; };

@@ -3,7 +3,6 @@
 #include "app/app.h"
 #include "tray/common_icon.h"
 #include "drives/device_commands.h"
-#include "drives/tray_icon.h"
 #include "tests/drive_test_support.h"
 
 #include <gtest/gtest.h>
@@ -63,30 +62,25 @@ TEST_F(DriveRecordTest, HiddenDrivesHaveNoIconThreadOrEventButStillUnlockOnDestr
 
 // Start-up releases a lock left on a drive; the monitor applies the wanted
 // one, any non-zero setting counting as one lock that leaving releases.
-TEST_F(DriveRecordTest, AnyNonZeroLockSettingLocksOnceAndLeavingUnlocks) {
-    SimDriveConfig locked = emptyDrive();
-    locked.locked = true;
+// Leaving also stops the music a drive plays.
+TEST_F(DriveRecordTest, AnyNonZeroLockSettingLocksOnceAndLeavingUnlocksAndStopsTheMusic) {
+    SimDriveConfig locked = emptyDrive(), playing = audioDisc(5);
+    locked.locked = playing.locked = true;
     simConfigure(L'D', locked);
-    simConfigure(L'E', locked);
+    simConfigure(L'E', playing);
     start("[dpDiskProp3]\r\nbLock=2\r\n");
-    EXPECT_TRUE(DriveTable[3]->locked == 1 && DriveTable[4]->locked == 0);
+    DriveRecord *d = DriveTable[3], *e = DriveTable[4];
+    ASSERT_TRUE(d && e);
+    EXPECT_TRUE(d->locked == 1 && e->locked == 0);
     EXPECT_FALSE(simState(L'E').locked) << "a lock left on a drive is released";
     ASSERT_TRUE(waitUntil([] { return simState(L'D').locked; }, 3000)) << "the monitor never locked D:";
-    setLock(DriveTable[3], 2);  // as further polls do: no prevent may pile up
-    setLock(DriveTable[3], 2);
-    host.reset();
-    EXPECT_FALSE(simState(L'D').locked) << "a lock stacked by repeated prevents outlived the program";
-}
-
-TEST_F(DriveRecordTest, DestroyingARecordThatPlaysStopsTheAudioFirst) {
-    simConfigure(L'E', audioDisc(5));
-    start();
-    DriveRecord* e = DriveTable[4];
-    ASSERT_NE(e, nullptr);
+    setLock(d, 2);  // as further polls do: no prevent may pile up
+    setLock(d, 2);
     isVistaOrLater = 0;
     playAudio(e);
     ASSERT_TRUE(waitUntil([e] { return e->audioStatus == kAudioPlaying; }, 3000));
-    removeDriveRecord(4);
+    host.reset();
+    EXPECT_FALSE(simState(L'D').locked) << "a lock stacked by repeated prevents outlived the program";
     EXPECT_TRUE(journalHas("E: IOCTL_CDROM_STOP_AUDIO -> ok") && simState(L'E').audioStatus == kAudioNoStatus);
 }
 

@@ -4,8 +4,6 @@
 #include "drives/sim/sim_ini.h"
 #include "tests/drive_test_support.h"
 
-#include <winioctl.h>
-#include <ntddcdrm.h>
 #include <ntddscsi.h>
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -17,7 +15,9 @@ using Bytes = std::vector<uint8_t>;
 const Bytes kMediaEvents = {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0x00, 0x08, 0};
 constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-HANDLE open(wchar_t letter = L'D', DWORD access = GENERIC_READ | GENERIC_WRITE) { return seamOpenDevice(letter, access, kShare, 0); }
+HANDLE open(wchar_t letter = L'D', DWORD access = GENERIC_READ | GENERIC_WRITE) {
+    return seamOpenDevice(letter, access, kShare, 0);
+}
 BOOL ioctl(HANDLE device, DWORD code, const void* in = nullptr, DWORD inSize = 0) {
     DWORD returned = 0;
     return seamDeviceIoControl(device, code, const_cast<void*>(in), inSize, nullptr, 0, &returned);

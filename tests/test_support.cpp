@@ -7,8 +7,7 @@
 
 std::wstring testProgramDir() {
     wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring dir(path);
+    const std::wstring dir(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
     return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
@@ -25,9 +24,8 @@ std::wstring englishString(unsigned id) {
 TempDir::TempDir() {
     static int serial = 0;
     wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"sbay_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++serial);
+    path_ = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"sbay_test_" + std::to_wstring(GetCurrentProcessId()) +
+            L"_" + std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++serial);
     CreateDirectoryW(path_.c_str(), nullptr);
 }
 
@@ -95,13 +93,8 @@ void MainWindowHost::destroy() {
 }
 
 void pumpMessages(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    MSG message;
-    while (GetTickCount() - start < milliseconds) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
+        for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE); DispatchMessageW(&m)) TranslateMessage(&m);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
 }
@@ -167,27 +160,20 @@ void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& 
     for (const std::wstring& n : names) CopyFileW((distDir() + n).c_str(), (folder + L"\\" + n).c_str(), FALSE);
 }
 
-namespace {
-
+// Creates objects until the table is full, then frees them all.
 template <typename Create, typename Destroy>
-int freeSlots(Create create, Destroy destroy) {
-    std::vector<void*> made;
-    for (void* object = create(); object != nullptr && made.size() <= 200000; object = create()) made.push_back(object);
-    for (void* object : made) destroy(object);
+static int freeSlots(Create create, Destroy destroy) {
+    std::vector<decltype(create())> made;
+    for (auto object = create(); object != nullptr && made.size() <= 200000; object = create()) made.push_back(object);
+    for (auto object : made) destroy(object);
     return static_cast<int>(made.size());
 }
 
-}  // namespace
-
-int freeGdiSlots() {
-    return freeSlots([] { return static_cast<void*>(CreatePen(PS_SOLID, 1, RGB(1, 2, 3))); },
-                     [](void* pen) { DeleteObject(static_cast<HGDIOBJ>(pen)); });
-}
+int freeGdiSlots() { return freeSlots([] { return CreatePen(PS_SOLID, 1, RGB(1, 2, 3)); }, DeleteObject); }
 
 int freeIconSlots() {
     static const BYTE andBits[32 * 4] = {}, xorBits[32 * 4] = {};
-    return freeSlots([] { return static_cast<void*>(CreateIcon(nullptr, 16, 16, 1, 1, andBits, xorBits)); },
-                     [](void* icon) { DestroyIcon(static_cast<HICON>(icon)); });
+    return freeSlots([] { return CreateIcon(nullptr, 16, 16, 1, 1, andBits, xorBits); }, DestroyIcon);
 }
 
 int liveKernelHandles() {
