@@ -9,7 +9,6 @@
 #include "drives/tray_icon.h"
 #include "tests/drive_test_support.h"
 
-#include <winioctl.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -35,9 +35,7 @@ TEST_F(DriveRecordTest, StartUpCreatesARecordPerDriveFromZDownToAWithItsHotKeys)
     for (int i = 0; i < kDriveCount; ++i) EXPECT_EQ(DriveTable[i] != nullptr, i % 25 == 0 || i == 3 || i == 4) << i;
     EXPECT_TRUE(driveRecordCount == 4 && trayIconCount == 4 && commonIconRecord == nullptr);
     const Lines journal = simJournal();
-    const auto first = [&journal](char letter) {
-        return std::find_if(journal.begin(), journal.end(), [letter](const std::string& l) { return l[0] == letter; });
-    };
+    const auto first = [&](char c) { return std::ranges::find_if(journal, [c](auto& line) { return line[0] == c; }); };
     EXPECT_LT(first('E'), first('D')) << "E: must be created before D:";
     DriveRecord *a = DriveTable[0], *d = DriveTable[3], *z = DriveTable[25];
     EXPECT_TRUE(a->ejectHotKeyRegistered && a->closeHotKeyRegistered && z->ejectHotKeyRegistered);

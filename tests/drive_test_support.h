@@ -15,8 +15,7 @@ class BareRecord {
 public:
     explicit BareRecord(wchar_t letter);
     ~BareRecord();
-    BareRecord(const BareRecord&) = delete;
-    BareRecord& operator=(const BareRecord&) = delete;
+    BareRecord(const BareRecord&) = delete; BareRecord& operator=(const BareRecord&) = delete;
     DriveRecord* operator->() { return record_; }
     DriveRecord* get() { return record_; }
 private:
