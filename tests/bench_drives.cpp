@@ -6,22 +6,18 @@
 #include "app/app.h"
 #include "drives/device_seam.h"
 #include "drives/drive_icon.h"
-#include "drives/drive_record.h"
-#include "drives/sim/sim_drives.h"
 #include "drives/tray_icon.h"
-#include "tests/test_support.h"
+#include "tests/drive_test_support.h"
 
-#include <winioctl.h>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
 double nowMs() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 double threadCpuMs() {
@@ -31,23 +27,19 @@ double threadCpuMs() {
             user.dwLowDateTime) / 1e4;
 }
 
-// Fresh simulated drives: data discs on `letters`, an audio disc on `audio`.
+// Fresh simulated drives, journal off: data discs on `letters`, an audio disc on `audio`.
 void drives(const wchar_t* letters, wchar_t audio = 0) {
     simReset();
-    SimDriveConfig config;
-    config.medium = SimMedium::Data;
-    config.label = L"BENCHMARK";
-    config.size = 4700000000ull;
-    for (const wchar_t* letter = letters; *letter != 0; ++letter) simConfigure(*letter, config);
-    config.medium = SimMedium::Audio;
-    config.tracks = 12;
-    if (audio != 0) simConfigure(audio, config);
+    for (const wchar_t* letter = letters; *letter; ++letter) simConfigure(*letter, dataDisc(L"BENCHMARK", 4700000000));
+    if (audio != 0) simConfigure(audio, audioDisc(12));
+    simSetJournalEnabled(false);
 }
 
 void onePass() {
     drives(L"D");
     MainWindowHost host;
     DriveRecord* d = DriveTable[3];
+    simSetJournalEnabled(true);
     simClearJournal();
     updateDriveIcon(d, true);
     const size_t calls = simJournal().size();
@@ -68,9 +60,7 @@ void onePass() {
     double wall[2] = {}, cpu[2] = {};
     for (int block = 0; block < 2 * kBlocks; ++block) {
         const double wallStart = nowMs(), cpuStart = threadCpuMs();
-        for (int i = 0; i < kPerBlock; ++i) {
-            if (block % 2) floorPass(); else updateDriveIcon(d, true);
-        }
+        for (int i = 0; i < kPerBlock; ++i) block % 2 ? floorPass() : updateDriveIcon(d, true);
         wall[block % 2] += nowMs() - wallStart;
         cpu[block % 2] += threadCpuMs() - cpuStart;
     }
@@ -82,31 +72,23 @@ void onePass() {
 
 void startUpWith26Drives() {
     drives(L"ABCDEFGHIJKLMNOPQRSTUVWXYZ");
-    simSetJournalEnabled(false);
     double start = nowMs();
-    MainWindowHost* host = new MainWindowHost();
+    auto host = std::make_unique<MainWindowHost>();
     const double created = nowMs() - start;
     start = nowMs();
-    delete host;
+    host.reset();
     const double destroyed = nowMs() - start;
     // The floor: a bare hidden window adding 26 notify icons.
     start = nowMs();
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"sbay_bench_bare";
-    RegisterClassW(&windowClass);
     NOTIFYICONDATAW data{};
     data.cbSize = kNotifyIconSize;
-    data.hWnd = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance,
-                              nullptr);
+    data.hWnd = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     data.uFlags = NIF_ICON | NIF_TIP;
     data.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
     for (data.uID = 0; data.uID < 26; ++data.uID) Shell_NotifyIconW(NIM_ADD, &data);
     const double floor = nowMs() - start;
     for (data.uID = 0; data.uID < 26; ++data.uID) Shell_NotifyIconW(NIM_DELETE, &data);
     DestroyWindow(data.hWnd);
-    UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
     std::printf("start-up with 26 drives: %.1f ms; shut-down: %.1f ms; bare window with 26 icons %.1f ms, ratio %.1f\n",
                 created, destroyed, floor, created / floor);
 }
@@ -115,7 +97,6 @@ void startUpWith26Drives() {
 // its message and exits; against a bare program that starts and exits.
 void secondStart() {
     drives(L"");
-    simSetJournalEnabled(false);
     MainWindowHost host;
     TempDir appData;
     const auto medianRunMs = [](const std::wstring& program, const std::vector<std::wstring>& environment) {
@@ -138,16 +119,12 @@ void secondStart() {
 
 void countsOver10000Passes() {
     drives(L"D", L'E');
-    simSetJournalEnabled(false);
     MainWindowHost host;
     DriveRecord *d = DriveTable[3], *e = DriveTable[4];
     updateDriveIcon(d, true);
     const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
     const double start = nowMs();
-    for (int i = 0; i < 5000; ++i) {
-        updateDriveIcon(d, true);
-        updateDriveIcon(e, true);
-    }
+    for (int i = 0; i < 10000; ++i) updateDriveIcon(i % 2 ? e : d, true);
     const double elapsed = nowMs() - start;
     std::printf("10,000 passes: %.0f ms; GDI objects %+d, icons %+d, kernel handles %+d, device handles open %zu\n",
                 elapsed, gdi - freeGdiSlots(), icons - freeIconSlots(), liveKernelHandles() - handles,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 BareRecord::BareRecord(wchar_t letter) {
     // The program's own creation over memory as a reused heap block may hold
@@ -25,30 +26,10 @@ BareRecord::~BareRecord() {
 std::vector<std::string> journalOf(char letter) {
     const std::string prefix = std::string(1, letter) + ": ";
     std::vector<std::string> lines;
-    for (const std::string& line : simJournal()) {
-        if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
-    }
+    std::ranges::copy_if(simJournal(), std::back_inserter(lines), [&](auto& line) { return line.starts_with(prefix); });
     return lines;
 }
 
 bool journalHas(const std::string& line) {
-    const std::vector<std::string> journal = simJournal();
-    return std::find(journal.begin(), journal.end(), line) != journal.end();
+    return std::ranges::count(simJournal(), line) > 0;
 }
-
-SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
-    SimDriveConfig config;
-    config.medium = SimMedium::Data;
-    config.label = label;
-    config.size = size;
-    return config;
-}
-
-SimDriveConfig audioDisc(int tracks) {
-    SimDriveConfig config;
-    config.medium = SimMedium::Audio;
-    config.tracks = tracks;
-    return config;
-}
-
-SimDriveConfig emptyDrive() { return SimDriveConfig{}; }

@@ -15,8 +15,7 @@ class BareRecord {
 public:
     explicit BareRecord(wchar_t letter);
     ~BareRecord();
-    BareRecord(const BareRecord&) = delete;
-    BareRecord& operator=(const BareRecord&) = delete;
+    BareRecord(const BareRecord&) = delete; BareRecord& operator=(const BareRecord&) = delete;
     DriveRecord* operator->() { return record_; }
     DriveRecord* get() { return record_; }
 private:
@@ -26,9 +25,17 @@ private:
 std::vector<std::string> journalOf(char letter);  // the lines "X: ..." in order
 bool journalHas(const std::string& line);         // exactly this line
 
-SimDriveConfig dataDisc(const std::wstring& label, uint64_t size);
-SimDriveConfig audioDisc(int tracks);
-SimDriveConfig emptyDrive();
+inline SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
+    SimDriveConfig disc;
+    disc.medium = SimMedium::Data, disc.label = label, disc.size = size;
+    return disc;
+}
+inline SimDriveConfig audioDisc(int tracks) {
+    SimDriveConfig disc;
+    disc.medium = SimMedium::Audio, disc.tracks = tracks;
+    return disc;
+}
+inline SimDriveConfig emptyDrive() { return SimDriveConfig{}; }
 
 // Waits, pumping messages, until `condition` holds or `milliseconds` pass.
 template <typename Condition>

@@ -3,12 +3,11 @@
 #include "app/app.h"
 
 #include <shellapi.h>
-#include <memory>
+#include <list>
 
 std::wstring testProgramDir() {
     wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring dir(path);
+    const std::wstring dir(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
     return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
@@ -25,18 +24,14 @@ std::wstring englishString(unsigned id) {
 TempDir::TempDir() {
     static int serial = 0;
     wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"sbay_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++serial);
+    path_ = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"sbay_test_" + std::to_wstring(GetCurrentProcessId()) +
+            L"_" + std::to_wstring(GetTickCount()) + L"_" + std::to_wstring(++serial);
     CreateDirectoryW(path_.c_str(), nullptr);
 }
 
 TempDir::~TempDir() {
     const std::wstring from = path_ + L'\0';  // the shell wants a double-NUL-terminated list
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
+    SHFILEOPSTRUCTW operation{nullptr, FO_DELETE, from.c_str(), nullptr, FOF_NO_UI, FALSE, nullptr, nullptr};
     SHFileOperationW(&operation);
 }
 
@@ -72,9 +67,8 @@ ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) 
 ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
 
 MainWindowHost::MainWindowHost(const std::string& settings) : environment_(L"APPDATA", appData_.path().c_str()) {
-    if (!settings.empty() && CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr)) {
-        writeTextFile(settingsFile(), settings);
-    }
+    const bool folder = !settings.empty() && CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr);
+    if (folder) writeTextFile(settingsFile(), settings);
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW existing{};
     existing.cbSize = sizeof existing;
@@ -90,25 +84,17 @@ void MainWindowHost::destroy() {
     if (window_ == nullptr) return;
     DestroyWindow(window_);
     window_ = nullptr;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            sawQuit_ = true;
-            quitCode_ = static_cast<int>(message.wParam);
-            break;
-        }
-        DispatchMessageW(&message);
+    for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); DispatchMessageW(&message)) {
+        if (message.message != WM_QUIT) continue;
+        sawQuit_ = true;
+        quitCode_ = static_cast<int>(message.wParam);
+        return;
     }
 }
 
 void pumpMessages(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    MSG message;
-    while (GetTickCount() - start < milliseconds) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
+        for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE); DispatchMessageW(&m)) TranslateMessage(&m);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
 }
@@ -124,13 +110,11 @@ DWORD StartedProcess::waitExit(DWORD milliseconds) {
     return code;
 }
 
-bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
-                  StartedProcess& started) {
-    std::vector<std::unique_ptr<ScopedEnvironment>> changes;  // inherited by the child
+bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment, StartedProcess& started) {
+    std::list<ScopedEnvironment> changes;  // inherited by the child
     for (const std::wstring& entry : environment) {
         const size_t equals = entry.find(L'=');
-        changes.push_back(
-            std::make_unique<ScopedEnvironment>(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1));
+        changes.emplace_back(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1);
     }
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
@@ -145,10 +129,8 @@ bool startProcess(const std::wstring& program, const std::vector<std::wstring>& 
 }
 
 HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    do {
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, kInstanceKey, nullptr)) != nullptr) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds; Sleep(20)) {
+        for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, kInstanceKey, nullptr)) != nullptr;) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
             if (processId != 0 && owner != processId) continue;
@@ -160,8 +142,7 @@ HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
             }
             return window;
         }
-        Sleep(20);
-    } while (GetTickCount() - start < milliseconds);
+    }
     return nullptr;
 }
 
@@ -176,31 +157,23 @@ void closeProgramWindow(HWND window) {
 }
 
 void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& names) {
-    for (const std::wstring& name : names) CopyFileW((distDir() + name).c_str(), (folder + L"\\" + name).c_str(), FALSE);
+    for (const std::wstring& n : names) CopyFileW((distDir() + n).c_str(), (folder + L"\\" + n).c_str(), FALSE);
 }
 
-namespace {
-
+// Creates objects until the table is full, then frees them all.
 template <typename Create, typename Destroy>
-int freeSlots(Create create, Destroy destroy) {
-    std::vector<void*> made;
-    made.reserve(70000);
-    for (void* object = create(); object != nullptr && made.size() <= 200000; object = create()) made.push_back(object);
-    for (void* object : made) destroy(object);
+static int freeSlots(Create create, Destroy destroy) {
+    std::vector<decltype(create())> made;
+    for (auto object = create(); object != nullptr && made.size() <= 200000; object = create()) made.push_back(object);
+    for (auto object : made) destroy(object);
     return static_cast<int>(made.size());
 }
 
-}  // namespace
-
-int freeGdiSlots() {
-    return freeSlots([] { return static_cast<void*>(CreatePen(PS_SOLID, 1, RGB(1, 2, 3))); },
-                     [](void* pen) { DeleteObject(static_cast<HGDIOBJ>(pen)); });
-}
+int freeGdiSlots() { return freeSlots([] { return CreatePen(PS_SOLID, 1, RGB(1, 2, 3)); }, DeleteObject); }
 
 int freeIconSlots() {
     static const BYTE andBits[32 * 4] = {}, xorBits[32 * 4] = {};
-    return freeSlots([] { return static_cast<void*>(CreateIcon(nullptr, 16, 16, 1, 1, andBits, xorBits)); },
-                     [](void* icon) { DestroyIcon(static_cast<HICON>(icon)); });
+    return freeSlots([] { return CreateIcon(nullptr, 16, 16, 1, 1, andBits, xorBits); }, DestroyIcon);
 }
 
 int liveKernelHandles() {

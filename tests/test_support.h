@@ -16,8 +16,7 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    TempDir(const TempDir&) = delete; TempDir& operator=(const TempDir&) = delete;
     const std::wstring& path() const { return path_; }  // no trailing backslash
     std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
 private:
@@ -76,9 +75,8 @@ HWND waitForProgramWindow(DWORD processId, DWORD milliseconds);
 void closeProgramWindow(HWND window);  // WM_CLOSE, ended after 10 s
 void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& names);
 
-// Wine answers 0 to GetGuiResources and GetProcessHandleCount: count free GDI
-// and icon slots by filling the tables, and live handles by probing values.
-// A workload that leaks lowers a free count by exactly what it leaked.
+// Wine answers 0 to GetGuiResources and GetProcessHandleCount: these fill the GDI and icon tables and probe
+// handle values instead. A workload that leaks lowers a free count by exactly what it leaked.
 int freeGdiSlots();
 int freeIconSlots();
 int liveKernelHandles();

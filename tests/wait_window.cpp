@@ -8,10 +8,8 @@
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) return 2;
     const ULONGLONG limit = wcstoul(argv[2], nullptr, 10) * 1000ULL;
-    const ULONGLONG start = GetTickCount64();
-    while (FindWindowW(argv[1], nullptr) == nullptr) {
+    for (const ULONGLONG start = GetTickCount64(); FindWindowW(argv[1], nullptr) == nullptr; Sleep(100)) {
         if (GetTickCount64() - start >= limit) return 1;
-        Sleep(100);
     }
     return 0;
 }
