@@ -15,7 +15,8 @@ class BareRecord {
 public:
     explicit BareRecord(wchar_t letter);
     ~BareRecord();
-    BareRecord(const BareRecord&) = delete; BareRecord& operator=(const BareRecord&) = delete;
+    BareRecord(const BareRecord&) = delete;
+    BareRecord& operator=(const BareRecord&) = delete;
     DriveRecord* operator->() { return record_; }
     DriveRecord* get() { return record_; }
 private:
@@ -27,12 +28,15 @@ bool journalHas(const std::string& line);         // exactly this line
 
 inline SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
     SimDriveConfig disc;
-    disc.medium = SimMedium::Data, disc.label = label, disc.size = size;
+    disc.medium = SimMedium::Data;
+    disc.label = label;
+    disc.size = size;
     return disc;
 }
 inline SimDriveConfig audioDisc(int tracks) {
     SimDriveConfig disc;
-    disc.medium = SimMedium::Audio, disc.tracks = tracks;
+    disc.medium = SimMedium::Audio;
+    disc.tracks = tracks;
     return disc;
 }
 inline SimDriveConfig emptyDrive() { return SimDriveConfig{}; }

@@ -16,7 +16,8 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete; TempDir& operator=(const TempDir&) = delete;
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     const std::wstring& path() const { return path_; }  // no trailing backslash
     std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
 private:
