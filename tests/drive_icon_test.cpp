@@ -142,7 +142,8 @@ TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIcons
             ICONINFO info{};
             if (i < 0 || !GetIconInfo(icon, &info)) continue;
             ++iconsAlive;
-            DeleteObject(info.hbmColor), DeleteObject(info.hbmMask);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
         }
         setIconVisible(d, true);
         updateDriveIcon(e, true);
@@ -231,7 +232,8 @@ TEST_F(EjectCloseTest, TheCountdownClosesTheTrayUnlessClosedDismissedOrItsDriveG
         {"Close now", true, false, [](HWND countdown) { SendMessageW(countdown, WM_COMMAND, IDOK, 0); }},
         {"Cancel", false, true, [](HWND countdown) { SendMessageW(countdown, WM_COMMAND, IDCANCEL, 0); }},
         {"Esc through the program's message loop", false, true, [](HWND countdown) {
-             SetForegroundWindow(countdown), SetFocus(GetDlgItem(countdown, IDOK));
+             SetForegroundWindow(countdown);
+             SetFocus(GetDlgItem(countdown, IDOK));
              MSG esc{GetFocus() ? GetFocus() : countdown, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
              routeMessage(esc);
          }},

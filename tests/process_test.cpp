@@ -52,7 +52,10 @@ struct InstalledService {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), service = nullptr;
     ~InstalledService() {
         if (HWND window = waitForProgramWindow(0, 0)) closeProgramWindow(window);
-        if (service != nullptr) DeleteService(service), CloseServiceHandle(service);
+        if (service != nullptr) {
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
         if (manager != nullptr) CloseServiceHandle(manager);
     }
 };
@@ -66,7 +69,10 @@ TEST(ServiceManager, RunsWithTheSettingsBesideTheExecutableAndAnswersOnlyAnInter
     ASSERT_FALSE(hotKeyTaken(kServiceKey));
     InstalledService sc;
     ASSERT_NE(sc.manager, nullptr);
-    if (SC_HANDLE old = OpenServiceW(sc.manager, L"sbay_svc", DELETE)) DeleteService(old), CloseServiceHandle(old);
+    if (SC_HANDLE old = OpenServiceW(sc.manager, L"sbay_svc", DELETE)) {
+        DeleteService(old);
+        CloseServiceHandle(old);
+    }
     const SC_HANDLE service = sc.service = CreateServiceW(sc.manager, L"sbay_svc", L"sbay_svc", SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
         folder.file(L"sbay.exe").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);

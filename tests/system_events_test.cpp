@@ -187,7 +187,8 @@ TEST_F(SystemEventsTest, HotKeysNamingNoDriveDoNothingTheNextDefaultDrivePassesO
     for (WPARAM id : {WPARAM{0x1A}, WPARAM{0x1FF}, WPARAM{0x107}, WPARAM{0x500}, WPARAM{0xFFFF}}) hotKey(id);
     for (int32_t defaultDrive : {int32_t{'Z'}, 0}) {
         liveSettings.global.nDefaultDisk = defaultDrive;
-        hotKey(0x201), hotKey(0x300);
+        hotKey(0x201);
+        hotKey(0x300);
     }
     for (const std::string& line : simJournal()) {
         EXPECT_TRUE(line.find("EJECT") == std::string::npos && line.find("LOAD_MEDIA") == std::string::npos) << line;
