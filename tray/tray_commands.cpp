@@ -34,6 +34,8 @@ void showTrayMenu(WPARAM iconId) {
     const UINT id = static_cast<UINT>(TrackPopupMenuEx(menuRecord->popup, TPM_RETURNCMD | TPM_RIGHTALIGN |
                                                        TPM_BOTTOMALIGN, cursor.x, cursor.y, mainWindow, nullptr));
     PostMessageW(mainWindow, WM_NULL, 0, 0);
+    // The menu's own commands, from IDM_EXIT up, lie above the shell's range: the two never meet.
+    static_assert(IDM_EXIT > kLastShellCommand);
     if (id > kLastShellCommand) {
         PostMessageW(mainWindow, WM_COMMAND, id, 0);
     } else if (id >= kFirstShellCommand) {
