@@ -162,9 +162,8 @@ save_screenshot() {
     [ $# -ge 5 ] || set -- "$1" "$E2E_DESKTOP_X" "$E2E_DESKTOP_Y" "$E2E_DESKTOP_W" "$E2E_DESKTOP_H"
     grab_region "$E2E_SHOT_DIR/$1" "${@:2}" && e2e_log "screenshot: $E2E_SHOT_DIR/$1"
 }
-# Pictures of other sizes differ everywhere.
-pixels_differing() { compare -metric AE "$1" "$2" null: 2>&1 | awk '{print ($1 + 0 == $1) ? int($1) : 999999999}'; }
-differ() { (($(pixels_differing "$1" "$2") > $3)); }   # differ FILE FILE PIXELS
+# differ FILE FILE PIXELS: more pixels than PIXELS differ; pictures of other sizes differ everywhere.
+differ() { (($(compare -metric AE "$1" "$2" null: 2>&1 | awk '{print ($1 + 0 == $1) ? int($1) : 999999999}') > $3)); }
 count_pixels() { convert "$1" -fx "($2) ? 1 : 0" -format '%[fx:int(mean*w*h+0.5)]' info:; }   # FILE FX-CONDITION
 # Dark pixels, text: luminance below 20 %.
 dark_pixels() { convert "$1" -colorspace Gray -negate -threshold 80% -format '%[fx:int(mean*w*h+0.5)]' info:; }

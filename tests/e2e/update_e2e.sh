@@ -22,7 +22,8 @@ update_offer_opens_download_page() {
     open_tray_menu D && settle_menu && menu_keys h d || return 1   # Help, then its Check for up&dates
     check "the update box showed" wait_until 15 find_window BOX 1 1 --name '^Spindlebay update check$' || return 1
     check "no shell launch before the answer" not journal_has "$mark" 'shell '
-    region_still 3 "$BOX_X" "$BOX_Y" "$BOX_W" "$BOX_H" && window_keys "$BOX_WINDOW" 0 y
+    region_still 3 "$BOX_X" "$BOX_Y" "$BOX_W" "$BOX_H" && save_screenshot e2e_update_box.png
+    window_keys "$BOX_WINDOW" 0 y
     # The seam answers "-> ok" or "-> fail" after the launch's own words.
     check "Yes opened the download page: '$PAGE_LINE'" wait_until 5 journal_has "$mark" "$PAGE_LINE -> "
     left=$(grep -rlF -- "$MARKER" "$WINEPREFIX/drive_c/users" "$E2E_APPDATA" 2>/dev/null)
