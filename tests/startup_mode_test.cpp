@@ -134,24 +134,4 @@ TEST_F(StartWithWindowsTest, SwitchesBetweenTheModesInOrderAndKeepsTheFlagsWhenA
     apply({1, 1}, {0, 0}, {1, 1}, {kNone, kAuto + kQuoted});
 }
 
-TEST_F(StartWithWindowsTest, ARunKeyThatCannotBeOpenedIsReportedAsNoRunValue) {
-    putRun(kQuoted);
-    // This process's HKEY_CURRENT_USER becomes an empty key, in which no Run key can be opened.
-    HKEY empty = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\sbay_no_run_key", 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_ALL_ACCESS, nullptr, &empty, nullptr), ERROR_SUCCESS);
-    ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, empty), ERROR_SUCCESS);
-    EXPECT_EQ(detect(), Flags(0, 0));
-    EXPECT_FALSE(setRunValue(false));
-    apply({1, 0}, {0, 0}, {0, 0}, {kNone, kNone});
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    DWORD subkeys = 1;
-    RegQueryInfoKeyW(empty, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr);
-    RegCloseKey(empty);
-    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\sbay_no_run_key");
-    EXPECT_EQ(subkeys, 0u) << "a Run key was created";
-    EXPECT_EQ(held(), Held(kQuoted, kNone)) << "the real Run value was touched";
-}
-
 }  // namespace

@@ -2,7 +2,8 @@
 
 #include "app/app.h"
 
-#include <shellapi.h>
+#include <filesystem>
+#include <fstream>
 #include <list>
 
 std::wstring testProgramDir() {
@@ -30,28 +31,17 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    const std::wstring from = path_ + L'\0';  // the shell wants a double-NUL-terminated list
-    SHFILEOPSTRUCTW operation{nullptr, FO_DELETE, from.c_str(), nullptr, FOF_NO_UI, FALSE, nullptr, nullptr};
-    SHFileOperationW(&operation);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 void writeTextFile(const std::wstring& path, const std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
 }
 
 std::string readTextFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::string text;
-    if (file == INVALID_HANDLE_VALUE) return text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
-    CloseHandle(file);
-    return text;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
