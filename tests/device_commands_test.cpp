@@ -3,7 +3,7 @@
 #include "app/app.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
-#include "tests/drive_test_support.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

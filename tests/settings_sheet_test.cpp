@@ -6,7 +6,6 @@
 #include "settings/settings_file.h"
 #include "settings/sheet/settings_sheet.h"
 #include "tray/tray_commands.h"
-#include "tests/drive_test_support.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,13 @@
 #include "tests/test_support.h"
 
 #include "app/app.h"
+#include "resources/language.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <list>
 
 std::wstring testProgramDir() {
@@ -19,6 +23,12 @@ std::wstring englishString(unsigned id) {
     wchar_t text[260] = L"";
     LoadStringW(library, id, text, 260);
     FreeLibrary(library);
+    return text;
+}
+
+std::wstring english(unsigned id, std::initializer_list<int64_t> values) {
+    wchar_t text[64];
+    formatText(text, 64, englishString(id).c_str(), values);
     return text;
 }
 
@@ -173,4 +183,34 @@ int liveKernelHandles() {
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++live;
     }
     return live;
+}
+
+BareRecord::BareRecord(wchar_t letter) {
+    // The program's own creation over memory as a reused heap block may hold
+    // it (a plausible track number, 5, everywhere), so a forgotten field shows.
+    void* memory = ::operator new(sizeof(DriveRecord));
+    std::memset(memory, 0x05, sizeof(DriveRecord));
+    DriveSettings& settings = liveSettings.drives[letter - L'A'];
+    const DriveSettings saved = settings;
+    settings = DriveSettings{};
+    settings.bHide = 1;  // no icon, no thread
+    record_ = createDriveRecord(static_cast<DriveRecord*>(memory), letter);
+    settings = saved;
+}
+
+BareRecord::~BareRecord() {
+    DeleteCriticalSection(&record_->guard);
+    --driveRecordCount;
+    ::operator delete(record_);
+}
+
+std::vector<std::string> journalOf(char letter) {
+    const std::string prefix = std::string(1, letter) + ": ";
+    std::vector<std::string> lines;
+    std::ranges::copy_if(simJournal(), std::back_inserter(lines), [&](auto& line) { return line.starts_with(prefix); });
+    return lines;
+}
+
+int journalCount(const std::string& line) {
+    return static_cast<int>(std::ranges::count(simJournal(), line));
 }

@@ -1,15 +1,22 @@
 // Helpers shared by the tests: temporary folders and files, the main window
-// hosted in-process, real processes, and counts of live objects.
+// hosted in-process, real processes, counts of live objects, and the
+// simulated drives with their journal.
 #ifndef SPINDLEBAY_TEST_SUPPORT_H
 #define SPINDLEBAY_TEST_SUPPORT_H
 
+#include "drives/drive_record.h"
+#include "drives/sim/sim_drives.h"
+
 #include <windows.h>
+#include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 std::wstring testProgramDir();  // with a trailing backslash
 std::wstring distDir();
 std::wstring englishString(unsigned id);  // from the English library
+std::wstring english(unsigned id, std::initializer_list<int64_t> values);  // formatted as the program does
 
 // A fresh folder under %TEMP%, removed with everything in it at the end.
 class TempDir {
@@ -81,5 +88,46 @@ void copyDistFiles(const std::wstring& folder, const std::vector<std::wstring>& 
 int freeGdiSlots();
 int freeIconSlots();
 int liveKernelHandles();
+
+// A drive record for the device commands alone: no window, icon or thread.
+class BareRecord {
+public:
+    explicit BareRecord(wchar_t letter);
+    ~BareRecord();
+    BareRecord(const BareRecord&) = delete;
+    BareRecord& operator=(const BareRecord&) = delete;
+    DriveRecord* operator->() { return record_; }
+    DriveRecord* get() { return record_; }
+private:
+    DriveRecord* record_;
+};
+
+std::vector<std::string> journalOf(char letter);  // the lines "X: ..." in order
+int journalCount(const std::string& line);       // lines exactly like this one
+inline bool journalHas(const std::string& line) { return journalCount(line) > 0; }
+
+inline SimDriveConfig dataDisc(const std::wstring& label, uint64_t size) {
+    SimDriveConfig disc;
+    disc.medium = SimMedium::Data;
+    disc.label = label;
+    disc.size = size;
+    return disc;
+}
+inline SimDriveConfig audioDisc(int tracks) {
+    SimDriveConfig disc;
+    disc.medium = SimMedium::Audio;
+    disc.tracks = tracks;
+    return disc;
+}
+inline SimDriveConfig emptyDrive() { return SimDriveConfig{}; }
+
+// Waits, pumping messages, until `condition` holds or `milliseconds` pass.
+template <typename Condition>
+bool waitUntil(Condition condition, unsigned milliseconds) {
+    for (const DWORD start = GetTickCount(); !condition(); pumpMessages(20)) {
+        if (GetTickCount() - start > milliseconds) return false;
+    }
+    return true;
+}
 
 #endif

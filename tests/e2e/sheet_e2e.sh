@@ -45,12 +45,9 @@ drag_sheet_up() {
 # show_page 0|1 clicks the general or the drive page's tab; shoot_sheet NAME keeps the sheet's picture.
 show_page() { xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1 sleep 0.3 && park_pointer; }
 shoot_sheet() { region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" && cp "$E2E_STILL" "$E2E_SHOT_DIR/$1"; }
-# shoot_both_pages LANG: the two pages, which must differ; ends on the general page.
+# shoot_both_pages LANG: the two pages (hiding D: below proves the tab switches); ends on the general page.
 shoot_both_pages() {
-    shoot_sheet "sheet-general-$1.png" && show_page 1 && shoot_sheet "sheet-drive-$1.png" || return 1
-    check "$1: the two pages look different" \
-        differ "$E2E_SHOT_DIR/sheet-general-$1.png" "$E2E_SHOT_DIR/sheet-drive-$1.png" 500
-    show_page 0
+    shoot_sheet "sheet-general-$1.png" && show_page 1 && shoot_sheet "sheet-drive-$1.png" && show_page 0
 }
 
 sheet_changes_take_effect() {
