@@ -170,11 +170,20 @@ TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicA
 
 TEST_F(EjectCloseTest, TheDoorCommandStandsInForAFailingDeviceAndAHiddenZeroSecondCountdownStillCloses) {
     startHidden("bAutoCloseIn=1\r\nuAutoCloseSeconds=0\r\nbShowTime=0\r\n");
+    SimDriveConfig sealed = dataDisc(L"DATA", 1000);
+    sealed.opens = false;
+    simConfigure(L'D', sealed);
+    ejectOrClose(d, 1);
+    EXPECT_EQ(journalOf('D'),
+              (Journal{"D: open read -> fail", "D: MCI open -> ok", "D: MCI door open -> ok", "D: MCI close"}));
+    EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').mciOpenIds == 0);
+
+    simConfigure(L'D', dataDisc(L"DATA", 1000));
     simSetFailing(L'D', {"IOCTL_STORAGE_EJECT_MEDIA"});
+    simClearJournal();
     d->trayIcon = createTrayIconRecord(L'D');  // no monitor thread repaints this one meanwhile
     ejectOrClose(d, 1);
     EXPECT_TRUE(journalHas("D: IOCTL_STORAGE_EJECT_MEDIA -> fail") && journalHas("D: MCI door open -> ok"));
-    EXPECT_EQ(simState(L'D').mciOpenIds, 0);
     EXPECT_EQ(d->trayIcon->data.hIcon, busyIcon) << "the tray moves";
     EXPECT_EQ(std::wstring(d->trayIcon->data.szTip), englishString(IDS_BUSY_TIP));
     removeTrayIconRecord(d->trayIcon);

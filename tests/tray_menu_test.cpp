@@ -1,5 +1,6 @@
 // The tray menu as the user meets it: item states, clicks on icons, commands, autorun, language, the shell submenu.
 #include "app/app.h"
+#include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "tray/autorun.h"
 #include "tray/shell_menu.h"
@@ -103,11 +104,14 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     }
     for (const std::string& line : simJournal()) EXPECT_EQ(line.find("_MEDIA -> "), std::string::npos) << line;
 
-    // Another language rebuilds the menu.
+    // Another language rebuilds the menu and the tips.
     const std::wstring englishOpen = textOf(IDM_OPEN);
     liveSettings.global.nLanguage = 1;
     loadLanguageAndMenu();
     EXPECT_NE(textOf(IDM_OPEN), englishOpen);
+    wchar_t trayOpen[50];
+    loadText(IDS_TIP_OPEN, trayOpen, 50);
+    EXPECT_EQ(std::wstring(e->tipTrayOpen), std::wstring(L"Spindlebay v.6\n[E:] ") + trayOpen);
 
     isVistaOrLater = 0;  // before Vista the program plays audio itself
     g->audioStatus = kAudioPlaying;  // G: is hidden: no monitor changes it
@@ -137,6 +141,10 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     for (UINT id : {IDM_LOCK, IDM_NEXT, IDM_PREVIOUS, IDM_SPEED_1X, IDM_HEADER}) command(id);
     EXPECT_TRUE(journalOf('G').empty());
 
+    command(IDM_README);
+    const std::wstring guide = L"shell default \"" + testProgramDir() + L"readme.txt\" \"\" \"\" -> ";
+    ASSERT_EQ(shellLaunches().size(), 1u);
+    EXPECT_EQ(shellLaunches()[0].substr(0, guide.size()), std::string(guide.begin(), guide.end()));
     command(IDM_EXIT);
     MSG message;
     EXPECT_TRUE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_REMOVE));

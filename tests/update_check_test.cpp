@@ -139,11 +139,9 @@ TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
         simClearJournal();
         boxesAnswered = 0;
         answer = c.answer;
-        const ULONGLONG start = GetTickCount64();
         const UINT_PTR timer = SetTimer(nullptr, 0, 100, answerBox);
         updateCheckThread(nullptr);
         KillTimer(nullptr, timer);
-        EXPECT_LT(GetTickCount64() - start, 20000u);
         EXPECT_EQ(boxesAnswered, 1);
         EXPECT_EQ(boxSeen, box(c.id, c.offered));
         const std::string page = "shell open \"" + std::string(site.begin(), site.end()) + "/html/sbay_download.html\"";

@@ -44,7 +44,6 @@ e2e_setup() {
     mkdir -p "$E2E_RUN_DIR" "$E2E_APPDATA/sbay" &&
         cp "$E2E_SIM_DIR"/{"$E2E_PROGRAM",sbay_6_eng.dll,sbay_6_rus.dll,diskinside.wav} "$E2E_RUN_DIR/" ||
         { echo "the program is not in $E2E_SIM_DIR (build first)" >&2; exit 1; }
-    e2e_log "working folder $E2E_WORK, prefix $WINEPREFIX, display $DISPLAY"
 }
 
 # wine_pids ours|others: live processes with this run's mark (with the wineserver and Wine's

@@ -132,7 +132,6 @@ write_settings '[g_propMain]' 'nDefaultDisk=68' 'hkDefDiskEject.fsModifiers=3' '
     '[dpDiskProp4]' 'hkEject.fsModifiers=3' 'hkEject.vk=69' 'hkClose.fsModifiers=3' 'hkClose.vk=82'
 # A desktop of this run's own: hot keys and FindWindow stay within a desktop.
 start_program "e2etray$$" || exit 1
-save_screenshot e2e_tray_icons_zoom.png $((E2E_TASKBAR_X + E2E_TASKBAR_W - 80)) "$E2E_TASKBAR_Y" 80 "$E2E_TASKBAR_H" 4
 run_scenario tip_shows_over_the_icon menu_opens_on_right_click open_tray_from_menu_counts_down \
     double_click_closes_open_tray hot_keys_act_on_their_drive second_start_shows_balloon
 e2e_finish
