@@ -129,7 +129,7 @@ bool startProcess(const std::wstring& program, const std::vector<std::wstring>& 
 }
 
 HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds; Sleep(20)) {
+    for (const DWORD start = GetTickCount();; Sleep(20)) {
         for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, kInstanceKey, nullptr)) != nullptr;) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
@@ -142,8 +142,8 @@ HWND waitForProgramWindow(DWORD processId, DWORD milliseconds) {
             }
             return window;
         }
+        if (GetTickCount() - start >= milliseconds) return nullptr;  // 0 still looks once
     }
-    return nullptr;
 }
 
 void closeProgramWindow(HWND window) {
