@@ -6,7 +6,7 @@
 #include "tray/tray_commands.h"
 #include "tray/tray_menu.h"
 #include "resources/resource_ids.h"
-#include "settings/sheet/settings_sheet.h"
+#include "sheet/settings_sheet.h"
 #include "update/update_check.h"
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

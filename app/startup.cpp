@@ -14,7 +14,7 @@
 #include "tray/tray_menu.h"
 #include "service/service.h"
 #include "settings/settings_file.h"
-#include "settings/sheet/settings_sheet.h"
+#include "sheet/settings_sheet.h"
 
 #include <objbase.h>
 #include <cwchar>

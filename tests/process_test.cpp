@@ -1,6 +1,6 @@
 // The program as real processes under Wine: settings, single instance, exit codes, language libraries, the service.
 #include "app/app.h"
-#include "settings/autostart/startup_mode.h"
+#include "autostart/startup_mode.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "resources/resource_ids.h"
 #include "service/service.h"
 #include "settings/settings_file.h"
-#include "settings/sheet/settings_sheet.h"
+#include "sheet/settings_sheet.h"
 #include "tray/tray_commands.h"
 #include "tests/test_support.h"
 

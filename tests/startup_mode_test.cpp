@@ -2,7 +2,7 @@
 // detection finds and tidies, and what each change leaves behind.
 #include "common/program_state.h"
 #include "service/service.h"
-#include "settings/autostart/startup_mode.h"
+#include "autostart/startup_mode.h"
 
 #include <gtest/gtest.h>
 #include <string>

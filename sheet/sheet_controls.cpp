@@ -1,5 +1,5 @@
 // The settings pages' image combos and hot-key fields.
-#include "settings/sheet/sheet_controls.h"
+#include "sheet/sheet_controls.h"
 
 #include <cwchar>
 #include <new>

@@ -1,6 +1,6 @@
 // The settings sheet's opening, its two pages and the apply that makes the
 // working copy live.
-#include "settings/sheet/settings_sheet.h"
+#include "sheet/settings_sheet.h"
 
 #include "common/program_state.h"
 #include "drives/device_commands.h"
@@ -9,9 +9,9 @@
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"
-#include "settings/autostart/startup_mode.h"
+#include "autostart/startup_mode.h"
 #include "settings/settings_file.h"
-#include "settings/sheet/sheet_controls.h"
+#include "sheet/sheet_controls.h"
 #include "tray/tray_commands.h"
 #include "tray/tray_menu.h"
 

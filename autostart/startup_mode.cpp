@@ -1,4 +1,4 @@
-#include "settings/autostart/startup_mode.h"
+#include "autostart/startup_mode.h"
 
 #include "common/program_state.h"
 #include "service/service.h"
