@@ -1,5 +1,7 @@
 #include "app/app.h"
 
+#include "common/system_library.h"
+
 #include "drives/drive_record.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"
@@ -44,6 +46,7 @@ int runMessageLoop() {
 }
 
 int programMain(HINSTANCE instance) {
+    restrictLibrarySearch();
     startServiceDispatcher();
     msgSecondInstance = RegisterWindowMessageW(kInstanceKey);
     if (HWND running = FindWindowW(kInstanceKey, nullptr); running != nullptr) {

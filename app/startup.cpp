@@ -2,6 +2,7 @@
 #include "app/app.h"
 
 #include "common/paths.h"
+#include "common/system_library.h"
 
 #include "tray/common_icon.h"
 #include "drives/device_commands.h"
@@ -58,15 +59,20 @@ void destroyIcon(HICON& icon) {
 
 void readProductVersion(const wchar_t* path, uint32_t (&version)[4]) {
     version[0] = version[1] = version[2] = version[3] = 0;
+    static const auto getSize =
+        systemFunction<decltype(&GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW");
+    static const auto getInfo = systemFunction<decltype(&GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW");
+    static const auto queryValue = systemFunction<decltype(&VerQueryValueW)>(L"version.dll", "VerQueryValueW");
+    if (getSize == nullptr || getInfo == nullptr || queryValue == nullptr) return;
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    const DWORD size = getSize(path, &ignored);
     if (size == 0) return;
     void* block = ::operator new(size, std::nothrow);
     if (block == nullptr) return;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
-    if (GetFileVersionInfoW(path, 0, size, block) &&
-        VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed != nullptr &&
+    if (getInfo(path, 0, size, block) &&
+        queryValue(block, L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) && fixed != nullptr &&
         fixedSize >= sizeof(VS_FIXEDFILEINFO)) {
         version[0] = HIWORD(fixed->dwProductVersionMS);
         version[1] = LOWORD(fixed->dwProductVersionMS);

@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include "common/system_library.h"
+
 HANDLE seamOpenDevice(wchar_t letter, DWORD access, DWORD share, DWORD flagsAndAttributes) {
     wchar_t path[] = L"\\\\.\\A:";
     path[4] = letter;
@@ -31,7 +33,8 @@ BOOL seamGetDiskTotalBytes(const wchar_t* root, ULARGE_INTEGER* total) {
 }
 
 MCIERROR seamMciSendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, DWORD_PTR parameters) {
-    return mciSendCommandW(device, message, flags, parameters);
+    static const auto send = systemFunction<decltype(&mciSendCommandW)>(L"winmm.dll", "mciSendCommandW");
+    return send != nullptr ? send(device, message, flags, parameters) : MCIERR_CANNOT_LOAD_DRIVER;
 }
 
 HINSTANCE seamShellExecute(HWND owner, const wchar_t* verb, const wchar_t* file, const wchar_t* parameters,
@@ -40,7 +43,8 @@ HINSTANCE seamShellExecute(HWND owner, const wchar_t* verb, const wchar_t* file,
 }
 
 BOOL seamPlaySound(const wchar_t* sound, HMODULE module, DWORD flags) {
-    return PlaySoundW(sound, module, flags);
+    static const auto play = systemFunction<decltype(&PlaySoundW)>(L"winmm.dll", "PlaySoundW");
+    return play != nullptr && play(sound, module, flags);
 }
 
 const wchar_t* seamUpdateSite(const wchar_t* builtIn) {

@@ -4,6 +4,7 @@
 #include <urlmon.h>
 
 #include "common/program_state.h"
+#include "common/system_library.h"
 #include "drives/device_seam.h"
 #include "resources/language.h"
 #include "settings/settings_file.h"
@@ -153,7 +154,11 @@ DWORD WINAPI downloadThread(void* parameter) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     BoundedDownload bound;
     bound.deadline = GetTickCount64() + updateTimeLimitMs;
-    HRESULT result = URLDownloadToCacheFileW(nullptr, download->url, download->file, 260, 0, &bound);
+    static const auto downloadToCache =
+        systemFunction<decltype(&URLDownloadToCacheFileW)>(L"urlmon.dll", "URLDownloadToCacheFileW");
+    HRESULT result = downloadToCache != nullptr
+                         ? downloadToCache(nullptr, download->url, download->file, 260, 0, &bound)
+                         : E_FAIL;
     bound.release();
     if (result == S_OK && (bound.refused || !withinSizeLimit(download->file))) result = E_ABORT;
     // An aborted download may still have left its part in the cache.
