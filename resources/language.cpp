@@ -34,7 +34,9 @@ void loadLanguageLibrary() {
         // A damaged library must not stop the program with a system error box.
         DWORD previousMode = 0;
         SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-        languageModule = LoadLibraryW(path);
+        // Only its resources are read: mapped as data, a replaced library's
+        // code never runs, and nothing it imports is loaded.
+        languageModule = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         SetThreadErrorMode(previousMode, nullptr);
     }
     SetThreadLocale(english ? 0x0409 : 0x0419);

@@ -10,7 +10,8 @@
 extern HMODULE languageModule;
 
 // Releases the current library and loads the one "nLanguage" chooses from
-// the program folder; sets the thread locale to match.
+// the program folder, as resources only (no code of it runs); sets the thread
+// locale to match.
 void loadLanguageLibrary();
 
 // Loads string `id` of the library into `buffer` (capacity in characters,
