@@ -39,6 +39,7 @@
 #define IDS_UPDATE_NONE    186   // 260  no newer version
 #define IDS_UPDATE_CAPTION 187   // 50   update-check caption
 #define IDS_UPDATE_FAILED  188   // 100  download failed
+#define IDS_UPDATE_BUSY    220   // 260  a check asked for while the most run at once
 
 // ---- Controls --------------------------------------------------------------
 #define IDC_PROGRESS       1028  // countdown progress bar

@@ -333,13 +333,6 @@ void applySettings(HWND page, const PSHNOTIFY* notify) {
         if (general != nullptr) readGeneralPage(general);
         languageChanged = W.global.nLanguage != L.global.nLanguage;
         L = W;
-        // A drive that left while the sheet was open gets no section saved,
-        // so raise short countdowns here for every drive, not only on save.
-        for (int index = 0; index < kDriveCount; ++index) {
-            if (L.drives[index].uAutoCloseSeconds < kMinSeconds) {
-                L.drives[index].uAutoCloseSeconds = W.drives[index].uAutoCloseSeconds = kMinSeconds;
-            }
-        }
         if (languageChanged) loadLanguageAndMenu();
         if (general != nullptr) {
             check(general, IDC_AUTOSTART, L.global.autostart);

@@ -98,7 +98,8 @@ TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndSavesItsHotKeysButOkU
     simConfigure(L'C', emptyDrive());
     simConfigure(L'D', dataDisc(L"DATA", 1000));
     start("[g_propMain]\r\nnLanguage=5\r\nnDefaultDisk=81\r\nhkDefDiskEject.fsModifiers=11\r\nhkDefDiskEject.vk=116\r\n"
-          "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=66\r\nhkDefDiskSelect.fsModifiers=8\r\n");
+          "hkDefDiskClose.fsModifiers=6\r\nhkDefDiskClose.vk=66\r\nhkDefDiskSelect.fsModifiers=8\r\n"
+          "[dpDiskProp2]\r\nuAutoCloseSeconds=2\r\n");
     WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
     GetFileAttributesExW(file().c_str(), GetFileExInfoStandard, &before);
     Sleep(50);
@@ -148,6 +149,7 @@ TEST_F(SettingsSheetTest, GeneralPageShowsTheDefaultDiskAndSavesItsHotKeysButOkU
               std::vector<int>({-1, 'D', MOD_WIN | MOD_CONTROL | MOD_ALT, VK_F5, MOD_CONTROL | MOD_ALT, VK_F6, VK_F8}))
         << "Ctrl+Alt+F8 is saved although it could not be registered";
     EXPECT_EQ(number(L"dpDiskProp2", L"bHide"), -999) << "the drive page never showed";
+    EXPECT_EQ(liveSettings.drives[2].uAutoCloseSeconds, 2u) << "a section apply did not save keeps its countdown";
     EXPECT_EQ(std::vector<int>(globalHotKeyRegistered, globalHotKeyRegistered + 3), std::vector<int>({1, 1, 0}));
 }
 

@@ -3,6 +3,9 @@
 
 #include "update/update_check.h"
 
+#include <shlobj.h>
+#include <wininet.h>
+
 #include <atomic>
 #include <thread>
 
@@ -85,6 +88,50 @@ std::wstring box(UINT id, const wchar_t* available = nullptr) {
     return englishString(IDS_UPDATE_CAPTION) + L"|" + text;
 }
 
+// What the Internet cache keeps of the loopback sites: entries for their
+// addresses and files named like the version file. `forget` removes them.
+// Not counted: the copy "sbay[N]..inf" that Wine's URLDownloadToCacheFileW
+// reserves before it downloads and, when the download fails, neither names
+// nor removes (it is no cache entry, and no interface leads to it).
+std::vector<std::wstring> cacheLeftovers(bool forget = false) {
+    std::vector<std::wstring> found;
+    std::vector<char> buffer(1 << 16);
+    auto entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    DWORD size = static_cast<DWORD>(buffer.size());
+    for (HANDLE find = FindFirstUrlCacheEntryW(nullptr, entry, &size); find != nullptr;
+         size = static_cast<DWORD>(buffer.size())) {
+        if (wcsstr(entry->lpszSourceUrlName, L"127.0.0.1") != nullptr) found.push_back(entry->lpszSourceUrlName);
+        if (!FindNextUrlCacheEntryW(find, entry, &size)) {
+            FindCloseUrlCache(find);
+            break;
+        }
+    }
+    wchar_t cache[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, cache);
+    std::vector<std::wstring> folders{cache};
+    while (!folders.empty()) {
+        const std::wstring folder = folders.back();
+        folders.pop_back();
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+            const std::wstring name = data.cFileName, path = folder + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (name != L"." && name != L"..") folders.push_back(path);
+            } else if (_wcsnicmp(name.c_str(), L"sbay", 4) == 0 && (forget || name.find(L"..") == std::wstring::npos)) {
+                found.push_back(path);
+            }
+        }
+        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    }
+    if (forget) {
+        for (const std::wstring& item : found) {
+            if (!DeleteUrlCacheEntryW(item.c_str())) DeleteFileW(item.c_str());
+        }
+    }
+    return found;
+}
+
 class UpdateCheckTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -96,6 +143,7 @@ protected:
         const uint32_t running[4] = {6, 1, 1, 5};
         std::copy(running, running + 4, productVersion);
         boxesAnswered = 0;
+        cacheLeftovers(true);
     }
     void TearDown() override {
         FreeLibrary(languageModule);
@@ -109,10 +157,13 @@ protected:
 
 // Running 6.1.1.5: each served answer gives one box, offering what is newer
 // at the first part that differs (as unsigned numbers); only Yes on an offer
-// opens the download page.
-TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
+// opens the download page. Whatever the outcome, the Internet cache keeps
+// nothing of the check, also of a redirect's target.
+TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBoxAndLeavesNothingInTheCache) {
     std::wstring refused;
     { LoopbackServer gone(ok("")); refused = gone.site(); }  // nothing listens on a port just released
+    LoopbackServer target(version("6", "1", "1", "5"));
+    const std::wstring targetSite = target.site();
     struct Case { std::string reply; size_t bulk; int answer; const wchar_t* offered; UINT id; };
     const Case cases[] = {
         {version("6", "1", "1", "5"), 0, IDOK, nullptr, IDS_UPDATE_NONE},
@@ -127,6 +178,9 @@ TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
         {"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", 0, IDOK, nullptr, IDS_UPDATE_FAILED},
         {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/download/sbay.inf\r\nContent-Length: 0\r\n\r\n", 0, IDOK,
          nullptr, IDS_UPDATE_FAILED},
+        {"HTTP/1.1 302 Found\r\nLocation: " + std::string(targetSite.begin(), targetSite.end()) +
+             "/download/sbay.inf\r\nContent-Length: 0\r\n\r\n",
+         0, IDOK, nullptr, IDS_UPDATE_NONE},
         {"HTTP/1.1 200 OK\r\nContent-Length: 41943040\r\n\r\n[ver]\r\nmajor=9\r\n", 40u << 20, IDYES, nullptr,
          IDS_UPDATE_FAILED},  // cut off, not read to the end
         {"", 0, IDOK, nullptr, IDS_UPDATE_FAILED},  // refused
@@ -148,6 +202,7 @@ TEST_F(UpdateCheckTest, EachServedAnswerGivesItsBox) {
         const std::vector<std::string> journal = simJournal();
         EXPECT_EQ(journal.size() == 1 && journal[0].rfind(page, 0) == 0, c.offered && c.answer == IDYES);
         EXPECT_LE(journal.size(), 1u);
+        EXPECT_EQ(cacheLeftovers(), std::vector<std::wstring>());
     }
 }
 
@@ -159,21 +214,27 @@ TEST_F(UpdateCheckTest, SilentServersAreBoundedInTimeAndNumber) {
         LoopbackServer server("");
         site = server.site();
         updateSite = site.c_str();
-        for (int i = 0; i < 7; ++i) startUpdateCheck();
+        for (int i = 0; i < kUpdateChecksAtOnce; ++i) startUpdateCheck();
+        // A request beyond the cap starts nothing, and says so at once.
+        startUpdateCheck();
+        EXPECT_EQ(boxesAnswered, 1);
+        EXPECT_EQ(boxSeen, box(IDS_UPDATE_BUSY));
         const ULONGLONG start = GetTickCount64();
-        while (boxesAnswered < kUpdateChecksAtOnce && GetTickCount64() - start < 20000) pumpMessages(100);
-        EXPECT_EQ(boxesAnswered, kUpdateChecksAtOnce) << "each started check gave up on its own";
+        while (boxesAnswered < 1 + kUpdateChecksAtOnce && GetTickCount64() - start < 20000) pumpMessages(100);
+        EXPECT_EQ(boxesAnswered, 1 + kUpdateChecksAtOnce) << "each started check gave up on its own";
         EXPECT_EQ(boxSeen, box(IDS_UPDATE_FAILED));
         EXPECT_EQ(runningUpdateChecks(), kUpdateChecksAtOnce) << "abandoned downloads still count";
         startUpdateCheck();
+        EXPECT_EQ(boxSeen, box(IDS_UPDATE_BUSY));
         pumpMessages(2500);
-        EXPECT_EQ(boxesAnswered, kUpdateChecksAtOnce) << "no check beyond the cap";
+        EXPECT_EQ(boxesAnswered, 2 + kUpdateChecksAtOnce) << "no check beyond the cap";
     }
-    // Once the server goes away the abandoned downloads end and free their places.
+    // Once the server goes away the abandoned downloads end, free their places and clean up after themselves.
     const ULONGLONG start = GetTickCount64();
     while (runningUpdateChecks() > 0 && GetTickCount64() - start < 30000) pumpMessages(100);
     KillTimer(nullptr, timer);
     EXPECT_EQ(runningUpdateChecks(), 0);
+    EXPECT_EQ(cacheLeftovers(), std::vector<std::wstring>());
 }
 
 // The running version the check compares comes from the version record, as the read-me names it.

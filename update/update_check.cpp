@@ -2,11 +2,16 @@
 
 #include <shlwapi.h>
 #include <urlmon.h>
+#include <wininet.h>
+
+#include <string>
+#include <vector>
 
 #include "common/program_state.h"
 #include "common/system_library.h"
 #include "drives/device_seam.h"
 #include "resources/language.h"
+#include "resources/resource_ids.h"
 #include "settings/settings_file.h"
 
 #ifndef SPINDLEBAY_UPDATE_SITE
@@ -22,13 +27,28 @@ namespace {
 
 volatile LONG checksRunning = 0;
 
+// Addresses and files noted per download: urlmon stops following redirects
+// long before.
+constexpr size_t kNotedAtMost = 16;
+
+void noteOnce(std::vector<std::wstring>& noted, const wchar_t* text) {
+    if (text == nullptr || text[0] == L'\0' || noted.size() >= kNotedAtMost) return;
+    for (const std::wstring& known : noted) {
+        if (known == text) return;
+    }
+    noted.emplace_back(text);
+}
+
 // Bounds the download: aborts it once it has taken too long, announces or
 // grows past the size limit, or the server answers with an error status
-// (which urlmon would otherwise store and report as a success).
+// (which urlmon would otherwise store and report as a success). Notes what
+// the download leaves in the Internet cache.
 struct BoundedDownload : IBindStatusCallback, IHttpNegotiate {
     ULONGLONG deadline = 0;
     IBinding* binding = nullptr;
     bool refused = false;
+    std::vector<std::wstring> addresses;   // where redirects led
+    std::vector<std::wstring> cacheFiles;  // files wininet wrote for the responses
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (object == nullptr) return E_POINTER;
@@ -55,7 +75,9 @@ struct BoundedDownload : IBindStatusCallback, IHttpNegotiate {
     }
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG total, ULONG, LPCWSTR) override {
+    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG total, ULONG status, LPCWSTR text) override {
+        if (status == BINDSTATUS_REDIRECTING) noteOnce(addresses, text);
+        if (status == BINDSTATUS_CACHEFILENAMEAVAILABLE) noteOnce(cacheFiles, text);
         if (progress > kUpdateSizeLimit || total > kUpdateSizeLimit || GetTickCount64() > deadline) {
             refused = true;
             return E_ABORT;
@@ -93,7 +115,27 @@ struct BoundedDownload : IBindStatusCallback, IHttpNegotiate {
                 line = end + 1;
             }
         }
+        noteResponse();
         return refused ? E_ABORT : S_OK;
+    }
+
+    // Where the response came from after any redirect, and wininet's own
+    // file for it, which an aborted download would leave behind unnamed.
+    void noteResponse() {
+        IWinInetInfo* info = nullptr;
+        if (binding == nullptr || FAILED(binding->QueryInterface(IID_IWinInetInfo, reinterpret_cast<void**>(&info)))) {
+            return;
+        }
+        const struct { DWORD option; std::vector<std::wstring>* noted; } asked[] = {
+            {INTERNET_OPTION_URL, &addresses}, {INTERNET_OPTION_DATAFILE_NAME, &cacheFiles}};
+        for (const auto& [option, noted] : asked) {
+            wchar_t text[INTERNET_MAX_URL_LENGTH] = L"";
+            DWORD size = sizeof text - sizeof(wchar_t);
+            if (info->QueryOption(option, text, &size) != S_OK) continue;
+            text[INTERNET_MAX_URL_LENGTH - 1] = L'\0';
+            noteOnce(*noted, text);
+        }
+        info->Release();
     }
 
     void release() {
@@ -138,13 +180,28 @@ struct Download {
     wchar_t file[260];
     HRESULT result;
     volatile LONG owners;
-    volatile LONG abandoned;
     bool counted;  // holds one of the checks that may run at once
+    // Filled by the download's thread before it lets go of the record.
+    std::vector<std::wstring> addresses;
+    std::vector<std::wstring> cacheFiles;
 };
+
+// The check stores nothing: whatever the outcome, the Internet cache keeps
+// no entry of an address the download touched and no file it began.
+void forgetCachedCopies(const Download& download) {
+    static const auto deleteEntry =
+        systemFunction<decltype(&DeleteUrlCacheEntryW)>(L"wininet.dll", "DeleteUrlCacheEntryW");
+    if (deleteEntry != nullptr) {
+        deleteEntry(download.url);
+        for (const std::wstring& address : download.addresses) deleteEntry(address.c_str());
+    }
+    if (download.file[0] != L'\0') DeleteFileW(download.file);
+    for (const std::wstring& file : download.cacheFiles) DeleteFileW(file.c_str());
+}
 
 void releaseDownload(Download* download) {
     if (InterlockedDecrement(&download->owners) != 0) return;
-    if (download->abandoned && download->file[0] != L'\0') DeleteFileW(download->file);
+    forgetCachedCopies(*download);
     if (download->counted) InterlockedDecrement(&checksRunning);
     delete download;
 }
@@ -161,17 +218,18 @@ DWORD WINAPI downloadThread(void* parameter) {
                          : E_FAIL;
     bound.release();
     if (result == S_OK && (bound.refused || !withinSizeLimit(download->file))) result = E_ABORT;
-    // An aborted download may still have left its part in the cache.
-    if (result != S_OK && download->file[0] != L'\0') DeleteFileW(download->file);
+    download->addresses = std::move(bound.addresses);
+    download->cacheFiles = std::move(bound.cacheFiles);
     download->result = result;
     if (SUCCEEDED(com)) CoUninitialize();
     releaseDownload(download);
     return 0;
 }
 
-// Downloads the version file into `localFile`; a download that has not ended
-// within the time limit is reported as failed and left to end by itself.
-HRESULT downloadVersionFile(wchar_t* localFile, bool counted) {
+// Downloads the version file and reads the version it offers into
+// `available`; a download that has not ended within the time limit is
+// reported as failed and left to end, and clean up, by itself.
+HRESULT downloadVersion(uint32_t (&available)[4], bool counted) {
     auto download = new Download{};
     siteUrl(download->url, 300, L"/download/sbay.inf");
     download->result = E_FAIL;
@@ -186,15 +244,17 @@ HRESULT downloadVersionFile(wchar_t* localFile, bool counted) {
     const bool ended = WaitForSingleObject(thread, updateTimeLimitMs) == WAIT_OBJECT_0;
     CloseHandle(thread);
     const HRESULT result = ended ? download->result : E_ABORT;
-    if (result == S_OK) lstrcpynW(localFile, download->file, 260);
-    else download->abandoned = 1;
+    if (result == S_OK) {
+        const wchar_t* keys[4] = {L"major", L"minor", L"release", L"build"};
+        for (int part = 0; part < 4; ++part) available[part] = readVersionPart(keys[part], download->file);
+    }
     releaseDownload(download);
     return result;
 }
 
 void runCheck(bool counted) {
-    wchar_t localFile[260] = L"";
-    const HRESULT result = downloadVersionFile(localFile, counted);
+    uint32_t available[4] = {};
+    const HRESULT result = downloadVersion(available, counted);
 
     wchar_t caption[50];
     loadText(187, caption, 50);
@@ -203,9 +263,6 @@ void runCheck(bool counted) {
         loadText(188, failed, 100);
         MessageBoxW(mainWindow, failed, caption, MB_ICONINFORMATION);
     } else {
-        const uint32_t available[4] = {readVersionPart(L"major", localFile), readVersionPart(L"minor", localFile),
-                                       readVersionPart(L"release", localFile), readVersionPart(L"build", localFile)};
-        DeleteFileW(localFile);
         if (!isNewerVersion(available, productVersion)) {
             wchar_t latest[260];
             loadText(186, latest, 260);
@@ -240,13 +297,20 @@ DWORD WINAPI updateCheckThread(void*) {
 }
 
 void startUpdateCheck() {
-    if (InterlockedIncrement(&checksRunning) > kUpdateChecksAtOnce) {
-        InterlockedDecrement(&checksRunning);
-        return;
+    if (InterlockedIncrement(&checksRunning) <= kUpdateChecksAtOnce) {
+        HANDLE thread = CreateThread(nullptr, 0, countedCheck, nullptr, 0, nullptr);
+        if (thread != nullptr) {
+            CloseHandle(thread);
+            return;
+        }
     }
-    HANDLE thread = CreateThread(nullptr, 0, countedCheck, nullptr, 0, nullptr);
-    if (thread == nullptr) InterlockedDecrement(&checksRunning);
-    else CloseHandle(thread);
+    InterlockedDecrement(&checksRunning);
+    // Every request gets an answer: one that cannot start now says so.
+    wchar_t caption[50];
+    loadText(IDS_UPDATE_CAPTION, caption, 50);
+    wchar_t busy[260];
+    loadText(IDS_UPDATE_BUSY, busy, 260);
+    MessageBoxW(mainWindow, busy, caption, MB_ICONINFORMATION);
 }
 
 LONG runningUpdateChecks() { return InterlockedCompareExchange(&checksRunning, 0, 0); }

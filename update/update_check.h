@@ -15,7 +15,7 @@ extern const wchar_t* updateSite;
 extern DWORD updateTimeLimitMs;
 constexpr uint64_t kUpdateSizeLimit = 64 * 1024;
 // Downloads that may run at once, counting those a check stopped waiting for;
-// a request beyond them is dropped.
+// a request beyond them is not started and says so in a box.
 constexpr LONG kUpdateChecksAtOnce = 4;
 
 // True when `available` is newer than `running`: at the first part where the
@@ -26,7 +26,8 @@ bool isNewerVersion(const uint32_t available[4], const uint32_t running[4]);
 // `mainWindow`, and the download page opened when the person answers Yes.
 DWORD WINAPI updateCheckThread(void* unused);
 
-// Starts a check on a thread of its own and returns at once.
+// Starts a check on a thread of its own and returns at once; a check that
+// cannot start is answered here with a box owned by `mainWindow`.
 void startUpdateCheck();
 
 // Downloads of started checks not yet ended.
