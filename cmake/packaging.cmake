@@ -26,11 +26,21 @@ list(APPEND CMAKE_MODULE_PATH ${CMAKE_SOURCE_DIR}/cmake)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 set(CPACK_NSIS_SPINDLEBAY_ICON ${CMAKE_SOURCE_DIR}/resources/art/app.ico)
 set(CPACK_NSIS_URL_INFO_ABOUT ${SPINDLEBAY_UPDATE_SITE})
+# Signing (scripts/sign.sh) happens only when the environment names a
+# certificate: the staged program and libraries before either package is
+# made, the uninstaller before makensis packs it, the installer last.
+set(CPACK_SPINDLEBAY_SIGN_SCRIPT ${CMAKE_SOURCE_DIR}/scripts/sign.sh)
+set(CPACK_SPINDLEBAY_SIGN_STAGED ${CMAKE_SOURCE_DIR}/cmake/sign-staged.cmake)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectOptions.cmake)
 file(WRITE ${CPACK_PROJECT_CONFIG_FILE} [[
 # Read by cpack once per generator: the installer's name tells what it is.
 if(CPACK_GENERATOR STREQUAL "NSIS")
     set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}-setup")
+endif()
+if(NOT "$ENV{SPINDLEBAY_SIGN_PKCS12}" STREQUAL "")
+    set(CPACK_PRE_BUILD_SCRIPTS "${CPACK_SPINDLEBAY_SIGN_STAGED}")
+    set(sign "'\"${CPACK_SPINDLEBAY_SIGN_SCRIPT}\" \"%1\"' = 0")
+    set(CPACK_NSIS_SPINDLEBAY_SIGNING "!uninstfinalize ${sign}\n!finalize ${sign}")
 endif()
 ]])
 include(CPack)

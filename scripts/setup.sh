@@ -4,7 +4,7 @@
 # Recommended packages are left out: the tools below work without them, and
 # with them the first install grows to several gigabytes.
 set -e
-packages="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 xvfb xauth xdotool imagemagick x11-utils python3 nsis"
+packages="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 xvfb xauth xdotool imagemagick x11-utils python3 nsis osslsigncode openssl"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
