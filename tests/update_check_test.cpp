@@ -98,36 +98,31 @@ std::vector<std::wstring> cacheLeftovers(bool forget = false) {
     std::vector<char> buffer(1 << 16);
     auto entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
     DWORD size = static_cast<DWORD>(buffer.size());
-    for (HANDLE find = FindFirstUrlCacheEntryW(nullptr, entry, &size); find != nullptr;
-         size = static_cast<DWORD>(buffer.size())) {
+    HANDLE entries = FindFirstUrlCacheEntryW(nullptr, entry, &size);
+    for (BOOL more = entries != nullptr; more; more = FindNextUrlCacheEntryW(entries, entry, &size)) {
         if (wcsstr(entry->lpszSourceUrlName, L"127.0.0.1") != nullptr) found.push_back(entry->lpszSourceUrlName);
-        if (!FindNextUrlCacheEntryW(find, entry, &size)) {
-            FindCloseUrlCache(find);
-            break;
-        }
+        size = static_cast<DWORD>(buffer.size());
     }
+    if (entries != nullptr) FindCloseUrlCache(entries);
     wchar_t cache[MAX_PATH] = L"";
     SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, cache);
-    std::vector<std::wstring> folders{cache};
-    while (!folders.empty()) {
+    for (std::vector<std::wstring> folders{cache}; !folders.empty();) {
         const std::wstring folder = folders.back();
         folders.pop_back();
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
-            const std::wstring name = data.cFileName, path = folder + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (name != L"." && name != L"..") folders.push_back(path);
+        HANDLE files = FindFirstFileW((folder + L"\\*").c_str(), &data);
+        for (BOOL more = files != INVALID_HANDLE_VALUE; more; more = FindNextFileW(files, &data)) {
+            const std::wstring name = data.cFileName;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..") {
+                folders.push_back(folder + L"\\" + name);
             } else if (_wcsnicmp(name.c_str(), L"sbay", 4) == 0 && (forget || name.find(L"..") == std::wstring::npos)) {
-                found.push_back(path);
+                found.push_back(folder + L"\\" + name);
             }
         }
-        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+        if (files != INVALID_HANDLE_VALUE) FindClose(files);
     }
-    if (forget) {
-        for (const std::wstring& item : found) {
-            if (!DeleteUrlCacheEntryW(item.c_str())) DeleteFileW(item.c_str());
-        }
+    for (const std::wstring& item : forget ? found : std::vector<std::wstring>()) {
+        if (!DeleteUrlCacheEntryW(item.c_str())) DeleteFileW(item.c_str());
     }
     return found;
 }
