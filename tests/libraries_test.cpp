@@ -1,6 +1,8 @@
-// The language library is only read: a replaced one with code in it never runs it, and its texts still serve.
-// (Its menu, dialogs and settings pages, loaded the same way, serve the TrayMenu, EjectClose and SettingsSheet tests.)
+// Where the program takes libraries from. The language library is only read: a replaced one with code in it never
+// runs it, and its texts still serve (its menu, dialogs and settings pages, loaded the same way, serve the TrayMenu,
+// EjectClose and SettingsSheet tests).
 #include "common/program_state.h"
+#include "common/system_library.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_file.h"
@@ -10,7 +12,7 @@
 
 namespace {
 
-TEST(LanguageModule, ALibrarysCodeNeverRunsAndItsTextsAndMenuServe) {
+TEST(Libraries, ALanguageLibrarysCodeNeverRunsAndItsTextsAndMenuServe) {
     TempDir folder;
     ASSERT_TRUE(CopyFileW((testProgramDir() + L"marked_language.dll").c_str(), folder.file(L"sbay_6_eng.dll").c_str(),
                           FALSE));
@@ -30,6 +32,20 @@ TEST(LanguageModule, ALibrarysCodeNeverRunsAndItsTextsAndMenuServe) {
     DestroyMenu(menu);
     FreeLibrary(languageModule);
     languageModule = nullptr;
+}
+
+// Once the entry has restricted the search, a library beside the program is no longer found by its name alone.
+TEST(Libraries, TheEntryStopsLookingInTheProgramsFolder) {
+    const auto findBesideTheProgram = [] {
+        HMODULE found = LoadLibraryExW(L"marked_language.dll", nullptr, DONT_RESOLVE_DLL_REFERENCES);
+        if (found != nullptr) FreeLibrary(found);
+        return found != nullptr;
+    };
+    ASSERT_TRUE(findBesideTheProgram());
+    restrictLibrarySearch();
+    EXPECT_FALSE(findBesideTheProgram());
+    EXPECT_NE(loadSystemLibrary(L"winmm.dll"), nullptr);
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);  // as the other tests expect
 }
 
 }  // namespace
