@@ -1,7 +1,8 @@
 #!/bin/bash
 # scripts/release.sh given a throwaway certificate: what a user runs (sbay.exe and both language libraries from
 # the zip and as installed, the uninstaller, the installer) verifies against that certificate and carries a
-# correct PE checksum. The throwaway-signed packages are removed at the end. 77: a tool is missing.
+# correct PE checksum. The throwaway-signed packages are removed at the end, and packages that were there before
+# are put back. 77: a tool is missing.
 # usage: release_signing_test.sh SOURCE_DIR   (the release is built in SOURCE_DIR/build/mingw)
 . "$(dirname "$0")/e2e/e2e_lib.sh"
 source=$(cd "$1" && pwd) build=$(cd "$1" && pwd)/build/mingw
@@ -9,14 +10,16 @@ for tool in makensis osslsigncode openssl; do
     command -v $tool >/dev/null || { echo "SKIPPED: $tool is missing"; exit 77; }
 done
 work=$(mktemp -d)
+packages() { ls "$build"/Spindlebay-*-win64.zip "$build"/Spindlebay-*-win64-setup.exe 2>/dev/null; }
 export WINEPREFIX="$build/signing-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'wineserver -k 2>/dev/null; rm -rf "$work" "$WINEPREFIX" "$build"/Spindlebay-*-win64.zip "$build"/Spindlebay-*-win64-setup.exe' EXIT
+mkdir "$work/kept" && packages | xargs -r mv -t "$work/kept"
+trap 'wineserver -k 2>/dev/null; packages | xargs -r rm -f; mv "$work"/kept/* "$build" 2>/dev/null;
+      rm -rf "$work" "$WINEPREFIX"' EXIT
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Spindlebay throwaway $$" \
     -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
     openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
         -passout 'pass:throw away' || { echo "FAIL - no throwaway certificate"; exit 1; }
-rm -f "$build"/Spindlebay-*-win64.zip "$build"/Spindlebay-*-win64-setup.exe
 SPINDLEBAY_SIGN_PKCS12="$work/cert.p12" SPINDLEBAY_SIGN_PASSWORD='throw away' "$source/scripts/release.sh" \
     >"$work/release.log" 2>&1
 check "the release with a certificate succeeds" is "$?" 0 || cat "$work/release.log"
