@@ -10,6 +10,8 @@ void restrictLibrarySearch() {
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
+    } else {
+        SetDllDirectoryW(L"");  // there, at least the current folder leaves the search
     }
 }
 
