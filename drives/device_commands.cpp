@@ -87,7 +87,11 @@ void skipTrack(DriveRecord* record, PickEntry pickEntry) {
 }  // namespace
 
 HANDLE openDeviceRead(wchar_t letter) {
-    return seamOpenDevice(letter, GENERIC_READ, FILE_SHARE_READ, 0);
+    // Shares writing too: the monitor's pass-through handle holds write
+    // access, and a read handle that refused to share it would meet a sharing
+    // violation whenever the two overlap (Microsoft's own eject example opens
+    // the volume this way).
+    return seamOpenDevice(letter, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
 }
 
 HANDLE openDevicePassThrough(wchar_t letter) {
