@@ -178,16 +178,26 @@ void setLock(DriveRecord* record, int lock) {
     // Any non-zero lock state means locked: the drive counts prevent requests,
     // so one sent without its matching allow would never be undone.
     lock = lock != 0 ? 1 : 0;
-    if (lock == 1 && queryLockState(record) == 1) return;
+    if (lock == 0) {
+        if (record->lockHeld && !stopAsked(record)) releaseDriveLock(record);
+        return;
+    }
+    if (queryLockState(record) == 1) return;
     if (stopAsked(record)) return;
     Device device(openDeviceRead(letterOf(record)));
     if (!device.ok()) return;
-    if (lock == 1) {
-        PREVENT_MEDIA_REMOVAL allow{FALSE};
-        if (!device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow) || stopAsked(record)) return;
-    }
-    PREVENT_MEDIA_REMOVAL wanted{static_cast<BOOLEAN>(lock != 0)};
-    device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &wanted, sizeof wanted);
+    // The drive reports no lock, so this allow lowers no one's count; it
+    // only keeps prevents from piling up should the report be wrong.
+    PREVENT_MEDIA_REMOVAL allow{FALSE};
+    if (!device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow) || stopAsked(record)) return;
+    PREVENT_MEDIA_REMOVAL prevent{TRUE};
+    if (device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &prevent, sizeof prevent)) record->lockHeld = 1;
+}
+
+void releaseDriveLock(DriveRecord* record) {
+    Device device(openDeviceRead(letterOf(record)));
+    PREVENT_MEDIA_REMOVAL allow{FALSE};
+    if (device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow)) record->lockHeld = 0;
 }
 
 void playAudio(DriveRecord* record) {
