@@ -10,10 +10,13 @@
 #include "tests/test_support.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -149,9 +152,9 @@ TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicA
     EXPECT_EQ(infoText(d), L"[D:] Audio CD" + english(IDS_AUDIO_STOPPED, {4}));
     const Journal described = journalOf('D');
     EXPECT_EQ(std::count_if(described.begin(), described.end(), [](auto& l) { return l.rfind("D: open", 0) == 0; }), 1);
-    HANDLE held = openDevicePassThrough(L'D');  // rather than the count read before
+    simSetFailing(L'D', {"IOCTL_CDROM_READ_TOC"});  // rather than the count read before
     EXPECT_EQ(infoText(d), L"[D:] ");
-    seamCloseDevice(held);
+    simSetFailing(L'D', {});
 
     setLock(d, 1);
     d->locked = 1, d->audioStatus = kAudioPlaying;
@@ -166,6 +169,51 @@ TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicA
     EXPECT_LT(indexOf(journal, "D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok", eject), journal.size());
     EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').locked);
     EXPECT_EQ(infoText(d), L"[D:] ") << "an open tray";
+}
+
+// The monitor's pass-through handle holds write access: the unlock and the
+// eject must still open the drive while it is inside a request.
+TEST_F(EjectCloseTest, ADoubleClickOpensALockedDriveWhileTheMonitorIsInsideARequest) {
+    simConfigure(L'D', emptyDrive());
+    start("[dpDiskProp3]\r\nbLock=1\r\n");
+    ASSERT_TRUE(waitUntil([] { return simState(L'D').locked; }, 3000));
+    simHoldNext(L'D', "IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=4A", 3000);
+    ASSERT_TRUE(waitUntil([] { return journalHas("D: hold IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=4A010000100000000800"); },
+                          3000));
+    SendMessageW(mainWindow, kTrayCallbackMessage, 'D', WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').locked);
+    EXPECT_FALSE(journalHas("D: open read -> fail"));
+}
+
+// Windows sends the removal of a drive that went while the main thread waits
+// on the shell for the busy icon: the record must outlive the tray move, and
+// go with everything it holds (its countdown included) when the move is done.
+TEST_F(EjectCloseTest, ADriveRemovedWhileItsTrayMovesGoesWhenTheMoveIsDone) {
+    startHidden("bAutoCloseIn=1\r\nbShowTime=1\r\n");  // no monitor: only the move touches the record
+    d->trayIcon = createTrayIconRecord(L'D');
+    ASSERT_TRUE(addTrayIcon(d->trayIcon));
+    setLock(d, 1);
+    d->locked = 1;
+    simHoldNext(L'D', "IOCTL_STORAGE_MEDIA_REMOVAL in=00", 1000);  // the unlock, before the busy icon
+    simClearJournal();
+    std::atomic<bool> sent{false};
+    std::thread remover([&sent] {
+        for (int i = 0; i < 500 && !journalHas("D: hold IOCTL_STORAGE_MEDIA_REMOVAL in=00"); ++i) Sleep(10);
+        simSetPresent(L'D', false);
+        DEV_BROADCAST_VOLUME volume{sizeof volume, DBT_DEVTYP_VOLUME, 0, 1u << 3, 0};
+        SendMessageW(mainWindow, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&volume));
+        sent = true;
+    });
+    ejectOrClose(d, 1);
+    const bool removedDuringTheMove = DriveTable[3] == nullptr;
+    waitUntil([&sent] { return sent.load(); }, 5000);
+    remover.join();
+    ASSERT_TRUE(removedDuringTheMove) << "the shell call dispatched no sent message";
+    // The move went on with the record it was given, to its lock again.
+    EXPECT_TRUE(journalHas("D: open passthrough -> fail"));
+    for (const std::string& line : simJournal()) EXPECT_TRUE(line.rfind("D: ", 0) == 0) << line;
+    EXPECT_TRUE(driveRecordCount == 0 && commonIconRecord != nullptr);
+    EXPECT_EQ(FindWindowW(L"#32770", nullptr), nullptr) << "a countdown outlived its drive";
 }
 
 TEST_F(EjectCloseTest, TheDoorCommandStandsInForAFailingDeviceAndAHiddenZeroSecondCountdownStillCloses) {
