@@ -7,6 +7,7 @@
 #include "tray/tray_commands.h"
 #include "tray/tray_menu.h"
 #include "tests/test_support.h"
+#include "update/update_check.h"
 
 #include <gtest/gtest.h>
 #include <shlguid.h>
@@ -150,6 +151,39 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     EXPECT_TRUE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_REMOVE));
 }
 
+// Dismisses whatever dialog shows, counting them: a sheet is cancelled, a box answered.
+int dialogsSeen;
+void CALLBACK dismissDialogs(HWND, UINT, UINT_PTR, DWORD) {
+    HWND dialog = FindWindowW(L"#32770", nullptr);
+    if (dialog == nullptr || !IsWindowVisible(dialog)) return;
+    ++dialogsSeen;
+    if (SendMessageW(dialog, PSM_GETTABCONTROL, 0, 0) != 0) PostMessageW(dialog, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    else PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(TrayMenuTest, OnlyAChoiceFromTheMenuRunsACommandNotTheSameIdWithANotificationCode) {
+    simConfigure(L'D', dataDisc(L"DATA", 1000));
+    start();
+    const wchar_t* site = updateSite;
+    updateSite = L"http://127.0.0.1:9";  // never asked, were a check started
+    menuDriveLetter = 'D';
+    dialogsSeen = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, dismissDialogs);
+    simClearJournal();
+    for (UINT id : {IDM_SETTINGS, IDM_UPDATE, IDM_OPEN, IDM_EXIT}) {
+        SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(id, 1), 0);  // an accelerator's notification
+        EXPECT_EQ(runningUpdateChecks(), 0) << id;
+    }
+    waitUntil([] { return runningUpdateChecks() == 0; }, 10000);
+    pumpMessages(100);
+    KillTimer(nullptr, timer);
+    updateSite = site;
+    EXPECT_EQ(dialogsSeen, 0) << "the settings sheet or an update box showed";
+    for (const std::string& line : journalOf('D')) EXPECT_EQ(line.find("EJECT"), std::string::npos) << line;
+    MSG message;
+    EXPECT_FALSE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_REMOVE));
+}
+
 TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
     const std::wstring unended = L"\"" + std::wstring(258, L'x'), x258(258, L'y'), blankAtEnd = x258 + L" ";
     const struct { const wchar_t *value, *program, *parameters; } cases[] = {
@@ -276,6 +310,12 @@ void CALLBACK hoverShellTimer(HWND, UINT, UINT_PTR id, DWORD) {
         EXPECT_TRUE(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL) == placeholder && !IsMenu(shell)) << hover;
         EXPECT_NE(SendMessageW(mainWindow, WM_MENUCHAR, 'x', 0), ShellMenuSpy::kMenuCharAnswer);
     }
+    // One of the shell's own submenus at its third place opens: the shell's menu stays as it is.
+    const HMENU shell = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), inner = CreatePopupMenu();
+    SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(inner), TRAY_POS_SHELL);
+    DestroyMenu(inner);
+    EXPECT_TRUE(IsMenu(shell) && GetSubMenu(menuRecord->popup, TRAY_POS_SHELL) == shell &&
+                ShellMenuSpy::alive.size() == 1) << "the shell's menu on screen was torn down";
     invokeShellCommand(kFirstShellCommand + 2, POINT{12, 34});
     setShiftAndControl(false);
     EndMenu();
