@@ -37,6 +37,10 @@ int monitorDpiAt(POINT point) {
     return monitorDpi(MonitorFromPoint(point, MONITOR_DEFAULTTOPRIMARY));
 }
 
+int windowDpi(HWND window) {
+    return monitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY));
+}
+
 int trayDpi() {
     HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
     if (taskbar != nullptr) return monitorDpi(MonitorFromWindow(taskbar, MONITOR_DEFAULTTOPRIMARY));

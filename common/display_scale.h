@@ -10,6 +10,8 @@ constexpr int kBaseDpi = 96;
 
 // Dots per inch of the monitor holding `point`.
 int monitorDpiAt(POINT point);
+// Dots per inch of the monitor holding most of `window`.
+int windowDpi(HWND window);
 // Dots per inch of the monitor holding the notification area.
 int trayDpi();
 // GetSystemMetricsForDpi where the system has it, else GetSystemMetrics.

@@ -105,22 +105,51 @@ void sendToShell(DriveRecord* record, bool modifyWhenAdded) {
 
 }  // namespace
 
-void composeDriveIcons(DriveRecord* record) {
-    if (record->icons[0] != nullptr) return;
+void composeDriveIconSet(const DriveRecord* record, HICON (&icons)[8]) {
     const int letterIndex = record->letter - L'A';
     // Entries in the order 0, 1, 3, 2 of each set: other medium, audio, open, empty.
     static constexpr int kOrder[] = {0, 1, 3, 2};
     static constexpr int kStateImage[] = {3, 2, 0, 1};  // by entry within a set
-    HICON icons[8];
     for (int set = 0; set < 2; ++set) {
         HIMAGELIST images = set == 0 ? stateImages : highlightImages;
         for (int entry : kOrder) {
             icons[set * kIconDefaultOffset + entry] = composeDriveIcon(images, kStateImage[entry], letterIndex, true);
         }
     }
+}
+
+void composeDriveIcons(DriveRecord* record) {
+    if (record->icons[0] != nullptr) return;
+    HICON icons[8];
+    composeDriveIconSet(record, icons);
     EnterCriticalSection(&record->guard);
     for (int i = 0; i < 8; ++i) record->icons[i] = icons[i];
     LeaveCriticalSection(&record->guard);
+}
+
+void recomposeDriveIcons(DriveRecord* record, HICON replacedBusyIcon) {
+    if (record->icons[0] == nullptr) return;  // composed at the new size when first needed
+    HICON fresh[8];
+    composeDriveIconSet(record, fresh);
+    HICON old[8];
+    EnterCriticalSection(&record->guard);
+    TrayIconRecord* icon = record->trayIcon;
+    for (int i = 0; i < 8; ++i) {
+        old[i] = record->icons[i];
+        record->icons[i] = fresh[i];
+        if (icon != nullptr && icon->data.hIcon == old[i]) icon->data.hIcon = fresh[i];
+    }
+    if (icon != nullptr) {
+        if (replacedBusyIcon != nullptr && icon->data.hIcon == replacedBusyIcon) icon->data.hIcon = busyIcon;
+        if (icon->added) {
+            icon->data.uFlags = NIF_ICON;
+            Shell_NotifyIconW(NIM_MODIFY, &icon->data);
+        }
+    }
+    LeaveCriticalSection(&record->guard);
+    for (HICON& previous : old) {
+        if (previous != nullptr) DestroyIcon(previous);
+    }
 }
 
 void destroyDriveIcons(DriveRecord* record) {

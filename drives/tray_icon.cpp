@@ -32,15 +32,31 @@ void removeTrayIconRecord(TrayIconRecord* record) {
 }
 
 HICON composeDriveIcon(HIMAGELIST images, int stateImage, int letterIndex, bool withLetter) {
+    int size = 16;
+    int height = 16;
+    if (images != nullptr) ImageList_GetIconSize(images, &size, &height);
     HDC dc = CreateCompatibleDC(nullptr);
     ICONINFO info{};
-    GetIconInfo(templateIcon, &info);
+    // The template is 16 pixels; larger icons start from the same blank: a
+    // mask all transparent over black.
+    const bool blank = size != 16;
+    if (blank) {
+        HDC screen = GetDC(nullptr);
+        info.fIcon = TRUE;
+        info.hbmMask = CreateBitmap(size, size, 1, 1, nullptr);
+        info.hbmColor = CreateCompatibleBitmap(screen, size, size);
+        ReleaseDC(nullptr, screen);
+    } else {
+        GetIconInfo(templateIcon, &info);
+    }
 
     HGDIOBJ previous = SelectObject(dc, info.hbmMask);
+    if (blank) PatBlt(dc, 0, 0, size, size, WHITENESS);
     ImageList_Draw(images, stateImage, dc, 0, 0, ILD_MASK);
     if (withLetter) ImageList_Draw(letterImages, letterIndex, dc, 0, 0, ILD_MASK);
 
     SelectObject(dc, info.hbmColor);
+    if (blank) PatBlt(dc, 0, 0, size, size, BLACKNESS);
     ImageList_Draw(images, stateImage, dc, 0, 0, ILD_TRANSPARENT);
     if (withLetter) ImageList_Draw(letterImages, letterIndex, dc, 0, 0, ILD_TRANSPARENT);
 

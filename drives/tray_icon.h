@@ -32,8 +32,9 @@ bool addTrayIcon(TrayIconRecord* record);
 // the record off trayIconCount and frees it. Accepts null.
 void removeTrayIconRecord(TrayIconRecord* record);
 
-// Composes a 16x16 icon from a state image of `images` with, when wanted, the
-// letter image `letterIndex` drawn over it. The caller owns the icon.
+// Composes an icon from a state image of `images` with, when wanted, the
+// letter image `letterIndex` of letterImages drawn over it, at the size of
+// `images`. The caller owns the icon.
 HICON composeDriveIcon(HIMAGELIST images, int stateImage, int letterIndex, bool withLetter);
 
 #endif
