@@ -133,7 +133,8 @@ find_taskbar() { # explorer's X child window along the desktop's bottom edge
 }
 
 # Centres "x,y" of the icons in the taskbar's right half on the screen, right to left: runs of
-# columns 8 to 24 wide with pixels not of the taskbar's (most common) colour, at its middle.
+# columns 8 to 36 wide (16 to 32 pixel icons) with pixels not of the taskbar's (most common) colour,
+# at its middle.
 locate_tray_icons() {
     local x0=$((E2E_TASKBAR_X + E2E_TASKBAR_W / 2)) y=$((E2E_TASKBAR_Y + (E2E_TASKBAR_H - 1) / 2))
     grab_region "$E2E_WORK/icons.png" "$x0" "$E2E_TASKBAR_Y" $((E2E_TASKBAR_W - E2E_TASKBAR_W / 2)) "$E2E_TASKBAR_H" &&
@@ -143,7 +144,7 @@ locate_tray_icons() {
         END { for (i in c) if (c[i] != bg) used[px[i]] = 1
             for (x = w; x >= -1; x--) if (x in used) { if (!run) right = x; run = 1; left = x; gap = 0 }
             else if (run && (++gap >= 2 || x < 0)) { run = 0
-                if (right - left >= 7 && right - left <= 23) printf "%d,%d ", x0 + int((left + right) / 2), y } }'
+                if (right - left >= 7 && right - left <= 35) printf "%d,%d ", x0 + int((left + right) / 2), y } }'
 }
 tray_icons_settled() { # two looks 0.5 s apart find the same $1 icons
     local first
