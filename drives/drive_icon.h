@@ -26,9 +26,7 @@ void buildTrayTip(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]);
 // The one-line description of a drive holding a medium, for the settings.
 void buildInfoText(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]);
 
-// Composes the eight icons of the drive when it has none.
-void composeDriveIcons(DriveRecord* record);
-// Destroys the eight icons, if any. Call with the record's guard held.
+// Destroys the icons composed so far. Call with the record's guard held.
 void destroyDriveIcons(DriveRecord* record);
 
 #endif

@@ -15,6 +15,7 @@ TrayIconRecord* createTrayIconRecord(UINT id) {
     record->data.uID = id;
     record->data.uCallbackMessage = kTrayCallbackMessage;
     record->added = 0;
+    record->current = 0;
     ++trayIconCount;
     return record;
 }
@@ -32,6 +33,10 @@ void removeTrayIconRecord(TrayIconRecord* record) {
 }
 
 HICON composeDriveIcon(HIMAGELIST images, int stateImage, int letterIndex, bool withLetter) {
+    // Monitor threads compose a drive's icons when they first show them: one
+    // at a time through the shared image lists.
+    static SRWLOCK composing = SRWLOCK_INIT;
+    AcquireSRWLockExclusive(&composing);
     HDC dc = CreateCompatibleDC(nullptr);
     ICONINFO info{};
     GetIconInfo(templateIcon, &info);
@@ -49,5 +54,6 @@ HICON composeDriveIcon(HIMAGELIST images, int stateImage, int letterIndex, bool 
     if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
     if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
     DeleteDC(dc);
+    ReleaseSRWLockExclusive(&composing);
     return icon;
 }

@@ -15,7 +15,8 @@ static_assert(NOTIFYICONDATAW_V2_SIZE == kNotifyIconSize);
 
 struct TrayIconRecord {
     NOTIFYICONDATAW data;
-    int32_t         added;  // the shell holds the icon, by the last add
+    int32_t         added;    // the shell holds the icon, by the last add
+    int32_t         current;  // the shell shows data's icon and tip, by the last add or modify of both
 };
 
 // Allocates a record for icon `id` of the main window and counts it in
