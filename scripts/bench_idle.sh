@@ -29,7 +29,7 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 
 work=$(mktemp -d /tmp/sbay-idle.XXXXXX)
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$build"/sim/{sbay_sim.exe,sbay_6_eng.dll,sbay_6_rus.dll,diskinside.wav} "$work/"
 {
     printf '[sim]\r\njournal=%s\r\n' "${JOURNAL:-0}"

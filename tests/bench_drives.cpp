@@ -274,13 +274,13 @@ void countsOver10000Passes() {
     DriveRecord *d = DriveTable[3], *e = DriveTable[4];
     updateDriveIcon(d, false);
     updateDriveIcon(e, false);
-    // D's tray moves every other pass of its own, so its icon and tip change;
+    // D's tray moves every tenth pass of its own, so its icon and tip change;
     // E's audio disc stays as it is.
     const auto pass = [d, e](int i) {
-        if (i % 4 == 0) simSetTray(L'D', (i / 4) % 2 == 0);
+        if (i % 20 == 0) simSetTray(L'D', (i / 20) % 2 == 0);
         updateDriveIcon(i % 2 ? e : d, true);
     };
-    for (int i = 0; i < 8; ++i) pass(i);  // every state met once: its icon composed and kept
+    for (int i = 0; i < 41; ++i) pass(i);  // every state met once: its icon composed and kept
     const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
     const double start = nowMs();
     for (int i = 0; i < 10000; ++i) pass(i);
