@@ -262,7 +262,6 @@ void reloadIni(World& w, bool force) {
     bool journalOn = true;
     const SimIniDrives drives = parseSimDrivesIni(exists ? readFileBytes(path) : std::string(), w.folder, &journalOn);
     w.journalEnabled = journalOn;
-    if (!journalOn) closeJournalFile(w);
     for (size_t i = 0; i < drives.size(); ++i) applyIniDrive(w.drives[i], drives[i]);
 }
 
