@@ -43,6 +43,7 @@ prefix_ticks() {
     local dir
     for dir in /proc/[0-9]*; do
         grep -qzx "WINEPREFIX=$WINEPREFIX" "$dir/environ" 2>/dev/null || continue
+        [[ $(readlink "$dir/exe" 2>/dev/null) == *wine* ]] || continue   # not this script's own helpers
         # Fields after the command name, which may hold blanks: utime and stime are the 12th and 13th.
         sed 's/.*) //' "$dir/stat" 2>/dev/null |
             awk -v pid="${dir#/proc/}" -v name="$(tr '\0' ' ' <"$dir/cmdline" | cut -c1-60 | tr ' ' _)" \
