@@ -7,6 +7,7 @@
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "drives/tray_icon.h"
 #include "resources/image_strips.h"
 #include "resources/language.h"
@@ -120,7 +121,7 @@ void onMainWindowCreate(HWND window) {
         DriveRecord* record = newDriveRecord(root[0]);
         DriveTable[index] = record;
         if (record == nullptr) continue;
-        setLock(record, record->locked);
+        releaseDriveLock(record);
         record->locked = liveSettings.drives[index].bLock != 0 ? 1 : 0;
     }
 

@@ -6,6 +6,7 @@
 #include "drives/device_seam.h"
 #include "drives/drive_icon.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "drives/eject_close.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"

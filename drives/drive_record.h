@@ -23,6 +23,7 @@ struct DriveRecord {
     uint16_t        letter;             // 'A'..'Z', fixed
     HWND            countdownDialog;    // null while no countdown runs
     int32_t         locked;             // wanted lock state
+    int32_t         lockHeld;           // the drive holds a prevent request this program sent
     int32_t         playStarted;        // the last play request succeeded
     int32_t         ejectHotKeyRegistered;
     int32_t         closeHotKeyRegistered;
@@ -56,30 +57,19 @@ static_assert(sizeof(CDROM_TOC) == 804);
 
 extern DriveRecord* DriveTable[kDriveCount];
 extern int32_t driveRecordCount;
-extern int32_t trayIconCount;
 
 // The tray-tip head that every drive tip starts with.
 constexpr wchar_t kTipHead[] = L"Spindlebay v.6\n";
+
+// Creation and destruction of records: drive_table.h.
 
 // Hot-key ids: the close key is the drive index, the open key index | 0x100.
 constexpr int kHotKeyOpenFlag = 0x100;
 constexpr uint16_t kSpeedMax = 40065;
 
-// Initialises freshly allocated record memory for `letter`, registers the
-// drive's hot keys and shows its icon unless the drive is hidden.
-DriveRecord* createDriveRecord(DriveRecord* memory, wchar_t letter);
-// Releases everything the record holds; the caller then releases the record.
-void destroyDriveRecord(DriveRecord* record);
-// Allocates and creates a record; null when out of memory.
-DriveRecord* newDriveRecord(wchar_t letter);
 // Drops one reference; the last one frees the record.
 void releaseDriveRecord(DriveRecord* record);
-// Destroys and releases the record in slot `index` and empties the slot.
-void removeDriveRecord(int index);
 
-// Registers, re-registers or unregisters the drive's two hot keys from its
-// current settings.
-void registerDriveHotKeys(DriveRecord* record);
 // Fills tipNoMedium and tipTrayOpen from the current language's texts.
 void buildFixedTips(DriveRecord* record);
 

@@ -6,6 +6,7 @@
 #include "drives/device_commands.h"
 #include "drives/drive_icon.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"

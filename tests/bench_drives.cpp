@@ -141,7 +141,7 @@ void removeTrayFloor(TrayFloor& floor) {
 
 // The device requests a pass must make for an unlocked data disc at the
 // highest speed, straight to the same seam: the media state asked by
-// pass-through, the volume's label and size, and the lock state re-applied.
+// pass-through and the volume's label and size.
 void floorPass(wchar_t letter) {
     wchar_t root[] = L"D:\\";
     root[0] = letter;
@@ -158,16 +158,12 @@ void floorPass(wchar_t letter) {
     scsi.DataBuffer = status;
     const UCHAR cdb[] = {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, sizeof status};  // GET EVENT STATUS NOTIFICATION
     std::memcpy(scsi.Cdb, cdb, sizeof cdb);
-    seamDeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &scsi, sizeof scsi, nullptr, 0, &returned);
+    seamDeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &scsi, sizeof scsi, &scsi, sizeof scsi, &returned);
     seamCloseDevice(device);
     wchar_t label[MAX_PATH + 1];
     seamGetVolumeLabel(root, label, MAX_PATH + 1);
     ULARGE_INTEGER total{};
     seamGetDiskTotalBytes(root, &total);
-    device = seamOpenDevice(letter, GENERIC_READ, FILE_SHARE_READ, 0);
-    PREVENT_MEDIA_REMOVAL allow{FALSE};
-    seamDeviceIoControl(device, IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow, nullptr, 0, &returned);
-    seamCloseDevice(device);
 }
 
 std::vector<std::string> journalOfCall(const std::function<void()>& call) {

@@ -220,15 +220,16 @@ void applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
         configureDrive(drive, next);
         return;
     }
-    const bool lockEdited = next.locked != drive.fileLocked;
+    // Another program took or released locks: the shared count moves by as
+    // many, the program's own lock stays counted.
+    const uint32_t before = drive.fileLocked;
     drive.fileLocked = next.locked;
+    if (next.locked > before) drive.lockCount += next.locked - before;
+    else drive.lockCount -= std::min(drive.lockCount, before - next.locked);
     if (!simSameMedium(drive.config, next)) {
         simChangeMedium(drive, next.medium, next.label, next.size, next.tracks);
-        drive.lockCount = next.locked ? 1 : 0;
         drive.readSpeed = 0;
         drive.writeSpeed = 0;
-    } else if (lockEdited) {
-        drive.lockCount = next.locked ? 1 : 0;
     }
     simMoveTray(drive, next.trayOpen);
     drive.config.passthrough = next.passthrough;
@@ -237,6 +238,8 @@ void applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
     drive.config.failing = next.failing;
     drive.config.root = next.root;
     drive.config.locked = next.locked;
+    drive.config.eventStatus = next.eventStatus;
+    drive.config.blockDescriptor = next.blockDescriptor;
 }
 
 // Re-reads simdrives.ini when its time or size changed, looking at most
@@ -798,8 +801,9 @@ void simSetFailing(wchar_t letter, const std::vector<std::string>& requests) {
 SimDriveState simState(wchar_t letter) {
     WorldLock lock;
     World& w = world();
-    const SimDrive* drive = driveOf(w, letter);
+    SimDrive* drive = driveOf(w, letter);
     if (!isPresent(drive)) return SimDriveState{};
+    simAdvanceAudio(*drive);
     int mciIds = 0;
     for (const auto& [id, device] : w.mciDevices) {
         if (device.letter == upperLetter(letter)) ++mciIds;
@@ -807,6 +811,7 @@ SimDriveState simState(wchar_t letter) {
     return SimDriveState{true,
                          drive->config.trayOpen,
                          drive->lockCount > 0,
+                         drive->lockCount,
                          drive->audioStatus,
                          drive->currentTrack,
                          drive->readSpeed,
@@ -828,6 +833,11 @@ void simClearJournal() {
 void simSetJournalEnabled(bool enabled) {
     WorldLock lock;
     world().journalEnabled = enabled;
+}
+
+void simAdvanceClock(DWORD milliseconds) {
+    WorldLock lock;
+    simSkipClock(milliseconds);
 }
 
 size_t simOpenHandleCount() {

@@ -28,6 +28,10 @@
 #include <vector>
 
 enum class SimMedium : uint8_t { None, Data, Audio, Blank };
+// How the drive answers GET EVENT STATUS NOTIFICATION: with the media event;
+// with CHECK CONDITION, as older drives without the command do; or with the
+// event header alone, as a drive without the media event class does.
+enum class SimEventStatus : uint8_t { Media, CheckCondition, HeaderOnly };
 
 struct SimDriveConfig {
     bool present = true;
@@ -41,17 +45,22 @@ struct SimDriveConfig {
     DWORD delayMs = 0;                 // every DeviceIoControl takes this long (at most 60 s)
     std::vector<std::string> failing;  // request names that fail: "IOCTL_CDROM_READ_TOC", "MCI"
     std::wstring root;                 // host folder holding the data disc's files
-    bool locked = false;               // a lock left on the drive
+    uint32_t locked = 0;               // prevent requests held by another program (at most 1000)
+    SimEventStatus eventStatus = SimEventStatus::Media;
+    bool blockDescriptor = false;      // MODE SENSE(10) puts a block descriptor before the page
 };
 
 // Audio tracks: track n starts at 00:02:00 + (n-1) * L, the lead-out at
 // 00:02:00 + tracks * L, where L is 4 minutes, or less when the tracks would
-// not fit in 79 minutes. A data disc has one data track at 00:02:00.
+// not fit in 74 minutes. A data disc has one data track at 00:02:00. Play
+// runs in real time from track to track and ends with "play completed"
+// (0x13), read once, then "no status" (0x15); a pause holds the position.
 
 struct SimDriveState {
     bool    present;
     bool    trayOpen;
     bool    locked;        // media removal prevented (the drive counts prevent requests)
+    uint32_t lockCount;    // prevent requests not allowed again, whoever sent them
     uint8_t audioStatus;   // AUDIO_STATUS_IN_PROGRESS, _PAUSED, _NO_STATUS
     int     currentTrack;  // 0 without an audio disc
     int     readSpeed;     // the last IOCTL_CDROM_SET_SPEED values, 0 before any
@@ -88,6 +97,8 @@ void simClearJournal();
 void simSetJournalEnabled(bool enabled);
 
 size_t simOpenHandleCount();
+// Moves the drives' clock on, as if that much time had passed: audio plays on.
+void simAdvanceClock(DWORD milliseconds);
 
 // File mode with simdrives.ini and simjournal.log in `folder` (the
 // executable's folder for null or ""): drives, handles and MCI ids start

@@ -24,9 +24,10 @@ constexpr uint32_t kFramesPerSecond = 75;
 constexpr uint32_t kFramesPerMinute = 60 * kFramesPerSecond;
 constexpr uint32_t kTrackOneStart = 2 * kFramesPerSecond;   // 00:02:00, after the pregap
 constexpr uint32_t kLongestTrack = 4 * kFramesPerMinute;
-constexpr uint32_t kAudioCapacity = 79 * kFramesPerMinute;
+constexpr uint32_t kAudioCapacity = 74 * kFramesPerMinute;  // so every lead-out is a playable end
 constexpr uint32_t kLastMsf = 255 * kFramesPerMinute + 59 * kFramesPerSecond + 74;
 constexpr uint64_t kBytesPerSector = 2048;
+constexpr UCHAR kAudioPlayComplete = 0x13;  // AUDIO_STATUS_PLAY_COMPLETE
 
 constexpr uint8_t kOpGetEventStatus = 0x4A;
 constexpr uint8_t kOpModeSense10 = 0x5A;
@@ -36,6 +37,8 @@ constexpr uint8_t kMediaNotificationClass = 4;
 constexpr size_t kEventReplySize = 8;
 constexpr size_t kModeHeaderSize = 8;
 constexpr size_t kCapabilitiesPageSize = 22;      // page length 0x14 plus its two-byte head
+constexpr size_t kBlockDescriptorSize = 8;
+constexpr UCHAR kScsiCheckCondition = 2;
 constexpr uint16_t kMaxReadSpeed = 8467;          // kB/s: 48x CD
 constexpr size_t kMaxFailing = 64;
 constexpr size_t kMaxFailingName = 64;
@@ -98,25 +101,36 @@ void stopAudio(SimDrive& drive) {
 // ---- SCSI commands --------------------------------------------------------
 
 size_t eventStatusReply(const SimDrive& drive, const UCHAR* cdb, uint8_t* reply) {
-    if ((cdb[4] & kMediaClass) == 0) {
-        // No class we support was asked for: "no event available".
-        const uint8_t header[] = {0, 2, 0x80, kMediaClass};
+    if ((cdb[4] & kMediaClass) == 0 || drive.config.eventStatus == SimEventStatus::HeaderOnly) {
+        // No class asked for is supported: the header alone, "no event
+        // available" (MMC-6, GET EVENT STATUS NOTIFICATION), with the classes
+        // the drive does support (here only operational change, bit 1).
+        const uint8_t supported = drive.config.eventStatus == SimEventStatus::HeaderOnly ? 0x02 : kMediaClass;
+        const uint8_t header[] = {0, 2, 0x80, supported};
         std::memcpy(reply, header, sizeof header);
         return sizeof header;
     }
+    // Media Status: bit 0 door or tray open, bit 1 media present. A tray that
+    // is open with a disc lying in it reports both.
     uint8_t status = 0;
     if (drive.config.trayOpen) status |= 0x01;
-    else if (drive.config.medium != SimMedium::None) status |= 0x02;
+    if (drive.config.medium != SimMedium::None) status |= 0x02;
     const uint8_t event[kEventReplySize] = {0, 6, kMediaNotificationClass, kMediaClass, drive.pendingEvent, status, 0, 0};
     std::memcpy(reply, event, sizeof event);
     return sizeof event;
 }
 
+// MODE SENSE(10) with DBD clear lets the drive put block descriptors between
+// the header and the page (MMC-6 and SPC: the header's bytes 6..7 give their
+// length); some drives do.
 size_t capabilitiesReply(const SimDrive& drive, uint8_t* reply) {
-    const size_t total = kModeHeaderSize + kCapabilitiesPageSize;
+    const size_t descriptors = drive.config.blockDescriptor ? kBlockDescriptorSize : 0;
+    const size_t total = kModeHeaderSize + descriptors + kCapabilitiesPageSize;
     std::memset(reply, 0, total);
-    putBigEndian16(reply, total - 2);  // mode data length; block descriptor length stays 0
-    uint8_t* page = reply + kModeHeaderSize;
+    putBigEndian16(reply, total - 2);  // mode data length
+    putBigEndian16(reply + 6, descriptors);
+    if (descriptors != 0) reply[kModeHeaderSize + 6] = 2048 >> 8;  // block length 2048, no block count
+    uint8_t* page = reply + kModeHeaderSize + descriptors;
     page[0] = kCapabilitiesPage;
     page[1] = kCapabilitiesPageSize - 2;
     page[2] = 0x3B;   // reads CD-R, CD-RW, DVD-ROM, DVD-R, DVD-RAM
@@ -147,10 +161,23 @@ SimAnswer passThrough(SimDrive& drive, const void* in, DWORD inSize, void* out, 
     if (cdb[0] != kOpGetEventStatus && cdb[0] != kOpModeSense10) return fail(ERROR_INVALID_FUNCTION);
     if (request.CdbLength < 10 || request.DataIn != SCSI_IOCTL_DATA_IN) return fail(ERROR_INVALID_PARAMETER);
 
-    uint8_t reply[kModeHeaderSize + kCapabilitiesPageSize];
+    uint8_t reply[kModeHeaderSize + kBlockDescriptorSize + kCapabilitiesPageSize];
     size_t length = 0;
     if (cdb[0] == kOpGetEventStatus) {
         if ((cdb[1] & 0x01) == 0) return fail(ERROR_INVALID_FUNCTION);  // asynchronous events are not offered
+        if (drive.config.eventStatus == SimEventStatus::CheckCondition) {
+            // The command reaches the drive and ends in CHECK CONDITION
+            // (ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE): the
+            // pass-through call itself succeeds and reports the status in
+            // ScsiStatus, with no data (SCSI_PASS_THROUGH_DIRECT, Microsoft
+            // docs). No sense data is returned here.
+            request.ScsiStatus = kScsiCheckCondition;
+            request.DataTransferLength = 0;
+            request.SenseInfoLength = 0;
+            if (outSize == 0) return done(0);
+            std::memcpy(out, &request, sizeof request);
+            return done(sizeof request);
+        }
         length = eventStatusReply(drive, cdb, reply);
     } else {
         const bool currentValues = (cdb[2] >> 6) == 0;
@@ -171,9 +198,16 @@ SimAnswer passThrough(SimDrive& drive, const void* in, DWORD inSize, void* out, 
 
 // ---- Storage and CD-ROM requests ------------------------------------------
 
-SimAnswer checkVerify(const SimDrive& drive, void* out, DWORD outSize) {
+// After a media change the class driver fails the first check once: with
+// STATUS_VERIFY_REQUIRED (ERROR_MEDIA_CHANGED) for a mounted volume, else
+// with STATUS_IO_DEVICE_ERROR (IOCTL_STORAGE_CHECK_VERIFY, Microsoft docs).
+SimAnswer checkVerify(SimDrive& drive, void* out, DWORD outSize) {
     if (outSize != 0 && outSize < sizeof(ULONG)) return fail(ERROR_INVALID_PARAMETER);
     if (!closedWithMedium(drive)) return fail(ERROR_NOT_READY);
+    if (drive.verifyPending) {
+        drive.verifyPending = false;
+        return fail(readable(drive) ? ERROR_MEDIA_CHANGED : ERROR_IO_DEVICE);
+    }
     if (outSize == 0) return done(0);
     std::memcpy(out, &drive.changeCount, sizeof(ULONG));
     return done(sizeof(ULONG));
@@ -221,7 +255,9 @@ SimAnswer readToc(const SimDrive& drive, void* out, DWORD outSize) {
     return done(static_cast<DWORD>(length));
 }
 
-SimAnswer readQChannel(const SimDrive& drive, const void* in, DWORD inSize, void* out, DWORD outSize) {
+// The sub-channel reports a finished play once as "play completed", then as
+// "no current audio status" (MMC-6, READ SUB-CHANNEL, audio status codes).
+SimAnswer readQChannel(SimDrive& drive, const void* in, DWORD inSize, void* out, DWORD outSize) {
     CDROM_SUB_Q_DATA_FORMAT format;
     if (inSize < sizeof format) return fail(ERROR_INVALID_PARAMETER);
     std::memcpy(&format, in, sizeof format);
@@ -237,6 +273,7 @@ SimAnswer readQChannel(const SimDrive& drive, const void* in, DWORD inSize, void
     SUB_Q_CURRENT_POSITION reply;
     std::memset(&reply, 0, sizeof reply);
     reply.Header.AudioStatus = audio ? drive.audioStatus : AUDIO_STATUS_NO_STATUS;
+    if (drive.audioStatus == kAudioPlayComplete) drive.audioStatus = AUDIO_STATUS_NO_STATUS;
     putBigEndian16(reply.Header.DataLength, sizeof reply - sizeof reply.Header);
     reply.FormatCode = IOCTL_CDROM_CURRENT_POSITION;
     reply.Control = audio ? 0 : 4;
@@ -249,6 +286,12 @@ SimAnswer readQChannel(const SimDrive& drive, const void* in, DWORD inSize, void
     return done(sizeof reply);
 }
 
+// An address CDROM_PLAY_AUDIO_MSF accepts: minute 0-74, second 0-59, frame
+// 0-74 (Microsoft docs); a drive rejects any other, FF:FF:FF included.
+bool readPlayMsf(const UCHAR* msf, uint32_t& frames) {
+    return msf[0] <= 74 && msf[2] < kFramesPerSecond && readMsf(msf, frames);
+}
+
 SimAnswer playAudio(SimDrive& drive, const void* in, DWORD inSize) {
     CDROM_PLAY_AUDIO_MSF play;
     if (inSize < sizeof play) return fail(ERROR_INVALID_PARAMETER);
@@ -258,22 +301,23 @@ SimAnswer playAudio(SimDrive& drive, const void* in, DWORD inSize) {
 
     const UCHAR* startMsf = &play.StartingM;
     uint32_t start = 0;
+    uint32_t end = 0;
     if (startMsf[0] == 0xFF && startMsf[1] == 0xFF && startMsf[2] == 0xFF) {
-        start = drive.positionFrames;  // FF:FF:FF plays from where the head is
-    } else if (!readMsf(startMsf, start)) {
+        start = drive.positionFrames;  // FF:FF:FF as the start plays from where the head is
+    } else if (!readPlayMsf(startMsf, start)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    const int tracks = simTrackCount(drive);
-    uint32_t end = 0;
-    // An end beyond the disc (FF:FF:FF included) plays to the lead-out.
-    const bool endGiven = readMsf(&play.EndingM, end);
-    if (start >= audioTrackStart(drive, tracks + 1) || (endGiven && end < start)) return fail(ERROR_INVALID_PARAMETER);
-
-    int track = 1;
-    while (track < tracks && audioTrackStart(drive, track + 1) <= start) ++track;
-    drive.currentTrack = track;
+    // An end beyond the lead-out is outside the disc (ILLEGAL REQUEST).
+    const uint32_t leadOut = audioTrackStart(drive, simTrackCount(drive) + 1);
+    if (!readPlayMsf(&play.EndingM, end) || start >= leadOut || end > leadOut || end < start) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (end == start) return done(0);  // nothing to play, and no error (MMC-6, PLAY AUDIO MSF)
     drive.positionFrames = std::max(start, kTrackOneStart);
+    drive.playEnd = end;
+    drive.playClock = simClockMs();
     drive.audioStatus = AUDIO_STATUS_IN_PROGRESS;
+    simAdvanceAudio(drive);
     return done(0);
 }
 
@@ -283,11 +327,13 @@ SimAnswer stopAudioRequest(SimDrive& drive) {
     return done(0);
 }
 
-// Pause and resume: only from the one state each leaves.
+// Pause and resume: only from the one state each leaves. Pausing holds the
+// position; resuming runs on from it.
 SimAnswer switchAudio(SimDrive& drive, uint8_t from, uint8_t to) {
     if (!readable(drive)) return fail(unreadableError(drive));
     if (drive.config.medium != SimMedium::Audio || drive.audioStatus != from) return fail(ERROR_INVALID_FUNCTION);
     drive.audioStatus = to;
+    drive.playClock = simClockMs();
     return done(0);
 }
 
@@ -356,9 +402,36 @@ constexpr NamedCode kCodeNames[] = {
 
 }  // namespace
 
+namespace {
+uint64_t clockSkipMs = 0;
+}  // namespace
+
+uint64_t simClockMs() {
+    return GetTickCount64() + clockSkipMs;
+}
+
+void simSkipClock(uint64_t milliseconds) {
+    clockSkipMs += milliseconds;
+}
+
+void simAdvanceAudio(SimDrive& drive) {
+    if (drive.audioStatus != AUDIO_STATUS_IN_PROGRESS || drive.config.medium != SimMedium::Audio) return;
+    const uint64_t now = simClockMs();
+    const uint64_t frames = (now - drive.playClock) * kFramesPerSecond / 1000;
+    drive.playClock += frames * 1000 / kFramesPerSecond;  // the remainder counts towards the next frame
+    const uint64_t position = std::min<uint64_t>(drive.positionFrames + frames, drive.playEnd);
+    drive.positionFrames = static_cast<uint32_t>(position);
+    const int tracks = simTrackCount(drive);
+    int track = 1;
+    while (track < tracks && audioTrackStart(drive, track + 1) <= drive.positionFrames) ++track;
+    drive.currentTrack = track;
+    if (drive.positionFrames >= drive.playEnd) drive.audioStatus = kAudioPlayComplete;
+}
+
 SimAnswer simAnswerIoctl(SimDrive& drive, SimAccess access, DWORD code, const void* in, DWORD inSize, void* out,
                          DWORD outSize) {
     if (!drive.config.present) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    simAdvanceAudio(drive);
     if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) return fail(ERROR_NOACCESS);
     // The access the code asks for must have been granted at the open.
     const DWORD required = (code >> 14) & 3;
@@ -410,7 +483,8 @@ std::string simDescribeIoctlInput(DWORD code, const void* in, DWORD inSize) {
 }
 
 void simResetMechanism(SimDrive& drive) {
-    drive.lockCount = drive.config.locked ? 1 : 0;
+    drive.lockCount = drive.config.locked;
+    drive.verifyPending = false;
     drive.readSpeed = 0;
     drive.writeSpeed = 0;
     drive.pendingEvent = kMediaEventNone;
@@ -426,6 +500,7 @@ void simMoveTray(SimDrive& drive, bool open) {
         drive.pendingEvent = kMediaEventRemoval;
     } else {
         drive.pendingEvent = kMediaEventNewMedia;
+        drive.verifyPending = true;
         ++drive.changeCount;
     }
 }
@@ -439,6 +514,7 @@ void simChangeMedium(SimDrive& drive, SimMedium medium, const std::wstring& labe
     stopAudio(drive);
     if (drive.config.trayOpen || (!hadMedium && medium == SimMedium::None)) return;
     drive.pendingEvent = medium != SimMedium::None ? kMediaEventNewMedia : kMediaEventRemoval;
+    drive.verifyPending = medium != SimMedium::None;
     ++drive.changeCount;
 }
 

@@ -17,19 +17,23 @@ constexpr uint8_t kMediaEventRemoval = 3;
 
 constexpr DWORD kSimMaxDelayMs = 60000;
 constexpr int kSimMaxTracks = 99;
+constexpr uint32_t kSimMaxLocks = 1000;
 
 struct SimDrive {
     bool           known = false;        // configured since the last reset: its letter's paths are simulated
     SimDriveConfig config;               // present and trayOpen are live
     uint32_t       lockCount = 0;        // prevent requests not yet allowed again
-    bool           fileLocked = false;   // the "locked" value simdrives.ini had at the last reading
+    uint32_t       fileLocked = 0;       // the "locked" value simdrives.ini had at the last reading
     uint8_t        audioStatus = 0x15;   // AUDIO_STATUS_NO_STATUS
     int            currentTrack = 0;
-    uint32_t       positionFrames = 0;   // absolute play position
+    uint32_t       positionFrames = 0;   // absolute play position, as of playClock while playing
+    uint32_t       playEnd = 0;          // where the current play stops, in frames
+    uint64_t       playClock = 0;        // simClockMs() when positionFrames was last brought up to date
     int            readSpeed = 0;
     int            writeSpeed = 0;
     uint8_t        pendingEvent = kMediaEventNone;
     ULONG          changeCount = 0;      // media changes, as IOCTL_STORAGE_CHECK_VERIFY reports them
+    bool           verifyPending = false;  // a media change IOCTL_STORAGE_CHECK_VERIFY has not reported yet
 };
 
 // What the handle was opened for.
@@ -43,6 +47,14 @@ struct SimAnswer {
     DWORD error;     // for GetLastError when !ok
     DWORD returned;  // bytes written to the output buffer
 };
+
+// The simulated drives' clock in milliseconds: the tick count, moved on by
+// simSkipClock so tests need not wait out a track.
+uint64_t simClockMs();
+void simSkipClock(uint64_t milliseconds);
+// Brings an audio play up to the clock: the position runs in real time
+// through the tracks and the play ends with "play completed".
+void simAdvanceAudio(SimDrive& drive);
 
 // Answers one DeviceIoControl as the drive would. Reads at most inSize bytes
 // of `in`, writes at most outSize bytes of `out` (and, for SCSI pass-through,
