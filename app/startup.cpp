@@ -166,14 +166,12 @@ void onMainWindowDestroy() {
 
 void applyTrayIconSize(int size) {
     if (size == trayIconSize || stateImages == nullptr) return;
-    HIMAGELIST oldStates = stateImages;
-    HIMAGELIST oldHighlights = highlightImages;
-    HIMAGELIST oldLetters = letterImages;
+    HIMAGELIST oldStates = createImageListFromBitmap(IDB_STATES, 4, size);
+    HIMAGELIST oldHighlights = createImageListFromBitmap(IDB_STATES_DEFAULT, 4, size);
+    HIMAGELIST oldLetters = createImageListFromBitmap(IDB_LETTERS, 26, size);
+    replaceTrayPictures(oldStates, oldHighlights, oldLetters);
     HICON oldBusy = busyIcon;
     HICON oldCommon = commonIcon;
-    stateImages = createImageListFromBitmap(IDB_STATES, 4, size);
-    highlightImages = createImageListFromBitmap(IDB_STATES_DEFAULT, 4, size);
-    letterImages = createImageListFromBitmap(IDB_LETTERS, 26, size);
     busyIcon = loadBusyIcon(size);
     trayIconSize = size;
     for (int index = kDriveCount - 1; index >= 0; --index) {

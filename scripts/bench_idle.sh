@@ -9,7 +9,8 @@
 #
 # Environment: JOURNAL=1 keeps the simulator's journal on (default off, as the
 # real program has none); SETTLE=N seconds waited after each start (10);
-# SHOTS=1 saves a screenshot of each desktop to build/mingw/screenshots.
+# SHOTS=1 saves a screenshot of each desktop to build/mingw/screenshots;
+# VERBOSE=1 shows each process's share.
 # It runs on a private Xvfb in a Wine prefix of its own, build/mingw/idle-prefix,
 # so that nothing else uses the prefix it measures. Build first (scripts/build.sh).
 set -eu
@@ -29,7 +30,7 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 
 work=$(mktemp -d /tmp/sbay-idle.XXXXXX)
-trap 'wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$build"/sim/{sbay_sim.exe,sbay_6_eng.dll,sbay_6_rus.dll,diskinside.wav} "$work/"
 {
     printf '[sim]\r\njournal=%s\r\n' "${JOURNAL:-0}"
@@ -42,8 +43,11 @@ prefix_ticks() {
     local dir
     for dir in /proc/[0-9]*; do
         grep -qzx "WINEPREFIX=$WINEPREFIX" "$dir/environ" 2>/dev/null || continue
+        [[ $(readlink "$dir/exe" 2>/dev/null) == *wine* ]] || continue   # not this script's own helpers
         # Fields after the command name, which may hold blanks: utime and stime are the 12th and 13th.
-        sed 's/.*) //' "$dir/stat" 2>/dev/null | awk -v pid="${dir#/proc/}" '{ print pid, $12 + $13 }'
+        sed 's/.*) //' "$dir/stat" 2>/dev/null |
+            awk -v pid="${dir#/proc/}" -v name="$(tr '\0' ' ' <"$dir/cmdline" | cut -c1-60 | tr ' ' _)" \
+                '{ print pid, $12 + $13, name }'
     done
 }
 
@@ -65,7 +69,11 @@ measure() {
     wineserver -w
     wait 2>/dev/null || true
     # A process started meanwhile counts whole; one that ended is lost to both sides alike.
-    awk -v tps="$ticks_per_second" 'NR == FNR { before[$1] = $2; next } { total += $2 - before[$1] }
+    # VERBOSE=1 tells each process's share on the standard error.
+    awk -v tps="$ticks_per_second" -v verbose="${VERBOSE:-}" -v side="$name" '
+        NR == FNR { before[$1] = $2; next }
+        { total += $2 - before[$1]; if (verbose != "" && $2 > before[$1])
+              printf "  %s: %.2f s %s\n", side, ($2 - before[$1]) / tps, $3 > "/dev/stderr" }
         END { printf "%.2f\n", total / tps }' "$work/before" "$work/after"
 }
 

@@ -141,7 +141,7 @@ void removeTrayFloor(TrayFloor& floor) {
 
 // The device requests a pass must make for an unlocked data disc at the
 // highest speed, straight to the same seam: the media state asked by
-// pass-through, the volume's label and size, and the lock state re-applied.
+// pass-through and the volume's label and size.
 void floorPass(wchar_t letter) {
     wchar_t root[] = L"D:\\";
     root[0] = letter;
@@ -158,16 +158,12 @@ void floorPass(wchar_t letter) {
     scsi.DataBuffer = status;
     const UCHAR cdb[] = {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, sizeof status};  // GET EVENT STATUS NOTIFICATION
     std::memcpy(scsi.Cdb, cdb, sizeof cdb);
-    seamDeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &scsi, sizeof scsi, nullptr, 0, &returned);
+    seamDeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &scsi, sizeof scsi, &scsi, sizeof scsi, &returned);
     seamCloseDevice(device);
     wchar_t label[MAX_PATH + 1];
     seamGetVolumeLabel(root, label, MAX_PATH + 1);
     ULARGE_INTEGER total{};
     seamGetDiskTotalBytes(root, &total);
-    device = seamOpenDevice(letter, GENERIC_READ, FILE_SHARE_READ, 0);
-    PREVENT_MEDIA_REMOVAL allow{FALSE};
-    seamDeviceIoControl(device, IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow, nullptr, 0, &returned);
-    seamCloseDevice(device);
 }
 
 std::vector<std::string> journalOfCall(const std::function<void()>& call) {
@@ -274,13 +270,13 @@ void countsOver10000Passes() {
     DriveRecord *d = DriveTable[3], *e = DriveTable[4];
     updateDriveIcon(d, false);
     updateDriveIcon(e, false);
-    // D's tray moves every other pass of its own, so its icon and tip change;
+    // D's tray moves every tenth pass of its own, so its icon and tip change;
     // E's audio disc stays as it is.
     const auto pass = [d, e](int i) {
-        if (i % 4 == 0) simSetTray(L'D', (i / 4) % 2 == 0);
+        if (i % 20 == 0) simSetTray(L'D', (i / 20) % 2 == 0);
         updateDriveIcon(i % 2 ? e : d, true);
     };
-    for (int i = 0; i < 8; ++i) pass(i);  // every state met once: its icon composed and kept
+    for (int i = 0; i < 41; ++i) pass(i);  // every state met once: its icon composed and kept
     const int gdi = freeGdiSlots(), icons = freeIconSlots(), handles = liveKernelHandles();
     const double start = nowMs();
     for (int i = 0; i < 10000; ++i) pass(i);
