@@ -162,6 +162,14 @@ TEST_F(DisplayScaleTest, MenuPicturesSitInTheirSlotLeftOfTheText) {
     EXPECT_GT(menuRowSeen.redPixels, 10) << "the picture shows";
     EXPECT_GT(menuRowSeen.textPixels, 10) << "the text shows";
     EXPECT_LT(menuRowSeen.rightmostRed, menuRowSeen.leftmostText) << "no picture pixel within the text's columns";
+
+    // Where the check mark is wider than a picture and its margin, the picture asks for no width, never a negative one.
+    menuRecord->pictureSize = 16;
+    menuRecord->dpi = 4 * 96;
+    MEASUREITEMSTRUCT measure{};
+    onMeasureItem(&measure);
+    EXPECT_EQ(measure.itemWidth, 0u);
+    EXPECT_EQ(measure.itemHeight, 18u);
 }
 
 // The sheet at this scale: its pictures drawn for it, every control inside its page.

@@ -15,6 +15,7 @@ check() { if "${@:2}"; then e2e_log "ok   - $1"; else fail "$1"; fi; }   # check
 not() { ! "$@"; }
 is() { [ "$1" = "$2" ] || { e2e_log "     got '$1', expected '$2'"; return 1; }; }
 in_range() { (($1 >= $2 && $1 <= $3)); }
+scaled() { echo $(($1 * ${E2E_DPI:-96} / 96)); }   # a length measured at 96 dpi, at the prefix's scale
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 wait_until() { # wait_until SECONDS COMMAND...: true once COMMAND is, false when time is up
     local deadline=$(($(now_ms) + $1 * 1000))
@@ -37,6 +38,8 @@ e2e_setup() {
     [ -n "${WINEPREFIX:-}" ] || WINEPREFIX=$(cd "$E2E_SIM_DIR/../wineprefix" 2>/dev/null && pwd) ||
         { echo "WINEPREFIX is not set" >&2; exit 1; }
     export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+    # The prefix's display scale: places inside windows measured at 96 dpi are scaled by it.
+    E2E_DPI=$(($(reg_value 'HKCU\Control Panel\Desktop' LogPixels || echo 96)))
     # A short path without blanks, for cmd and the batch file.
     E2E_WORK=$(mktemp -d /tmp/sbay-e2e.XXXXXX) || exit 1
     E2E_RUN_DIR=$E2E_WORK/program E2E_APPDATA=$E2E_WORK/appdata E2E_STILL=$E2E_WORK/still.png
