@@ -89,6 +89,10 @@ TEST_F(DisplayScaleTest, TrayIconsAreComposedAtTheSmallIconSizeAndAScaleChangeRe
     expectIconsOfSize(d, size);
     expectIconsOfSize(DriveTable[4], size);
     EXPECT_EQ(shapeOf(commonIcon).width, size);
+    // The taskbar is created anew after a scale change: it gets icons of the display's size.
+    applyTrayIconSize(32 - (size == 32 ? 8 : 0));
+    SendMessageW(mainWindow, msgTaskbarCreated, 0, 0);
+    expectIconsOfSize(d, size);
 
     applyTrayIconSize(32);
     applyTrayIconSize(size);
