@@ -140,7 +140,7 @@ void recomposeDriveIcons(DriveRecord* record, HICON replacedBusyIcon) {
     if (shown != nullptr) {
         if (replacedBusyIcon != nullptr && shown->data.hIcon == replacedBusyIcon) shown->data.hIcon = busyIcon;
         if (shown->added) {
-            shown->data.uFlags = NIF_ICON;
+            shown->data.uFlags = NIF_ICON | NIF_TIP;  // both, so `current` can say the shell shows both
             shown->current = Shell_NotifyIconW(NIM_MODIFY, &shown->data);
         }
     }
