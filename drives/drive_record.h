@@ -50,6 +50,10 @@ struct DriveRecord {
     // The owner's reference plus one held by a running monitor thread, so a
     // thread that outlives the destruction's wait never touches freed memory.
     volatile LONG   references;
+    // Set when the record left the table while the main thread was using it;
+    // it then waits in a list (through nextRemoved) for its destruction.
+    int32_t         removed;
+    DriveRecord*    nextRemoved;
 };
 
 static_assert(sizeof(SUB_Q_CHANNEL_DATA) == 24);

@@ -15,6 +15,41 @@ namespace {
 // How long destruction waits for a monitor thread stuck in a slow request.
 constexpr DWORD kMonitorStopWaitMs = 15000;
 
+void unregisterDriveHotKeys(DriveRecord* record) {
+    if (record->ejectHotKeyRegistered) {
+        record->ejectHotKeyRegistered = !UnregisterHotKey(mainWindow, record->ejectHotKeyId);
+    }
+    if (record->closeHotKeyRegistered) {
+        record->closeHotKeyRegistered = !UnregisterHotKey(mainWindow, record->closeHotKeyId);
+    }
+}
+
+// Main thread only: holders of DriveRecordsInUse, records removed meanwhile,
+// and the letters whose record is being created.
+int recordsInUse;
+DriveRecord* removedRecords;
+bool creating[kDriveCount];
+
+// Destroys the records removed while records were in use. A drive that came
+// back under the same letter meanwhile shares the icon id with the old one,
+// whose removal took the icon off the notification area: it is added again.
+void destroyRemovedRecords() {
+    while (DriveRecord* record = removedRecords) {
+        removedRecords = record->nextRemoved;
+        destroyDriveRecord(record);
+        if (DriveRecord* successor = DriveTable[record->letter - L'A']) {
+            DriveRecordsInUse use;
+            EnterCriticalSection(&successor->guard);
+            if (TrayIconRecord* icon = successor->trayIcon) {
+                icon->data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+                addTrayIcon(icon);
+            }
+            LeaveCriticalSection(&successor->guard);
+        }
+        releaseDriveRecord(record);
+    }
+}
+
 // One hot key of the drive: (re-)registered while its key is set,
 // unregistered otherwise.
 void updateHotKey(int32_t& registered, int id, const HotKeySetting& key) {
@@ -49,6 +84,8 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     record->ejectHotKeyId = index | kHotKeyOpenFlag;
     record->locked = 0;
     record->lockHeld = 0;
+    record->removed = 0;
+    record->nextRemoved = nullptr;
     // Tips, menu states and track skips read these when the first reads fail.
     std::memset(&record->subQ, 0, sizeof record->subQ);
     std::memset(&record->toc, 0, sizeof record->toc);
@@ -95,26 +132,46 @@ void destroyDriveRecord(DriveRecord* record) {
     destroyDriveIcons(record);
     LeaveCriticalSection(&record->guard);
 
-    if (record->ejectHotKeyRegistered) {
-        record->ejectHotKeyRegistered = !UnregisterHotKey(mainWindow, record->ejectHotKeyId);
-    }
-    if (record->closeHotKeyRegistered) {
-        record->closeHotKeyRegistered = !UnregisterHotKey(mainWindow, record->closeHotKeyId);
-    }
-    --driveRecordCount;
+    unregisterDriveHotKeys(record);
+    if (!record->removed) --driveRecordCount;
 }
 
 DriveRecord* newDriveRecord(wchar_t letter) {
+    // Showing the icon waits on the shell, which may hand this thread a
+    // device broadcast that asks for the same drive while its slot is still
+    // empty: that second record would be lost.
+    const int index = letter - L'A';
+    if (index < 0 || index >= kDriveCount || creating[index]) return nullptr;
     auto* memory = static_cast<DriveRecord*>(::operator new(sizeof(DriveRecord), std::nothrow));
     if (memory == nullptr) return nullptr;
-    return createDriveRecord(memory, letter);
+    creating[index] = true;
+    DriveRecord* record = createDriveRecord(memory, letter);
+    creating[index] = false;
+    return record;
 }
 
 void removeDriveRecord(int index) {
     if (index < 0 || index >= kDriveCount || DriveTable[index] == nullptr) return;
     DriveRecord* record = DriveTable[index];
     DriveTable[index] = nullptr;
+    if (recordsInUse > 0) {
+        // Counted off and its hot keys freed now, as the drive is gone: the
+        // common icon and a drive returning under this letter see so.
+        record->removed = 1;
+        --driveRecordCount;
+        unregisterDriveHotKeys(record);
+        record->nextRemoved = removedRecords;
+        removedRecords = record;
+        return;
+    }
     destroyDriveRecord(record);
     releaseDriveRecord(record);
 }
 
+DriveRecordsInUse::DriveRecordsInUse() {
+    ++recordsInUse;
+}
+
+DriveRecordsInUse::~DriveRecordsInUse() {
+    if (--recordsInUse == 0) destroyRemovedRecords();
+}

@@ -11,10 +11,26 @@ struct DriveRecord;
 DriveRecord* createDriveRecord(DriveRecord* memory, wchar_t letter);
 // Releases everything the record holds; the caller then releases the record.
 void destroyDriveRecord(DriveRecord* record);
-// Allocates and creates a record; null when out of memory.
+// Allocates and creates a record; null when out of memory, or when called
+// again for the same letter from a message handled during the creation.
 DriveRecord* newDriveRecord(wchar_t letter);
-// Destroys and releases the record in slot `index` and empties the slot.
+// Empties slot `index` and destroys and releases its record; while records
+// are in use on the main thread (below) the destruction waits for the last
+// user to finish.
 void removeDriveRecord(int index);
+
+// Held on the main thread by code that keeps a record across a call which
+// can dispatch messages sent from other threads or processes (the shell,
+// message boxes, MCI): a device removal handled inside such a call must not
+// free the record under it. A removal that arrives meanwhile empties the slot
+// at once and destroys the record when the last holder lets go.
+class DriveRecordsInUse {
+public:
+    DriveRecordsInUse();
+    ~DriveRecordsInUse();
+    DriveRecordsInUse(const DriveRecordsInUse&) = delete;
+    DriveRecordsInUse& operator=(const DriveRecordsInUse&) = delete;
+};
 
 // Registers, re-registers or unregisters the drive's two hot keys from its
 // current settings.

@@ -353,6 +353,7 @@ void applySettings(HWND page, const PSHNOTIFY* notify) {
             for (int index = 0; index < kDriveCount; ++index) {
                 DriveRecord* record = DriveTable[index];
                 if (record == nullptr) continue;
+                DriveRecordsInUse use;  // showing and hiding wait on the shell
                 registerDriveHotKeys(record);
                 setIconVisible(record, L.drives[index].bHide == 0);
                 saveDriveSection(index);
