@@ -24,6 +24,14 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void onMainWindowCreate(HWND window);
 void onMainWindowDestroy();
 
+// Composes the tray icons again at `size` pixels (16, 20, 24 or 32) when
+// they have another size, and shows the new ones.
+void applyTrayIconSize(int size);
+// The display's scale may have changed (a display, setting or taskbar
+// message): the tray icons follow the small-icon size of the taskbar's
+// display.
+void followDisplayScale();
+
 // Reads the product version from the version resource of the file at `path`;
 // 0.0.0.0 when it has none.
 void readProductVersion(const wchar_t* path, uint32_t (&version)[4]);

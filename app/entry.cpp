@@ -41,8 +41,16 @@ void routeMessage(MSG& message) {
 
 int runMessageLoop() {
     MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) routeMessage(message);
-    return static_cast<int>(message.wParam);
+    for (;;) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) return static_cast<int>(message.wParam);
+        if (got > 0) {
+            routeMessage(message);
+        } else if (!IsWindow(mainWindow)) {
+            // An error with the window gone can only repeat: nothing is left to serve.
+            return 0;
+        }
+    }
 }
 
 int programMain(HINSTANCE instance) {

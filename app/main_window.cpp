@@ -36,8 +36,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDM_UPDATE) startUpdateCheck();
-        else if (LOWORD(wParam) == IDM_SETTINGS) openSettingsSheet();
+        // The whole wParam: an accelerator's or a control's notification
+        // carrying one of these ids in its low word is no menu choice.
+        if (wParam == IDM_UPDATE) startUpdateCheck();
+        else if (wParam == IDM_SETTINGS) openSettingsSheet();
         else onCommand(wParam);
         return 0;
     case WM_DEVICECHANGE:
@@ -49,10 +51,19 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_HOTKEY:
         onHotKey(wParam);
         return 0;
+    // A hidden window hears of a new display scale only through these (the
+    // DPI message goes to visible windows); the taskbar is created anew then
+    // too, and wants its icons at the new size.
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+    case WM_DPICHANGED:
+        followDisplayScale();
+        break;
     default:
         break;
     }
     if (message == msgTaskbarCreated && msgTaskbarCreated != 0) {
+        followDisplayScale();
         onTaskbarCreated();
         return 0;
     }

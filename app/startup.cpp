@@ -1,12 +1,14 @@
 // Start-up and shut-down of the hidden main window.
 #include "app/app.h"
 
+#include "common/display_scale.h"
 #include "common/paths.h"
 #include "common/system_library.h"
 
 #include "tray/common_icon.h"
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
+#include "drives/drive_icon.h"
 #include "drives/drive_record.h"
 #include "drives/drive_table.h"
 #include "drives/tray_icon.h"
@@ -49,6 +51,13 @@ HICON loadIcon(UINT id) {
 void destroyImageList(HIMAGELIST& images) {
     if (images != nullptr) ImageList_Destroy(images);
     images = nullptr;
+}
+
+// The hourglass has a picture for each tray size; asking for none would
+// give the system's large-icon size.
+HICON loadBusyIcon(int size) {
+    return static_cast<HICON>(
+        LoadImageW(appInstance, MAKEINTRESOURCEW(IDI_BUSY), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
 void destroyIcon(HICON& icon) {
@@ -112,11 +121,12 @@ void onMainWindowCreate(HWND window) {
 
     loadLanguageAndMenu();
 
-    stateImages = createImageListFromBitmap(IDB_STATES, 4);
-    highlightImages = createImageListFromBitmap(IDB_STATES_DEFAULT, 4);
-    letterImages = createImageListFromBitmap(IDB_LETTERS, 26);
+    trayIconSize = pictureSizeForDpi(trayDpi());
+    stateImages = createImageListFromBitmap(IDB_STATES, 4, trayIconSize);
+    highlightImages = createImageListFromBitmap(IDB_STATES_DEFAULT, 4, trayIconSize);
+    letterImages = createImageListFromBitmap(IDB_LETTERS, 26, trayIconSize);
     templateIcon = loadIcon(IDI_TEMPLATE);
-    busyIcon = loadIcon(IDI_BUSY);
+    busyIcon = loadBusyIcon(trayIconSize);
 
     // One record per optical drive, from Z: down to A:. A lock left on a
     // drive is released; the monitor applies the wanted one on its next pass.
@@ -158,4 +168,30 @@ void onMainWindowDestroy() {
         languageModule = nullptr;
     }
     PostQuitMessage(0);
+}
+
+void applyTrayIconSize(int size) {
+    if (size == trayIconSize || stateImages == nullptr) return;
+    HIMAGELIST oldStates = createImageListFromBitmap(IDB_STATES, 4, size);
+    HIMAGELIST oldHighlights = createImageListFromBitmap(IDB_STATES_DEFAULT, 4, size);
+    HIMAGELIST oldLetters = createImageListFromBitmap(IDB_LETTERS, 26, size);
+    replaceTrayPictures(oldStates, oldHighlights, oldLetters);
+    HICON oldBusy = busyIcon;
+    HICON oldCommon = commonIcon;
+    busyIcon = loadBusyIcon(size);
+    trayIconSize = size;
+    for (int index = kDriveCount - 1; index >= 0; --index) {
+        if (DriveTable[index] != nullptr) recomposeDriveIcons(DriveTable[index], oldBusy);
+    }
+    commonIcon = composeDriveIcon(stateImages, 0, 0, false);
+    refreshCommonIcon();
+    destroyImageList(oldLetters);
+    destroyImageList(oldHighlights);
+    destroyImageList(oldStates);
+    destroyIcon(oldBusy);
+    destroyIcon(oldCommon);
+}
+
+void followDisplayScale() {
+    applyTrayIconSize(pictureSizeForDpi(trayDpi()));
 }

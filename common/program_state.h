@@ -27,6 +27,9 @@ extern wchar_t executablePath[MAX_PATH];  // the program's own executable, no qu
 extern wchar_t soundPath[MAX_PATH];
 extern uint32_t productVersion[4];    // major, minor, release, build
 extern wchar_t productString[52];
+// Size of the tray icons and of the three image lists they are composed
+// from: the small-icon size of the display holding the notification area.
+extern int32_t trayIconSize;
 extern HIMAGELIST stateImages;
 extern HIMAGELIST highlightImages;
 extern HIMAGELIST letterImages;

@@ -9,6 +9,7 @@
 #include "settings/settings_file.h"
 
 #include <shlwapi.h>
+#include <cwchar>
 
 namespace {
 
@@ -91,40 +92,62 @@ bool refreshAudioData(DriveRecord* record, bool withPosition) {
     return haveToc;
 }
 
-// Adds or modifies the icon on the shell. Call with the guard held.
-void sendToShell(DriveRecord* record, bool modifyWhenAdded) {
-    TrayIconRecord* icon = record->trayIcon;
-    if (modifyWhenAdded && icon->added) {
-        icon->data.uFlags = NIF_ICON | NIF_TIP;
-        Shell_NotifyIconW(NIM_MODIFY, &icon->data);
+// The icon for an entry, composed the first time the drive shows it and kept
+// until the icon is hidden. Call with the guard held.
+HICON driveIcon(DriveRecord* record, int entry) {
+    if (record->icons[entry] == nullptr) {
+        static constexpr int kStateImage[] = {3, 2, 0, 1};  // by entry within a set
+        record->icons[entry] = composeDriveStateIcon(entry >= kIconDefaultOffset,
+                                                     kStateImage[entry % kIconDefaultOffset], record->letter - L'A');
+    }
+    return record->icons[entry];
+}
+
+// Adds the icon, or modifies it when the shell has it and shows something
+// else: the shell redraws and tells its tips for every change it is given,
+// so an unchanged icon costs nothing. Call with the guard held.
+void sendToShell(DriveRecord* record, HICON icon, const wchar_t* tip, bool modifyWhenAdded) {
+    TrayIconRecord* shown = record->trayIcon;
+    NOTIFYICONDATAW& data = shown->data;
+    if (modifyWhenAdded && shown->added && shown->current && data.hIcon == icon &&
+        wcsncmp(data.szTip, tip, 127) == 0) {
+        return;
+    }
+    lstrcpynW(data.szTip, tip, 128);
+    data.hIcon = icon;
+    if (modifyWhenAdded && shown->added) {
+        data.uFlags = NIF_ICON | NIF_TIP;
+        shown->current = Shell_NotifyIconW(NIM_MODIFY, &data);
     } else {
-        icon->data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        addTrayIcon(icon);
+        data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        shown->current = addTrayIcon(shown);
     }
 }
 
 }  // namespace
 
-void composeDriveIcons(DriveRecord* record) {
-    if (record->icons[0] != nullptr) return;
-    const int letterIndex = record->letter - L'A';
-    // Entries in the order 0, 1, 3, 2 of each set: other medium, audio, open, empty.
-    static constexpr int kOrder[] = {0, 1, 3, 2};
-    static constexpr int kStateImage[] = {3, 2, 0, 1};  // by entry within a set
-    HICON icons[8];
-    for (int set = 0; set < 2; ++set) {
-        HIMAGELIST images = set == 0 ? stateImages : highlightImages;
-        for (int entry : kOrder) {
-            icons[set * kIconDefaultOffset + entry] = composeDriveIcon(images, kStateImage[entry], letterIndex, true);
+void recomposeDriveIcons(DriveRecord* record, HICON replacedBusyIcon) {
+    EnterCriticalSection(&record->guard);
+    TrayIconRecord* shown = record->trayIcon;
+    for (int entry = 0; entry < 8; ++entry) {
+        HICON old = record->icons[entry];
+        if (old == nullptr) continue;  // composed at the new size when first needed
+        record->icons[entry] = nullptr;
+        HICON fresh = driveIcon(record, entry);
+        if (shown != nullptr && shown->data.hIcon == old) shown->data.hIcon = fresh;
+        DestroyIcon(old);
+    }
+    if (shown != nullptr) {
+        if (replacedBusyIcon != nullptr && shown->data.hIcon == replacedBusyIcon) shown->data.hIcon = busyIcon;
+        if (shown->added) {
+            shown->data.uFlags = NIF_ICON | NIF_TIP;  // both, so `current` can say the shell shows both
+            shown->current = Shell_NotifyIconW(NIM_MODIFY, &shown->data);
         }
     }
-    EnterCriticalSection(&record->guard);
-    for (int i = 0; i < 8; ++i) record->icons[i] = icons[i];
     LeaveCriticalSection(&record->guard);
 }
 
 void destroyDriveIcons(DriveRecord* record) {
-    if (record->icons[0] == nullptr) return;
     for (HICON& icon : record->icons) {
         if (icon != nullptr) DestroyIcon(icon);
         icon = nullptr;
@@ -213,13 +236,10 @@ void updateDriveIcon(DriveRecord* record, bool poll) {
     // record's destruction touches nothing.
     if (!poll && record->trayIcon == nullptr) record->trayIcon = createTrayIconRecord(record->letter);
     if (record->trayIcon != nullptr && !(poll && stopping(record))) {
-        NOTIFYICONDATAW& data = record->trayIcon->data;
         const wchar_t* shown = state == MediumPresent ? tip
                                : state == ClosedEmpty ? record->tipNoMedium
                                                       : record->tipTrayOpen;
-        lstrcpynW(data.szTip, shown, 128);
-        data.hIcon = record->icons[entry];
-        sendToShell(record, poll);
+        sendToShell(record, driveIcon(record, entry), shown, poll);
         addFailed = !poll && !record->trayIcon->added;
     }
     LeaveCriticalSection(&record->guard);
@@ -243,7 +263,6 @@ DWORD WINAPI monitorThreadProc(void* parameter) {
 void setIconVisible(DriveRecord* record, bool show) {
     if (show) {
         if (record->trayIcon != nullptr) return;
-        composeDriveIcons(record);
         updateDriveIcon(record, false);
         InterlockedExchange(&record->stopRequested, 0);
         if (record->stopEvent == nullptr) record->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);

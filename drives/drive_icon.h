@@ -26,9 +26,11 @@ void buildTrayTip(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]);
 // The one-line description of a drive holding a medium, for the settings.
 void buildInfoText(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]);
 
-// Composes the eight icons of the drive when it has none.
-void composeDriveIcons(DriveRecord* record);
-// Destroys the eight icons, if any. Call with the record's guard held.
+// After the image lists changed size: composes again those of the drive's
+// icons composed so far, shows the new one in place of the old and destroys
+// the old. An icon showing `replacedBusyIcon` shows busyIcon instead.
+void recomposeDriveIcons(DriveRecord* record, HICON replacedBusyIcon);
+// Destroys the icons composed so far. Call with the record's guard held.
 void destroyDriveIcons(DriveRecord* record);
 
 #endif

@@ -30,7 +30,7 @@ struct DriveRecord {
     TrayIconRecord* trayIcon;           // null while the icon is hidden
     HANDLE          monitorThread;
     HANDLE          stopEvent;          // manual reset
-    HICON           icons[8];           // all eight exist, or icons[0] is null
+    HICON           icons[8];           // each composed when first shown, null until then
     wchar_t         tipNoMedium[128];
     wchar_t         tipTrayOpen[128];
     uint8_t         assumedClosed;      // tray position the program last set

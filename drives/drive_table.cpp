@@ -74,7 +74,7 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     // stop is asked for, also on the main thread.
     record->stopRequested = 0;
     record->trayIcon = nullptr;
-    record->icons[0] = nullptr;
+    for (HICON& icon : record->icons) icon = nullptr;
     record->monitorThread = nullptr;
     record->letter = letter;
     buildFixedTips(record);

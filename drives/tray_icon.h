@@ -18,7 +18,8 @@ extern int32_t trayIconCount;
 
 struct TrayIconRecord {
     NOTIFYICONDATAW data;
-    int32_t         added;  // the shell holds the icon, by the last add
+    int32_t         added;    // the shell holds the icon, by the last add
+    int32_t         current;  // the shell shows data's icon and tip, by the last add or modify of both
 };
 
 // Allocates a record for icon `id` of the main window and counts it in
@@ -35,8 +36,15 @@ bool addTrayIcon(TrayIconRecord* record);
 // the record off trayIconCount and frees it. Accepts null.
 void removeTrayIconRecord(TrayIconRecord* record);
 
-// Composes a 16x16 icon from a state image of `images` with, when wanted, the
-// letter image `letterIndex` drawn over it. The caller owns the icon.
+// Composes an icon from a state image of `images` with, when wanted, the
+// letter image `letterIndex` of letterImages drawn over it, at the size of
+// `images`. The caller owns the icon.
 HICON composeDriveIcon(HIMAGELIST images, int stateImage, int letterIndex, bool withLetter);
+// The same from stateImages or (highlighted) highlightImages, with the
+// letter, taking the lists as they are at that moment.
+HICON composeDriveStateIcon(bool highlighted, int stateImage, int letterIndex);
+// Puts the given image lists in place of stateImages, highlightImages and
+// letterImages, handing back the old ones, while no icon is being composed.
+void replaceTrayPictures(HIMAGELIST& states, HIMAGELIST& highlights, HIMAGELIST& letters);
 
 #endif

@@ -4,8 +4,8 @@
 #define SPINDLEBAY_RESOURCE_IDS_H
 
 // ---- Resources of sbay.exe ------------------------------------------------
-#define IDI_APP            101   // 32x32, 256 colours: a gold disc
-#define IDI_BUSY           103   // 16x16, 32 bpp: an hourglass
+#define IDI_APP            101   // a gold disc, 16 to 256 pixels, 32 bpp
+#define IDI_BUSY           103   // an hourglass, 16, 20, 24 and 32 pixels, 32 bpp
 #define IDI_TEMPLATE       181   // 16x16, 24 bpp: fully transparent
 #define IDB_FLAGS          170   // 32x16: language flags (0 English, 1 Russian)
 #define IDB_TABS           172   // 32x16: tab pictures (0 general, 1 drive)
@@ -13,6 +13,9 @@
 #define IDB_STATES         185   // 64x16: closed, open, audio, other medium
 #define IDB_LETTERS        186   // 416x16, 1 bpp: letters A..Z
 #define IDB_STATES_DEFAULT 189   // 64x16: the four states with the default star
+// Each strip and the busy icon are drawn again for 20, 24 and 32 pixels: the
+// strip for size S has the id above plus IDB_SIZE_STEP times 1, 2 or 3.
+#define IDB_SIZE_STEP      1000
 
 // ---- Resources of the language libraries ----------------------------------
 #define IDM_TRAY           154   // submenu 0 is the tray menu

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Creates the build's private Wine prefix once. Programs in it run inside a
+# Creates the build's private Wine prefix once (usage: PREFIX [DPI]; with a
+# DPI the prefix's display gets that scale, read when its wineserver starts). Programs in it run inside a
 # Wine virtual desktop with its own taskbar and notification area: windows
 # then come and go without waiting on an X window manager (Xvfb has none),
 # which keeps the tray quick and the tests steady.
@@ -18,5 +19,11 @@ if [ ! -f "$prefix/.sbay-virtual-desktop" ]; then
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
     wineserver -w
     touch "$prefix/.sbay-virtual-desktop"
+fi
+dpi="${2:-}"
+if [ -n "$dpi" ] && [ ! -f "$prefix/.sbay-dpi-$dpi" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    wineserver -w
+    touch "$prefix/.sbay-dpi-$dpi"
 fi
 echo "Wine prefix ready: $prefix"

@@ -2,11 +2,13 @@
 // working copy live.
 #include "sheet/settings_sheet.h"
 
+#include "common/display_scale.h"
 #include "common/program_state.h"
 #include "drives/device_commands.h"
 #include "drives/drive_icon.h"
 #include "drives/drive_record.h"
 #include "drives/drive_table.h"
+#include "resources/image_strips.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"
@@ -24,7 +26,6 @@ int32_t fillingDrivePage = 0;
 
 namespace {
 
-constexpr COLORREF kMaskColour = 0x00FFFF00;  // cyan
 constexpr int kGeneralPageIndex = 0;
 constexpr int kDrivePageIndex = 1;
 constexpr int kLanguageNameCapacity = 25;
@@ -389,15 +390,9 @@ int CALLBACK initSettingsSheet(HWND sheet, UINT message, LPARAM) {
     detectStartupMode(L.global);
     W = L;
 
-    sheetState.tabImages = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 0);
+    sheetState.tabImages = createImageListFromBitmap(IDB_TABS, 2, pictureSizeForDpi(windowDpi(sheet)));
     HWND tabs = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0));
     SendMessageW(tabs, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(sheetState.tabImages));
-    HBITMAP strip = static_cast<HBITMAP>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_TABS), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (strip != nullptr) {
-        if (sheetState.tabImages != nullptr) ImageList_AddMasked(sheetState.tabImages, strip, kMaskColour);
-        DeleteObject(strip);
-    }
     for (int tab = 0; tab < 2; ++tab) {
         TCITEMW item{};
         item.mask = TCIF_IMAGE;

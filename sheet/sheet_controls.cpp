@@ -1,12 +1,14 @@
 // The settings pages' image combos and hot-key fields.
 #include "sheet/sheet_controls.h"
 
+#include "common/display_scale.h"
+#include "resources/image_strips.h"
+
 #include <cwchar>
 #include <new>
 
 namespace {
 
-constexpr COLORREF kMaskColour = 0x00FFFF00;  // cyan
 
 // The control's HOTKEYF flags against RegisterHotKey's MOD flags. HOTKEYF_EXT
 // has no counterpart: an extended key and its twin are one hot key.
@@ -46,13 +48,7 @@ ImageCombo* createImageCombo(HWND window, UINT bitmapId, int imageCount) {
     combo->combo = window;
     combo->capacity = imageCount;
     combo->count = 0;
-    combo->images = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, imageCount, 0);
-    HBITMAP strip = static_cast<HBITMAP>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (strip != nullptr) {
-        if (combo->images != nullptr) ImageList_AddMasked(combo->images, strip, kMaskColour);
-        DeleteObject(strip);
-    }
+    combo->images = createImageListFromBitmap(bitmapId, imageCount, pictureSizeForDpi(windowDpi(window)));
     SendMessageW(window, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(combo->images));
     return combo;
 }

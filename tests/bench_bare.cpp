@@ -1,4 +1,11 @@
-// The benchmark's floor for a program that starts and exits.
+// The second start's floor: what a second instance cannot avoid, finding the
+// running program's window and posting it the message, and nothing more.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "common/program_state.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const UINT message = RegisterWindowMessageW(kInstanceKey);
+    if (HWND running = FindWindowW(kInstanceKey, nullptr)) PostMessageW(running, message, 0, 0);
+    return 0;
+}

@@ -6,7 +6,9 @@
 #include "drives/eject_close.h"
 #include "drives/tray_icon.h"
 #include "resources/resource_ids.h"
+#include "resources/language.h"
 #include "tray/common_icon.h"
+#include "tray/tray_menu.h"
 #include "tests/test_support.h"
 
 #include <commctrl.h>
@@ -89,7 +91,56 @@ TEST_F(DriveIconTest, IconAndTipFollowEveryDriveStateAndShowLabelsLiterally) {
         ASSERT_NE(record, nullptr);
         const std::wstring tip = (kHead + L"[" + drive.letter + L":] " + drive.tip).substr(0, 127);
         EXPECT_EQ(std::pair(tipOf(record), iconEntryOf(record)), std::pair(tip, drive.icon)) << char(drive.letter);
+        EXPECT_EQ(std::count(record->icons, record->icons + 8, nullptr), 7) << "only the icon shown is composed";
     }
+}
+
+// Shell_NotifyIconW through the test program's own import of it: each call noted as its message's letter and
+// its flags ("A7", "M6"), passed on to the shell.
+extern "C" decltype(&Shell_NotifyIconW) __imp_Shell_NotifyIconW;
+struct ShellNotifySpy {
+    static inline std::string calls;
+    static inline decltype(&Shell_NotifyIconW) real;
+    DWORD protection = 0;
+    ShellNotifySpy() {
+        calls.clear();
+        VirtualProtect(&__imp_Shell_NotifyIconW, sizeof(void*), PAGE_READWRITE, &protection);
+        real = __imp_Shell_NotifyIconW;
+        __imp_Shell_NotifyIconW = [](DWORD message, NOTIFYICONDATAW* data) -> BOOL {
+            calls += std::string(calls.empty() ? "" : " ") + "AMD"[message] + std::to_string(data->uFlags);
+            return real(message, data);
+        };
+    }
+    ~ShellNotifySpy() {
+        __imp_Shell_NotifyIconW = real;
+        VirtualProtect(&__imp_Shell_NotifyIconW, sizeof(void*), protection, &protection);
+    }
+};
+
+TEST_F(DriveIconTest, TheShellHearsOfAnIconOnlyWhenItChangesEveryIconIsComposedOnceAndANewTaskbarGetsAll) {
+    startHidden("");
+    ShellNotifySpy spy;
+    updateDriveIcon(d, false);  // shown as the first show does, without a monitor thread
+    for (int i = 0; i < 3; ++i) updateDriveIcon(d, true);
+    EXPECT_EQ(spy.calls, "A7") << "passes that found nothing changed";
+    const HICON data = d->icons[0];
+    simSetTray(L'D', true);
+    for (int i = 0; i < 2; ++i) updateDriveIcon(d, true);
+    simSetTray(L'D', false);
+    updateDriveIcon(d, true);
+    simSetMedium(L'D', SimMedium::None, L"", 0, 0);
+    updateDriveIcon(d, true);
+    liveSettings.global.nLanguage = 1;  // the same icon with a tip in another language
+    loadLanguageAndMenu();
+    updateDriveIcon(d, true);
+    updateDriveIcon(d, true);
+    EXPECT_EQ(spy.calls, "A7 M6 M6 M6 M6");
+    EXPECT_TRUE(d->icons[0] == data && std::count(d->icons, d->icons + 8, nullptr) == 5) << "composed anew";
+    spy.calls.clear();
+    ShellNotifySpy::real(NIM_DELETE, &d->trayIcon->data);  // the shell lost it
+    SendMessageW(mainWindow, msgTaskbarCreated, 0, 0);
+    updateDriveIcon(d, true);
+    EXPECT_EQ(spy.calls, "A7");
 }
 
 TEST_F(DriveIconTest, TheMonitorFollowsWithinASecondTheStarShowsBesideOtherIconsAndShowHideLeaksNothing) {

@@ -172,4 +172,24 @@ TEST(SimDrivesIni, OddValuesAreReadSoundly) {
     EXPECT_TRUE(parseSimDrivesIni(std::string("\xFF\xFE[\0G\0]\0\n\0", 10), L"C:\\")[6].present);
 }
 
+// sbay_sim.exe's journal file: every line while [sim] says nothing else, none after journal=0, and one deleted
+// while the program runs is started again.
+TEST(SimDrivesFile, TheJournalFollowsTheSimSectionAndADeletedOneStartsAfresh) {
+    TempDir folder;
+    const std::wstring log = folder.file(L"simjournal.log");
+    writeTextFile(folder.file(L"simdrives.ini"), "[D]\r\nmedium=data\r\n");
+    simUseFolder(folder.path().c_str());
+    seamGetDriveType(L"D:\\");
+    EXPECT_EQ(readTextFile(log), "D: drive type -> cdrom\r\n");
+    DeleteFileW(log.c_str());
+    Sleep(250);  // the files are looked at every 200 ms
+    seamGetDriveType(L"E:\\");
+    EXPECT_EQ(readTextFile(log), "E: drive type -> none\r\n");
+    writeTextFile(folder.file(L"simdrives.ini"), "[sim]\r\njournal=0 ; quiet\r\n[D]\r\nmedium=data\r\n");
+    Sleep(250);
+    seamGetDriveType(L"D:\\");
+    EXPECT_EQ(readTextFile(log), "E: drive type -> none\r\n");
+    simReset();  // lets go of the folder
+}
+
 }  // namespace

@@ -243,4 +243,28 @@ TEST(Startup, WithoutDrivesTheCommonIconStandsInSettingsStayUntouchedAndShutDown
     EXPECT_EQ(std::pair(freeGdiSlots(), liveKernelHandles()), std::pair(gdi, handles)) << "GDI objects, kernel handles";
 }
 
+// GetMessageW's error, -1, seen through the test program's own import of it.
+extern "C" decltype(&GetMessageW) __imp_GetMessageW;
+int failedGets;
+BOOL WINAPI failingGetMessage(MSG* message, HWND, UINT, UINT) {
+    message->wParam = 77;  // what the failed call left: no exit code
+    if (++failedGets == 3) DestroyWindow(mainWindow);
+    return -1;
+}
+
+TEST(StartupMessageLoop, AnErrorEndsTheLoopOnlyOnceTheWindowIsGoneAndThenWithZero) {
+    simReset();
+    MainWindowHost host;
+    DWORD protection = 0;
+    ASSERT_TRUE(VirtualProtect(&__imp_GetMessageW, sizeof(void*), PAGE_READWRITE, &protection));
+    const auto real = __imp_GetMessageW;
+    __imp_GetMessageW = failingGetMessage;
+    failedGets = 0;
+    const int exitCode = runMessageLoop();
+    __imp_GetMessageW = real;
+    VirtualProtect(&__imp_GetMessageW, sizeof(void*), protection, &protection);
+    EXPECT_EQ(failedGets, 3) << "the loop ended on an error while the window still existed";
+    EXPECT_EQ(exitCode, 0);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include "tray/tray_commands.h"
 #include "tray/tray_menu.h"
 #include "tests/test_support.h"
+#include "update/update_check.h"
 
 #include <gtest/gtest.h>
 #include <shlguid.h>
@@ -50,6 +51,16 @@ protected:
     void start(const std::string& settings = "") { host = std::make_unique<MainWindowHost>(settings); }
     std::unique_ptr<MainWindowHost> host;
 };
+
+// Cancels a settings sheet that shows, counting it.
+int sheetsSeen;
+void CALLBACK cancelSheet(HWND, UINT, UINT_PTR, DWORD) {
+    HWND sheet = FindWindowW(L"#32770", nullptr);
+    if (sheet != nullptr && SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0) != 0) {
+        ++sheetsSeen;
+        PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    }
+}
 
 // Prepares the menu as a right-click on `letter`'s icon does.
 void prepareFor(int letter) {
@@ -141,6 +152,11 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     for (UINT id : {IDM_LOCK, IDM_NEXT, IDM_PREVIOUS, IDM_SPEED_1X, IDM_HEADER}) command(id);
     EXPECT_TRUE(journalOf('G').empty());
 
+    // Only a menu choice runs a command, not the same id with a notification code (an accelerator's 1).
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, cancelSheet);
+    for (UINT id : {IDM_SETTINGS, IDM_UPDATE, IDM_EXIT}) SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(id, 1), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(std::pair(sheetsSeen, runningUpdateChecks()), std::pair(0, 0L)) << "settings sheets, update checks";
     command(IDM_README);
     const std::wstring guide = L"shell default \"" + testProgramDir() + L"readme.txt\" \"\" \"\" -> ";
     ASSERT_EQ(shellLaunches().size(), 1u);
@@ -148,6 +164,7 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     command(IDM_EXIT);
     MSG message;
     EXPECT_TRUE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageW(&message, mainWindow, WM_DESTROY, WM_DESTROY, PM_REMOVE));
 }
 
 TEST(AutorunSplit, SplitsLikeTheShellWithinItsBuffers) {
@@ -276,6 +293,12 @@ void CALLBACK hoverShellTimer(HWND, UINT, UINT_PTR id, DWORD) {
         EXPECT_TRUE(GetSubMenu(menuRecord->popup, TRAY_POS_SHELL) == placeholder && !IsMenu(shell)) << hover;
         EXPECT_NE(SendMessageW(mainWindow, WM_MENUCHAR, 'x', 0), ShellMenuSpy::kMenuCharAnswer);
     }
+    // One of the shell's own submenus at its third place opens: the shell's menu stays as it is.
+    const HMENU shell = GetSubMenu(menuRecord->popup, TRAY_POS_SHELL), inner = CreatePopupMenu();
+    SendMessageW(mainWindow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(inner), TRAY_POS_SHELL);
+    DestroyMenu(inner);
+    EXPECT_TRUE(IsMenu(shell) && GetSubMenu(menuRecord->popup, TRAY_POS_SHELL) == shell &&
+                ShellMenuSpy::alive.size() == 1) << "the shell's menu on screen was torn down";
     invokeShellCommand(kFirstShellCommand + 2, POINT{12, 34});
     setShiftAndControl(false);
     EndMenu();

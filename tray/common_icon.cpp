@@ -44,6 +44,14 @@ void showCommonIcon() {
     }
 }
 
+void refreshCommonIcon() {
+    if (commonIconRecord == nullptr) return;
+    commonIconRecord->data.hIcon = commonIcon;
+    if (!commonIconRecord->added) return;
+    commonIconRecord->data.uFlags = NIF_ICON;
+    Shell_NotifyIconW(NIM_MODIFY, &commonIconRecord->data);
+}
+
 void readdCommonIcon() {
     if (!prepareCommonIcon()) return;
     if (!addTrayIcon(commonIconRecord)) Sleep(1000);

@@ -14,6 +14,10 @@ void showCommonIcon();
 // single retry-free attempt.
 void readdCommonIcon();
 
+// Shows commonIcon anew in place of the one shown (after it was composed
+// again for another display scale).
+void refreshCommonIcon();
+
 // Removes and releases the common icon record (shut-down).
 void releaseCommonIcon();
 

@@ -79,7 +79,10 @@ void onInitMenuPopup(HMENU menu, LPARAM lParam) {
         DriveRecord* record = driveRecordCount != 0 ? driveRecordForLetter(menuDriveLetter) : nullptr;
         if (record != nullptr) prepareDriveMenu(record);
         else prepareMenuWithoutDrives();
-    } else if (lParam == TRAY_POS_SHELL && menuDriveLetter >= 'A' && menuDriveLetter <= 'Z') {
+    } else if (lParam == TRAY_POS_SHELL && menu == GetSubMenu(menuRecord->popup, TRAY_POS_SHELL) &&
+               menuDriveLetter >= 'A' && menuDriveLetter <= 'Z') {
+        // Only the tray menu's own position 3: a submenu of the shell's menu
+        // at its third place must not tear down the shell's menu on screen.
         buildShellSubmenu();
     }
 }

@@ -22,6 +22,7 @@ void showTrayMenu(WPARAM iconId) {
     GetCursorPos(&cursor);
     SetForegroundWindow(mainWindow);
     if (menuRecord == nullptr || menuRecord->popup == nullptr) return;
+    prepareMenuPictures(cursor);
     if (driveRecordCount == 0) {
         TrackPopupMenu(menuRecord->popup, TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, mainWindow,
                        nullptr);

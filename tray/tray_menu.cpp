@@ -1,5 +1,6 @@
 #include "tray/tray_menu.h"
 
+#include "common/display_scale.h"
 #include "common/program_state.h"
 #include "drives/drive_record.h"
 #include "resources/image_strips.h"
@@ -77,7 +78,9 @@ void loadLanguageAndMenu() {
         menuRecord->popup = menuRecord->menu != nullptr ? GetSubMenu(menuRecord->menu, 0) : nullptr;
         menuRecord->capacity = kMenuImageCapacity;
         menuRecord->count = 0;
-        menuRecord->menuImages = createImageListFromBitmap(IDB_MENU, kMenuImageCapacity);
+        menuRecord->dpi = trayDpi();
+        menuRecord->pictureSize = pictureSizeForDpi(menuRecord->dpi);
+        menuRecord->menuImages = createImageListFromBitmap(IDB_MENU, kMenuImageCapacity, menuRecord->pictureSize);
 
         setMenuItemImage(3, IDM_EXIT, 0);
         setMenuItemImage(2, IDM_ABOUT, 0);
@@ -120,14 +123,32 @@ void loadLanguageAndMenu() {
     rebuildFixedTips();
 }
 
+void prepareMenuPictures(POINT point) {
+    if (menuRecord == nullptr) return;
+    menuRecord->dpi = monitorDpiAt(point);
+    const int size = pictureSizeForDpi(menuRecord->dpi);
+    if (size == menuRecord->pictureSize && menuRecord->menuImages != nullptr) return;
+    HIMAGELIST images = createImageListFromBitmap(IDB_MENU, kMenuImageCapacity, size);
+    if (images == nullptr) return;
+    if (menuRecord->menuImages != nullptr) ImageList_Destroy(menuRecord->menuImages);
+    menuRecord->menuImages = images;
+    menuRecord->pictureSize = size;
+}
+
 void onMeasureItem(MEASUREITEMSTRUCT* item) {
-    item->itemHeight = 18;
-    item->itemWidth = 18 - GetSystemMetrics(SM_CXMENUCHECK) + 2;
+    // The picture with a pixel's margin all round; the menu already gives
+    // the check mark's width, so only what goes beyond it is asked for.
+    const int size = menuRecord != nullptr ? menuRecord->pictureSize : 16;
+    const int dpi = menuRecord != nullptr ? menuRecord->dpi : kBaseDpi;
+    const int width = size + 2 - systemMetricForDpi(SM_CXMENUCHECK, dpi) + 2;
+    item->itemHeight = static_cast<UINT>(size + 2);
+    item->itemWidth = static_cast<UINT>(width > 0 ? width : 0);
 }
 
 void onDrawItem(const DRAWITEMSTRUCT* item) {
     if ((item->itemState & ODS_CHECKED) != 0 || item->itemData == kNoMenuImage || menuRecord == nullptr) return;
-    // The picture goes one pixel inside the item's picture area.
-    ImageList_Draw(menuRecord->menuImages, static_cast<int>(item->itemData), item->hDC, item->rcItem.left + 1,
-                   item->rcItem.top + 1, (item->itemState & ODS_DISABLED) != 0 ? ILD_MASK : ILD_TRANSPARENT);
+    // The menu hands over the device context with its origin already at the
+    // picture's slot (rcItem is the whole item): one pixel inside that slot.
+    ImageList_Draw(menuRecord->menuImages, static_cast<int>(item->itemData), item->hDC, 1, 1,
+                   (item->itemState & ODS_DISABLED) != 0 ? ILD_MASK : ILD_TRANSPARENT);
 }

@@ -25,6 +25,8 @@ struct MenuRecord {
     HIMAGELIST menuImages;
     MENUITEMINFOW scratch;               // reused for single-item changes
     HMENU menu;                          // menu 154 as loaded
+    int32_t pictureSize;                 // of menuImages: 16, 20, 24 or 32
+    int32_t dpi;                         // of the display the menu shows on
 };
 
 extern MenuRecord* menuRecord;
@@ -36,6 +38,10 @@ void destroyMenuRecord(MenuRecord* record);
 void setMenuItemImage(int imageIndex, UINT item, UINT byPosition);
 // Replaces the whole state (MFS_*) of one item of the tray popup.
 void setTrayItemState(UINT item, bool byPosition, UINT state);
+
+// Draws the item pictures for the display holding `point`, where the menu
+// is about to show.
+void prepareMenuPictures(POINT point);
 
 // The item pictures, drawn by the main window for the menu.
 void onMeasureItem(MEASUREITEMSTRUCT* item);

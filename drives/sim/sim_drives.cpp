@@ -60,6 +60,7 @@ struct World {
     std::deque<std::string>         journal;
     bool                            journalEnabled = true;
     std::wstring                    folder;        // file mode: where the ini and the log are
+    HANDLE                          journalFile = INVALID_HANDLE_VALUE;  // file mode: kept open while journalling
     ULONGLONG                       lastCheck = 0;
     bool                            iniSeen = false;
     FILETIME                        iniTime{};
@@ -130,15 +131,6 @@ std::wstring executableFolder() {
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
 }
 
-void appendToFile(const std::wstring& path, const std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
 std::string readFileBytes(const std::wstring& path) {
     std::string bytes;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -153,8 +145,15 @@ std::string readFileBytes(const std::wstring& path) {
     return bytes;
 }
 
-// Appends one line, in memory and, in file mode, to simjournal.log. The
-// caller's last error survives the file's I/O.
+void closeJournalFile(World& w) {
+    if (w.journalFile != INVALID_HANDLE_VALUE) CloseHandle(w.journalFile);
+    w.journalFile = INVALID_HANDLE_VALUE;
+}
+
+// Appends one line, in memory and, in file mode, to simjournal.log. Every
+// drive's every request comes here each second, so the file stays open
+// between lines, until the next look at the files. The caller's last error
+// survives the file's I/O.
 void journal(World& w, std::string line) {
     if (!w.journalEnabled) return;
     for (char& c : line) {
@@ -162,7 +161,17 @@ void journal(World& w, std::string line) {
     }
     if (w.mode == Mode::File) {
         const DWORD error = GetLastError();
-        appendToFile(w.folder + L"\\" + kJournalName, line + "\r\n");
+        if (w.journalFile == INVALID_HANDLE_VALUE) {
+            w.journalFile = CreateFileW((w.folder + L"\\" + kJournalName).c_str(), FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+        line += "\r\n";
+        DWORD written = 0;
+        if (w.journalFile != INVALID_HANDLE_VALUE) {
+            WriteFile(w.journalFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        }
+        line.resize(line.size() - 2);
         SetLastError(error);
     }
     w.journal.push_back(std::move(line));
@@ -172,6 +181,7 @@ void journal(World& w, std::string line) {
 // Drives, handles and ids start afresh; value counters run on so that a
 // handle or id left over from before is not taken for a new one.
 void clearWorld(World& w, Mode mode) {
+    closeJournalFile(w);
     const uint32_t nextSlot = w.nextSlot;
     const MCIDEVICEID nextMciId = w.nextMciId;
     w = World{};
@@ -244,6 +254,9 @@ void reloadIni(World& w, bool force) {
     const ULONGLONG now = GetTickCount64();
     if (!force && now - w.lastCheck < kReloadIntervalMs) return;
     w.lastCheck = now;
+    // Let go of the journal now and then: a file deleted while open stays
+    // until its last handle closes, and a new one is then begun.
+    closeJournalFile(w);
     const std::wstring path = w.folder + L"\\" + kIniName;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     const bool exists = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
@@ -255,7 +268,9 @@ void reloadIni(World& w, bool force) {
     w.iniSeen = exists;
     w.iniTime = data.ftLastWriteTime;
     w.iniSize = size;
-    const SimIniDrives drives = parseSimDrivesIni(exists ? readFileBytes(path) : std::string(), w.folder);
+    bool journalOn = true;
+    const SimIniDrives drives = parseSimDrivesIni(exists ? readFileBytes(path) : std::string(), w.folder, &journalOn);
+    w.journalEnabled = journalOn;
     for (size_t i = 0; i < drives.size(); ++i) {
         // The first reading is the machine as the program finds it: only
         // later changes are announced.

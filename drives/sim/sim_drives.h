@@ -7,7 +7,8 @@
 //  - a program that never calls simReset() switches to file mode at its first
 //    seam call: the drives come from "simdrives.ini" in the executable's
 //    folder, re-read whenever that file changes, and every journal line is
-//    appended to "simjournal.log" beside it. In file mode the environment
+//    appended to "simjournal.log" beside it unless the file's [sim] section
+//    says journal=0. In file mode the environment
 //    variable SBAY_SIM_UPDATE_SITE, when set, replaces the update check's
 //    site, so that an end-to-end test can serve the version file itself.
 //

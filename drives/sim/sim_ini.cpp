@@ -138,10 +138,12 @@ void applyKey(SimDriveConfig& config, const std::wstring& key, const std::wstrin
 
 }  // namespace
 
-SimIniDrives parseSimDrivesIni(const std::string& bytes, const std::wstring& folder) {
+SimIniDrives parseSimDrivesIni(const std::string& bytes, const std::wstring& folder, bool* journal) {
     SimIniDrives drives;
     const std::wstring text = decodeText(bytes);
     SimIniDrive* section = nullptr;
+    bool simSection = false;
+    bool journalOn = true;
     size_t start = 0;
     while (start < text.size()) {
         const size_t end = std::min(text.find(L'\n', start), text.size());
@@ -153,6 +155,7 @@ SimIniDrives parseSimDrivesIni(const std::string& bytes, const std::wstring& fol
             const size_t close = line.find(L']');
             const std::wstring name = close == std::wstring::npos ? std::wstring() : trim(line.substr(1, close - 1));
             section = nullptr;
+            simSection = lower(name) == L"sim";
             if (name.size() == 1 && std::iswalpha(name[0]) && std::towupper(name[0]) >= L'A' &&
                 std::towupper(name[0]) <= L'Z') {
                 section = &drives[static_cast<size_t>(std::towupper(name[0]) - L'A')];
@@ -161,8 +164,11 @@ SimIniDrives parseSimDrivesIni(const std::string& bytes, const std::wstring& fol
             continue;
         }
         const size_t equals = line.find(L'=');
-        if (section == nullptr || equals == std::wstring::npos) continue;
-        applyKey(section->config, lower(trim(line.substr(0, equals))), trim(line.substr(equals + 1)), folder);
+        if (equals == std::wstring::npos) continue;
+        const std::wstring key = lower(trim(line.substr(0, equals)));
+        if (simSection && key == L"journal") readFlag(trim(line.substr(equals + 1)), journalOn);
+        if (section != nullptr) applyKey(section->config, key, trim(line.substr(equals + 1)), folder);
     }
+    if (journal != nullptr) *journal = journalOn;
     return drives;
 }

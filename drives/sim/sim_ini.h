@@ -13,6 +13,9 @@
 //   block_descriptor=0 ; 1: MODE SENSE(10) returns a block descriptor before the page
 //   fail=IOCTL_CDROM_READ_TOC,MCI
 //   root=C:\discs\holiday   ; relative folders are taken from the file's folder
+// A section [sim] holds the simulator's own switches:
+//   [sim]
+//   journal=0          ; 1 (the default): simjournal.log gets every request
 // Everything after the first ";" of a line is a comment. Unknown keys and
 // sections, and values that cannot be read, leave the defaults in place.
 #ifndef SPINDLEBAY_SIM_INI_H
@@ -34,7 +37,8 @@ using SimIniDrives = std::array<SimIniDrive, 26>;
 constexpr size_t kSimIniMaxBytes = 1 << 20;
 
 // The file's bytes: UTF-16 or UTF-8 with a byte-order mark, UTF-8, or else
-// text in the ANSI code page.
-SimIniDrives parseSimDrivesIni(const std::string& bytes, const std::wstring& folder);
+// text in the ANSI code page. `journal`, when given, receives the [sim]
+// section's journal switch (true without one).
+SimIniDrives parseSimDrivesIni(const std::string& bytes, const std::wstring& folder, bool* journal = nullptr);
 
 #endif

@@ -1067,6 +1067,739 @@ def wav(samples):
 
 
 # ---------------------------------------------------------------------------
+# The larger sizes
+# ---------------------------------------------------------------------------
+#
+# Displays above 100 % ask for 20, 24 and 32 pixel pictures.  Each is drawn
+# here for its own size from shapes, with stroke widths and boxes chosen in
+# whole pixels for that size; the 16 pixel pictures above stay hand-placed.
+
+SIZES = (16, 20, 24, 32)
+LARGER = SIZES[1:]
+
+# Letter box (x, y, w, h) and stroke width inside a tray icon, by size.
+LETTER_BOX = {16: (LETTER_X, LETTER_Y, LETTER_W, LETTER_H, 2),
+              20: (4, 4, 8, 11, 2),
+              24: (5, 5, 10, 13, 3),
+              32: (6, 6, 14, 18, 4)}
+
+
+def free_of_letter_at(s, x, y):
+    lx, ly, lw, lh, _ = LETTER_BOX[s]
+    return not (lx - 1 <= x <= lx + lw and ly - 1 <= y <= ly + lh)
+
+
+def shape(s, inside):
+    """Pixels of an s x s cell whose centre, in 16-unit design space,
+    satisfies inside(x, y)."""
+    k = s / 16.0
+    return mask_fn(s, s, lambda x, y: inside(x / k, y / k))
+
+
+def rect_in(x0, y0, x1, y1):
+    return lambda x, y: x0 <= x <= x1 and y0 <= y <= y1
+
+
+def seg_in(ax, ay, bx, by, half):
+    return lambda x, y: seg_dist(x, y, ax, ay, bx, by) <= half
+
+
+def any_of(*fs):
+    return lambda x, y: any(f(x, y) for f in fs)
+
+
+def cheb_seg(px, py, ax, ay, bx, by, samples=48):
+    """Distance from a point to a segment in the max-norm: a square brush."""
+    if ax == bx:
+        lo, hi = min(ay, by), max(ay, by)
+        return max(abs(px - ax), max(lo - py, py - hi, 0.0))
+    if ay == by:
+        lo, hi = min(ax, bx), max(ax, bx)
+        return max(abs(py - ay), max(lo - px, px - hi, 0.0))
+    best = 1e9
+    for i in range(samples + 1):
+        t = i / float(samples)
+        qx, qy = ax + (bx - ax) * t, ay + (by - ay) * t
+        best = min(best, max(abs(px - qx), abs(py - qy)))
+    return best
+
+
+# Strokes of each letter in a unit box (y down); M, N and W use the full
+# width, the others six sevenths, as at 16 pixels.
+STROKES = {
+    'A': [[(0, 1), (0, .25), (.25, 0), (.75, 0), (1, .25), (1, 1)],
+          [(0, .55), (1, .55)]],
+    'B': [[(0, 0), (0, 1), (.75, 1), (1, .8), (1, .65), (.75, .5), (0, .5)],
+          [(0, 0), (.75, 0), (1, .2), (1, .32), (.75, .5)]],
+    'C': [[(1, .2), (.8, 0), (.2, 0), (0, .2), (0, .8), (.2, 1), (.8, 1),
+           (1, .8)]],
+    'D': [[(0, 0), (.6, 0), (1, .3), (1, .7), (.6, 1), (0, 1), (0, 0)]],
+    'E': [[(1, 0), (0, 0), (0, 1), (1, 1)], [(0, .5), (.8, .5)]],
+    'F': [[(1, 0), (0, 0), (0, 1)], [(0, .5), (.8, .5)]],
+    'G': [[(1, .2), (.8, 0), (.2, 0), (0, .2), (0, .8), (.2, 1), (1, 1),
+           (1, .5), (.55, .5)]],
+    'H': [[(0, 0), (0, 1)], [(1, 0), (1, 1)], [(0, .5), (1, .5)]],
+    'I': [[(.2, 0), (.8, 0)], [(.5, 0), (.5, 1)], [(.2, 1), (.8, 1)]],
+    'J': [[(1, 0), (1, .8), (.8, 1), (.2, 1), (0, .8)]],
+    'K': [[(0, 0), (0, 1)], [(1, 0), (0, .6)], [(.3, .42), (1, 1)]],
+    'L': [[(0, 0), (0, 1), (1, 1)]],
+    'M': [[(0, 1), (0, 0), (.5, .45), (1, 0), (1, 1)]],
+    'N': [[(0, 1), (0, 0), (1, 1), (1, 0)]],
+    'O': [[(.2, 0), (.8, 0), (1, .2), (1, .8), (.8, 1), (.2, 1), (0, .8),
+           (0, .2), (.2, 0)]],
+    'P': [[(0, 1), (0, 0), (.8, 0), (1, .2), (1, .35), (.8, .55), (0, .55)]],
+    'Q': [[(.2, 0), (.8, 0), (1, .2), (1, .8), (.8, 1), (.2, 1), (0, .8),
+           (0, .2), (.2, 0)], [(.6, .7), (1, 1)]],
+    'R': [[(0, 1), (0, 0), (.8, 0), (1, .2), (1, .35), (.8, .55), (0, .55)],
+          [(.5, .55), (1, 1)]],
+    'S': [[(1, .15), (.85, 0), (.15, 0), (0, .15), (0, .35), (.15, .5),
+           (.85, .5), (1, .65), (1, .85), (.85, 1), (.15, 1), (0, .85)]],
+    'T': [[(0, 0), (1, 0)], [(.5, 0), (.5, 1)]],
+    'U': [[(0, 0), (0, .8), (.2, 1), (.8, 1), (1, .8), (1, 0)]],
+    'V': [[(0, 0), (0, .5), (.5, 1), (1, .5), (1, 0)]],
+    'W': [[(0, 0), (0, 1), (.5, .55), (1, 1), (1, 0)]],
+    'X': [[(0, 0), (1, 1)], [(1, 0), (0, 1)]],
+    'Y': [[(0, 0), (.5, .5), (1, 0)], [(.5, .5), (.5, 1)]],
+    'Z': [[(0, 0), (1, 0), (0, 1), (1, 1)]],
+}
+
+
+def stroke_text_pixels(letter, x0, y0, w, h, sw):
+    """Pixels of a letter drawn with a square brush sw pixels wide inside
+    the box (x0, y0, w, h)."""
+    if letter not in 'MNW':
+        w = max(sw * 2 + 1, int(round(w * 6 / 7.0)))
+    half = sw / 2.0
+    left, top = x0 + half, y0 + half
+    span_x, span_y = w - sw, h - sw
+    segs = []
+    for line in STROKES[letter]:
+        pts = [(left + px * span_x, top + py * span_y) for (px, py) in line]
+        segs += list(zip(pts, pts[1:]))
+    out = set()
+    for y in range(y0, y0 + h):
+        for x in range(x0, x0 + w):
+            cx, cy = x + 0.5, y + 0.5
+            if any(cheb_seg(cx, cy, a[0], a[1], b[0], b[1]) < half + 0.01
+                   for a, b in segs):
+                out.add((x, y))
+    return out
+
+
+def glyph_pixels_at(letter, s):
+    if s == 16:
+        return glyph_pixels(letter)
+    lx, ly, lw, lh, sw = LETTER_BOX[s]
+    return stroke_text_pixels(letter, lx, ly, lw, lh, sw)
+
+
+def draw_letters_at(s):
+    bits = [[1] * (26 * s) for _ in range(s)]
+    for i in range(26):
+        for (x, y) in glyph_pixels_at(chr(65 + i), s):
+            bits[y][s * i + x] = 0
+    return bits
+
+
+def tray_disc_at(s):
+    cv = Canvas(s, s)
+    c = s / 2.0
+    k = s / 16.0
+    m = disc_mask(c, c, c, s)
+    rim = edge_of(m)
+    for (x, y) in m:
+        dx, dy = x + 0.5 - c, y + 0.5 - c
+        r = math.hypot(dx, dy)
+        p = (dx + dy) / (11.3 * k)
+        if (x, y) in rim:
+            col = SILVER_RIM
+        elif r < 1.6 * k:
+            col = HUB
+        elif r < 2.7 * k:
+            col = HUB_RING
+        elif p < -0.4:
+            col = SILVER_1
+        elif p < 0.3:
+            col = SILVER_2
+        else:
+            col = SILVER_3
+        cv.put(x, y, col)
+    # the sheen: a short arc in the upper right, off the letter and its ring
+    sheen = (SHEEN_C, SHEEN_A, SHEEN_B)
+    for (x, y) in m:
+        dx, dy = x + 0.5 - c, y + 0.5 - c
+        r = math.hypot(dx, dy) / c
+        a = math.degrees(math.atan2(-dy, dx))
+        if 0.55 <= r <= 0.85 and 35 <= a <= 60 and (x, y) not in rim and \
+                free_of_letter_at(s, x, y):
+            cv.put(x, y, sheen[int((r - 0.55) / 0.1) % 3])
+    return cv
+
+
+def state_picture_at(i, star, s):
+    if s == 16:
+        return state_picture(i, star)
+    cv = tray_disc_at(s)
+    k = s / 16.0
+    lx, ly, lw, lh, sw = LETTER_BOX[s]
+    right = lx + lw + 2                      # first column clear of the ring
+    if i == 1:      # tray open: red cross in the lower right corner
+        w = s - right
+        x0, y0 = right, s - w
+        half = max(1.0, sw / 2.0 * 0.9)
+        m = mask_fn(s, s, lambda x, y: x0 <= x <= s and y0 <= y <= s and (
+            seg_dist(x, y, x0 + half, y0 + half, s - half, s - half) <= half
+            or seg_dist(x, y, s - half, y0 + half, x0 + half, s - half)
+            <= half))
+        for (x, y) in m:
+            cv.put(x, y, RED_DK if (x - x0) + (y - y0) >= w + 1 else RED)
+    elif i == 2:    # audio CD: green note
+        top = int(round(7 * k))
+        stem_x = s - int(round(2.5 * k)) - sw // 2 - 1
+        head = mask_fn(s, s, lambda x, y: ((x - (stem_x - 1.2 * k)) /
+                                             (2.1 * k)) ** 2 +
+                       ((y - (s - 2.0 * k)) / (1.5 * k)) ** 2 <= 1)
+        stem = mask_fn(s, s, lambda x, y: stem_x - 1 <= x <= stem_x + 1.0 and
+                       top <= y <= s - 2 * k)
+        flag = mask_fn(s, s, lambda x, y: seg_dist(
+            x, y, stem_x + 0.5, top + 1.0 * k, s - 0.8 * k, top + 3.0 * k)
+            <= 0.7 * k)
+        m = {(x, y) for (x, y) in head | stem | flag
+             if x >= right - 1 and free_of_letter_at(s, x, y)}
+        paint(cv, {p for p in ring_of(m) if free_of_letter_at(s, *p)},
+              GREEN_OUT)
+        bevel(cv, m, GREEN, GREEN, GREEN_DK)
+    elif i == 3:    # data disc: green check mark
+        x0 = right
+        y0 = int(round(8 * k))
+        pts = [(x0 + 0.8 * k, s - 4.2 * k), (x0 + 2.4 * k, s - 1.6 * k),
+               (s - 1.0 * k, y0 + 1.0 * k)]
+        m = mask_fn(s, s, lambda x, y: (
+            seg_dist(x, y, *pts[0], *pts[1]) <= 0.95 * k or
+            seg_dist(x, y, *pts[1], *pts[2]) <= 0.95 * k))
+        m = {p for p in m if free_of_letter_at(s, *p)}
+        paint(cv, {p for p in ring_of(m) if free_of_letter_at(s, *p)},
+              GREEN_OUT)
+        bevel(cv, m, GREEN_HI, GREEN, GREEN)
+    if star:
+        cx, cy = s - 2.5 * k, 2.5 * k
+        pts = []
+        for j in range(10):
+            a = -math.pi / 2 + j * math.pi / 5
+            rr = 2.6 * k if j % 2 == 0 else 1.1 * k
+            pts.append((cx + rr * math.cos(a), cy + rr * math.sin(a)))
+        m = {p for p in mask_fn(s, s, lambda x, y: in_polygon(x, y, pts))
+             if free_of_letter_at(s, *p)}
+        for p in m:
+            cv.put(p[0], p[1], STAR_DK if p in edge_of(m) else STAR)
+    return cv
+
+
+def draw_states_at(star, s):
+    cv = Canvas(4 * s, s)
+    for i in range(4):
+        cv.blit(state_picture_at(i, star, s), s * i, 0)
+    return cv
+
+
+# -- menu pictures ----------------------------------------------------------
+
+def beveled(s, inside, light, mid, dark, outline):
+    cv = Canvas(s, s)
+    m = shape(s, inside)
+    paint(cv, ring_of(m), outline)
+    bevel(cv, m, light, mid, dark)
+    return cv
+
+
+def menu_disc_at(s, hole=True):
+    """menu_disc() with its radii in proportion for any size."""
+    cv = Canvas(s, s)
+    c0 = s / 2.0
+    k = s / 16.0
+    m = disc_mask(c0, c0, c0, s)
+    rim = edge_of(m)
+    for (x, y) in m:
+        dx, dy = x + 0.5 - c0, y + 0.5 - c0
+        r = math.hypot(dx, dy)
+        a = math.atan2(dy, dx)
+        if hole and r < 1.6 * k:
+            continue
+        if (x, y) in rim:
+            c = SILVER_RIM
+        elif r < 2.6 * k:
+            c = STEEL_DK
+        elif r < 3.4 * k:
+            c = HUB
+        else:
+            s2 = math.cos(2 * (a + math.pi / 4))
+            if s2 > 0.86 and 3.4 * k <= r < c0 - 1.5 * k:
+                c = (SHEEN_A, SHEEN_C, SHEEN_B)[int((r - 3.4 * k) / k) % 3]
+            elif dx + dy < -2 * k:
+                c = SILVER_1
+            elif dx + dy < 3 * k:
+                c = SILVER_2
+            else:
+                c = SILVER_3
+        cv.put(x, y, c)
+    return cv
+
+
+def close_tray_at(s):
+    cv = menu_disc_at(s)
+    plus = shape(s, any_of(rect_in(9.2, 11, 15.8, 13), rect_in(11.5, 9, 13.5,
+                                                               15.8)))
+    paint(cv, ring_of(plus, True), GREEN_OUT)
+    bevel(cv, plus, GREEN_HI, GREEN, GREEN_DK)
+    return cv
+
+
+def eject_at(s):
+    cv = menu_disc_at(s)
+    tri = [(11.5, 8.2), (15.6, 12.4), (7.4, 12.4)]
+    m = shape(s, any_of(lambda x, y: in_polygon(x, y, tri),
+                        rect_in(7.4, 13.4, 15.6, 15.6)))
+    paint(cv, ring_of(m), WHITE)
+    for p in m:
+        cv.put(p[0], p[1], (30, 34, 44) if p in edge_of(m) else
+               (90, 100, 120))
+    return cv
+
+
+def info_at(s):
+    cv = Canvas(s, s)
+    k = s / 16.0
+    m = disc_mask(s / 2.0, s / 2.0, 7.8 * k, s)
+    rim = edge_of(m)
+    for (x, y) in m:
+        if (x, y) in rim:
+            c = BLUE_OUT
+        else:
+            t = (x + y) / k
+            c = BLUE_HI if t < 9 else (BLUE if t < 19 else BLUE_DK)
+        cv.put(x, y, c)
+    paint(cv, shape(s, any_of(rect_in(7, 3, 9, 5), rect_in(7, 6.2, 9, 12),
+                              rect_in(6, 6.2, 9, 7.4),
+                              rect_in(6, 11, 10, 12.2))), WHITE)
+    return cv
+
+
+def exit_at(s):
+    return beveled(s, any_of(seg_in(4, 4, 12, 12, 1.55),
+                             seg_in(12, 4, 4, 12, 1.55)),
+                   RED_HI, RED, RED_DK, RED_OUT)
+
+
+def spanner_at(s):
+    k = s / 16.0
+    m = spanner_mask_at(s)
+    cv = Canvas(s, s)
+    paint(cv, ring_of(m), STEEL_OUT)
+    bevel(cv, m, STEEL_HI, STEEL, STEEL_DK)
+    del k
+    return cv
+
+
+def spanner_mask_at(s):
+    k = s / 16.0
+    ax, ay = 3.2 * k, 12.8 * k
+    hx, hy = 10.8 * k, 5.2 * k
+    ux, uy = 1 / math.sqrt(2), -1 / math.sqrt(2)
+
+    def inside(x, y):
+        if seg_dist(x, y, ax, ay, hx, hy) <= 1.45 * k:
+            return True
+        if math.hypot(x - hx, y - hy) <= 3.9 * k:
+            rx, ry = x - hx, y - hy
+            along = rx * ux + ry * uy
+            across = -rx * uy + ry * ux
+            return not (along > -0.6 * k and abs(across) < 1.3 * k)
+        return False
+    return mask_fn(s, s, inside)
+
+
+def question_at(s):
+    cx, cy = 8.5, 5.4
+
+    def hook(x, y):
+        r = math.hypot(x - cx, y - cy)
+        if not 1.7 <= r <= 3.9:
+            return False
+        return y <= cy or x >= cx
+    return beveled(s, any_of(hook, seg_in(10.6, 7.6, 8.5, 9.4, 1.1),
+                             rect_in(7.5, 9.2, 9.5, 10.6),
+                             rect_in(7.5, 11.6, 9.5, 13.6)),
+                   BLUE_HI, BLUE, BLUE_DK, BLUE_OUT)
+
+
+def note_at(s):
+    ink, hi = NOTE_PAL['#'], NOTE_PAL['h']
+    k = s / 16.0
+    cv = Canvas(s, s)
+
+    def head(cx, cy):
+        return lambda x, y: ((x - cx) / 2.3) ** 2 + ((y - cy) / 1.6) ** 2 <= 1
+    m = shape(s, any_of(head(4.6, 12.2), head(12.2, 12.2),
+                        rect_in(6.0, 2.0, 7.0, 12.0),
+                        rect_in(13.6, 2.0, 14.6, 12.0),
+                        rect_in(6.0, 2.0, 14.6, 4.2)))
+    paint(cv, m, ink)
+    paint(cv, shape(s, any_of(lambda x, y: math.hypot(x - 3.8, y - 11.6)
+                              <= 0.7,
+                              lambda x, y: math.hypot(x - 11.4, y - 11.6)
+                              <= 0.7,
+                              rect_in(7.2, 4.3, 13.4, 4.9))), hi)
+    del k
+    return cv
+
+
+def speed_at(s):
+    k = s / 16.0
+    ink = (30, 30, 36)
+    cv = Canvas(s, s)
+    w = max(1.0, round(1.4 * k)) / k / 2
+    paint(cv, shape(s, any_of(seg_in(0.8, 8.6, 7.4, 14.6, w),
+                              seg_in(7.4, 8.6, 0.8, 14.6, w))), ink)
+    t = max(1.0, round(k)) / k / 2
+    two = [(9.6, 2.2), (10.6, 1.2), (12.6, 1.2), (13.5, 2.2), (13.5, 3.0),
+           (9.8, 6.4), (14.0, 6.4)]
+    paint(cv, shape(s, lambda x, y: any(
+        seg_dist(x, y, a[0], a[1], b[0], b[1]) <= t
+        for a, b in zip(two, two[1:]))), BLUE_DK)
+    return cv
+
+
+def media_at(s, inside):
+    return beveled(s, inside, MEDIA['light'], MEDIA['mid'], MEDIA['dark'],
+                   MEDIA['outline'])
+
+
+def stop_at(s):
+    return media_at(s, lambda x, y: 4 < x < 12 and 4 < y < 12)
+
+
+def prev_at(s):
+    a, b = tri_left(1.0, 7.6), tri_left(7.0, 13.6)
+    return media_at(s, lambda x, y: a(x, y) or b(x, y))
+
+
+def next_at(s):
+    a, b = tri_left(1.0, 7.6), tri_left(7.0, 13.6)
+    return media_at(s, lambda x, y: a(16.0 - x, y) or b(16.0 - x, y))
+
+
+def pause_at(s):
+    return media_at(s, lambda x, y: 3 < y < 13 and (4 < x < 7 or 9 < x < 12))
+
+
+def play_at(s):
+    f = tri_left(3.0, 11.6, 5.6)
+    return media_at(s, lambda x, y: f(17.0 - x, y))
+
+
+def bolt_at(s):
+    pts = [(8.0, 0.6), (14.0, 0.6), (9.6, 6.0), (13.0, 6.0),
+           (4.0, 15.4), (6.6, 8.6), (3.0, 8.6)]
+    return beveled(s, lambda x, y: in_polygon(x, y, pts),
+                   GOLD_HI, GOLD, GOLD_DK, GOLD_OUT)
+
+
+def folder_find_at(s):
+    cv = Canvas(s, s)
+    edge, light, body, dark = (130, 90, 10), (255, 236, 150), \
+        (248, 204, 80), (210, 156, 40)
+    m = shape(s, any_of(rect_in(0.3, 5.0, 14.0, 14.0),
+                        rect_in(0.3, 3.2, 6.0, 5.2)))
+    rim = edge_of(m)
+    k = s / 16.0
+    for (x, y) in m:
+        yy = y / k
+        c = edge if (x, y) in rim else light if yy < 5.4 else \
+            dark if yy > 12.4 else body
+        cv.put(x, y, c)
+    glass = shape(s, lambda x, y: math.hypot(x - 9.6, y - 8.6) <= 3.2)
+    ring = shape(s, lambda x, y: 3.2 < math.hypot(x - 9.6, y - 8.6) <= 4.2)
+    handle = shape(s, seg_in(12.6, 11.6, 15.0, 14.0, 1.0))
+    paint(cv, handle, (100, 70, 40))
+    paint(cv, ring, (30, 34, 44))
+    paint(cv, glass, (190, 220, 245))
+    paint(cv, shape(s, lambda x, y: math.hypot(x - 8.4, y - 7.4) <= 0.9),
+          WHITE)
+    return cv
+
+
+def new_at(s):
+    k = s / 16.0
+    cv = Canvas(s, s)
+    top, bottom = int(round(3 * k)), int(round(12 * k))
+    for y in range(top, bottom):
+        for x in range(s):
+            edge_x = x in (0, s - 1)
+            if (y == top or y == bottom - 1) and edge_x:
+                continue
+            c = (255, 178, 80) if y == top else (190, 80, 0) \
+                if y == bottom - 1 or x == s - 1 else (232, 110, 0) \
+                if x == 0 else (250, 130, 10)
+            cv.put(x, y, c)
+    sw = 1 if s < 32 else 2
+    h = bottom - top - 2 * int(round(1.2 * k)) - (0 if s < 24 else 1)
+    y0 = top + (bottom - top - h) // 2
+    widths = {'N': int(round(4 * k)), 'E': int(round(3.2 * k)),
+              'W': int(round(5 * k))}
+    gap = max(1, int(round(k)))
+    total = sum(widths.values()) + 2 * gap
+    x = (s - total) // 2
+    for letter in 'NEW':
+        w = widths[letter]
+        box_w = w if letter in 'MNW' else int(math.ceil(w * 7 / 6.0))
+        paint(cv, stroke_text_pixels(letter, x, y0, box_w, h, sw), WHITE)
+        x += w + gap
+    return cv
+
+
+def gear_at(s):
+    def inside(x, y):
+        dx, dy = x - 8.0, y - 8.0
+        r = math.hypot(dx, dy)
+        if r < 2.1:
+            return False
+        if r <= 5.3:
+            return True
+        if r > 7.3:
+            return False
+        a = (math.degrees(math.atan2(dy, dx)) + 360 + 22.5) % 45
+        return abs(a - 22.5) <= 9.5 - r * 0.6
+    return beveled(s, inside, STEEL_HI, STEEL, STEEL_DK, STEEL_OUT)
+
+
+def menu_pictures_at(s):
+    if s == 16:
+        return draw_menu()
+    makers = [close_tray_at, eject_at, info_at, exit_at, spanner_at,
+              question_at, note_at, speed_at, stop_at, prev_at, next_at,
+              pause_at, play_at, bolt_at, folder_find_at, new_at, gear_at]
+    cv = Canvas(s * len(makers), s)
+    for i, make in enumerate(makers):
+        cv.blit(make(s), s * i, 0)
+    return cv
+
+
+# -- flags and tabs ---------------------------------------------------------
+
+def flag_uk_at(w, h):
+    blue, white, red = (1, 36, 125), (250, 250, 250), (207, 20, 43)
+    cv = Canvas(w, h)
+    sx, sy = w / 60.0, h / 30.0           # the flag's own 60 x 30 grid
+
+    for y in range(h):
+        for x in range(w):
+            u, v = (x + 0.5) / sx, (y + 0.5) / sy
+            c = blue
+            # diagonals: white 6 wide, red 2 wide, offset clockwise
+            d1 = (u / 2.0 - v)                 # 0 on the main diagonal
+            d2 = ((60 - u) / 2.0 - v)
+            if abs(d1) * 2 / math.sqrt(5) * 2 <= 3 or \
+                    abs(d2) * 2 / math.sqrt(5) * 2 <= 3:
+                c = white
+            up = (u < 30) == (v < 15)
+            if (up and 0 <= (d1 if u < 30 else -d1) <= 1.2) or \
+                    (not up and 0 <= (-d2 if u < 30 else d2) <= 1.2):
+                c = red
+            if abs(u - 30) <= 5 or abs(v - 15) <= 5:
+                c = white
+            if abs(u - 30) <= 3 or abs(v - 15) <= 3:
+                c = red
+            cv.put(x, y, c)
+    return cv
+
+
+def flag_russia_at(w, h):
+    cv = Canvas(w, h)
+    for y in range(h):
+        band = 3 * y // h
+        c = ((250, 250, 250), (0, 57, 166), (213, 43, 30))[band]
+        for x in range(w):
+            cv.put(x, y, c)
+    return cv
+
+
+def draw_flags_at(s):
+    if s == 16:
+        return draw_flags()
+    h = int(round(s * 0.75))
+    cv = Canvas(2 * s, s)
+    cv.blit(framed(flag_uk_at(s, h)), 0, (s - h) // 2)
+    cv.blit(framed(flag_russia_at(s, h)), s, (s - h) // 2)
+    return cv
+
+
+def drive_at(s):
+    k = s / 16.0
+    cv = Canvas(s, s)
+    d = int(round(14 * k))
+    cv.blit(menu_disc_at(d), (s - d) // 2, 0)
+    top = s - int(round(6 * k))
+    lip = int(round(2 * k))
+    for y in range(top, s):
+        for x in range(s):
+            if (x in (0, s - 1)) and y in (top, s - 1):
+                continue
+            if x in (0, s - 1) or y in (top, s - 1):
+                c = (50, 54, 64)
+            elif y == top + 1:
+                c = (245, 246, 248)
+            elif y < top + lip + 1:
+                c = (60, 64, 74)
+            elif y == s - 2:
+                c = (140, 146, 158)
+            else:
+                c = (200, 204, 212)
+            cv.put(x, y, c)
+    led_y = s - 3 if s - 3 > top + lip else s - 2
+    cv.put(s - 4, led_y, (40, 200, 60))
+    cv.put(s - 5, led_y, (40, 200, 60))
+    return cv
+
+
+def draw_tabs_at(s):
+    if s == 16:
+        return draw_tabs()
+    cv = Canvas(2 * s, s)
+    cv.blit(spanner_at(s), 0, 0)
+    cv.blit(drive_at(s), s, 0)
+    return cv
+
+
+# -- icons ------------------------------------------------------------------
+
+def app_icon_at(s):
+    """The golden disc for any size, 32-bit: sizes up to 32 keep hard edges
+    like the 256-colour original, larger ones fade their edges in alpha."""
+    cv = Canvas(s, s)
+    k = s / 32.0
+    c = s / 2.0
+    outer, inner = 16 * k, 3.2 * k
+    smooth = s > 32
+    for y in range(s):
+        for x in range(s):
+            dx, dy = x + 0.5 - c, y + 0.5 - c
+            r = math.hypot(dx, dy)
+            if smooth:
+                alpha = max(0.0, min(1.0, outer - r + 0.5)) * \
+                    max(0.0, min(1.0, r - inner + 0.5))
+            else:
+                alpha = 1.0 if inner <= r <= outer else 0.0
+            if int(round(255 * alpha)) == 0:
+                continue
+            a = math.atan2(dy, dx)
+            light = -(dx + dy) / (32.0 * k)
+            rim = r > outer - 1.0 or r < inner + 1.0
+            if rim:
+                t = 0.10 + 0.25 * light if r > 8 * k else 0.18 - 0.2 * light
+            elif r < 4.3 * k:
+                t = 0.40 - 0.5 * light
+            elif r < 7.6 * k:
+                t = 0.74 + 0.30 * light
+                if 5.4 * k < r < 6.3 * k:
+                    t -= 0.20
+                if r > 7.0 * k:
+                    t = 0.30 + 0.2 * light
+            else:
+                glint = max(0.0, math.cos(2 * (a - math.pi / 4))) ** 6
+                t = 0.40 + 0.30 * light + 0.45 * glint
+                t += 0.04 * math.cos(r / k * 2.3)
+                if r > 14.6 * k:
+                    t += 0.10
+            cv.put(x, y, gold(t) + (int(round(255 * alpha)),))
+    if s >= 24:
+        sx, sy = int(round(22.5 * k - 0.5)), int(round(9.5 * k - 0.5))
+        arm = max(2, int(round(2 * k)))
+        for j in range(-arm, arm + 1):
+            col = (255, 255, 246) if j == 0 else (255, 250, 200) \
+                if abs(j) < arm else gold(0.85)
+            cv.put(sx + j, sy, col + (255,))
+            cv.put(sx, sy + j, col + (255,))
+    return cv
+
+
+def app_icon_32_from_16px_era():
+    """The 32 pixel picture exactly as the 256-colour icon had it."""
+    old = draw_app_icon()
+    cv = Canvas(32, 32)
+    for y in range(32):
+        for x in range(32):
+            c = old.px[y][x]
+            if c is not None:
+                cv.put(x, y, c + (255,))
+    return cv
+
+
+def busy_at(s):
+    if s == 16:
+        return draw_busy_icon()
+    cv = Canvas(s, s)
+    wood_dk, wood, wood_hi = (70, 40, 10, 255), (168, 104, 40, 255), \
+        (214, 150, 70, 255)
+    k = s / 16.0
+    cap = max(2, int(round(2 * k)))
+    glass_edge = (60, 80, 110, 230)
+
+    def cap_at(y0):
+        for y in range(y0, y0 + cap + 1):
+            for x in range(int(round(1 * k)), s - int(round(1 * k))):
+                edge = y == y0 or x in (int(round(1 * k)),
+                                        s - int(round(1 * k)) - 1)
+                cv.put(x, y, wood_dk if edge else
+                       wood_hi if y == y0 + 1 else wood)
+    top, bottom = cap + 1, s - cap - 2
+    mid = (top + bottom) / 2.0
+    half = (s - 4 * k) / 2.0
+    for y in range(top, bottom + 1):
+        t = abs(y + 0.5 - mid) / (bottom + 0.5 - mid)
+        w = max(0.6 * k, half * t)
+        for x in range(s):
+            d = abs(x + 0.5 - s / 2.0)
+            if d > w + 0.5:
+                continue
+            if d > w - 0.7:
+                cv.put(x, y, glass_edge)
+            elif (y < mid and t < 0.75) or (y > mid and t > 0.3):
+                cv.put(x, y, (236, 180, 60, 255))
+            else:
+                cv.put(x, y, (214, 232, 250, 110))
+    cap_at(0)
+    cap_at(s - cap - 1)
+    return cv
+
+
+def ico_multi(pictures):
+    """An icon file holding one 32-bit picture per size."""
+    images = []
+    for cv in pictures:
+        xor = bytearray()
+        for y in range(cv.h - 1, -1, -1):
+            for x in range(cv.w):
+                c = cv.px[y][x]
+                if c is None:
+                    xor += b'\0\0\0\0'
+                else:
+                    r, g, b, a = c
+                    xor += bytes((b, g, r, a))
+        mask = and_mask(cv.w, cv.h, lambda x, y, cv=cv: cv.px[y][x] is None)
+        info = struct.pack('<IiiHHIIiiII', 40, cv.w, 2 * cv.h, 1, 32, 0,
+                           len(xor) + len(mask), 0, 0, 0, 0)
+        images.append((cv.w, info + bytes(xor) + mask))
+    head = struct.pack('<HHH', 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    entries = b''
+    for w, image in images:
+        entries += struct.pack('<BBBBHHII', w & 255, w & 255, 0, 0, 1, 32,
+                               len(image), offset)
+        offset += len(image)
+    return head + entries + b''.join(image for _, image in images)
+
+
+# ---------------------------------------------------------------------------
 # Everything together
 # ---------------------------------------------------------------------------
 
@@ -1080,18 +1813,38 @@ def build():
     tabs = draw_tabs()
     app = draw_app_icon()
     busy = draw_busy_icon()
-    return {
+    built = {
         'states.bmp': (bmp24(states), states),
         'states_default.bmp': (bmp24(states_def), states_def),
         'letters.bmp': (bmp1(letters, 416, 16), letters),
         'menu.bmp': (bmp24(menu), menu),
         'flags.bmp': (bmp24(flags), flags),
         'tabs.bmp': (bmp24(tabs), tabs),
-        'app.ico': (ico8(app), app),
-        'busy.ico': (ico32(busy), busy),
         'template.ico': (ico_blank24(), None),
         'diskinside.wav': (wav(chime_samples()), None),
     }
+    for s in LARGER:
+        pictures = {
+            'states': draw_states_at(False, s),
+            'states_default': draw_states_at(True, s),
+            'menu': menu_pictures_at(s),
+            'flags': draw_flags_at(s),
+            'tabs': draw_tabs_at(s),
+        }
+        for name, cv in pictures.items():
+            built['%s_%d.bmp' % (name, s)] = (bmp24(cv), cv)
+        bits = draw_letters_at(s)
+        built['letters_%d.bmp' % s] = (bmp1(bits, 26 * s, s), bits)
+    apps = [app_icon_at(s) if s != 32 else app_icon_32_from_16px_era()
+            for s in APP_ICON_SIZES]
+    built['app.ico'] = (ico_multi(apps), apps)
+    busies = [busy_at(s) for s in SIZES]
+    built['busy.ico'] = (ico_multi(busies), busies)
+    del app, busy
+    return built
+
+
+APP_ICON_SIZES = (16, 20, 24, 32, 48, 64, 256)
 
 
 # ---------------------------------------------------------------------------
@@ -1286,7 +2039,7 @@ def near_key(c):
 def check_strip(path, w, h, cells, expect, keep=None):
     """Sizes, bit depth, and the cyan background: every pixel the drawing
     leaves empty must be exactly cyan, every drawn pixel must not be, and
-    nothing may be almost cyan."""
+    nothing may be almost cyan.  The pictures are h pixels square."""
     fw, fh, bpp, _, rows = read_bmp(path)
     need((fw, fh, bpp) == (w, h, 24),
          'size %dx%d %d bpp, want %dx%d 24' % (fw, fh, bpp, w, h))
@@ -1302,13 +2055,13 @@ def check_strip(path, w, h, cells, expect, keep=None):
             else:
                 need(c != KEY, 'picture pixel %d,%d is cyan' % (x, y))
     for i in range(cells):
-        x0 = 16 * i
+        x0 = h * i
         drawn = sum(rows[y][x] != KEY for y in range(h)
-                    for x in range(x0, x0 + 16))
+                    for x in range(x0, x0 + h))
         need(drawn >= 20, 'picture %d is (nearly) empty' % i)
-        need(drawn < 256, 'picture %d has no cyan background' % i)
-        need(KEY in (rows[0][x0], rows[0][x0 + 15], rows[h - 1][x0],
-                     rows[h - 1][x0 + 15]),
+        need(drawn < h * h, 'picture %d has no cyan background' % i)
+        need(KEY in (rows[0][x0], rows[0][x0 + h - 1], rows[h - 1][x0],
+                     rows[h - 1][x0 + h - 1]),
              'picture %d: no corner is background' % i)
     return rows
 
@@ -1317,123 +2070,144 @@ def luminance(c):
     return 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2]
 
 
-def check_letters(path, states_rows_list):
+def check_letters(path, states_rows_list, s=16):
     w, h, bpp, pal, rows = read_bmp(path)
-    need((w, h, bpp) == (416, 16, 1), 'letters: %dx%d %d bpp' % (w, h, bpp))
+    need((w, h, bpp) == (26 * s, s, 1), 'letters: %dx%d %d bpp' % (w, h, bpp))
+    lx, ly, lw, lh, _ = LETTER_BOX[s]
     need(pal[:2] == [(0, 0, 0), (255, 255, 255)],
          'letters: palette must be black, white')
     seen = set()
     for i in range(26):
-        black = frozenset((x, y) for y in range(16) for x in range(16)
-                          if rows[y][16 * i + x] == 0)
+        black = frozenset((x, y) for y in range(s) for x in range(s)
+                          if rows[y][s * i + x] == 0)
         need(len(black) >= 15, 'letter %c is nearly empty' % (65 + i))
         need(black not in seen, 'letter %c repeats another' % (65 + i))
         seen.add(black)
         for (x, y) in black:
-            need(LETTER_X <= x < LETTER_X + LETTER_W and
-                 LETTER_Y <= y < LETTER_Y + LETTER_H,
+            need(lx <= x < lx + lw and ly <= y < ly + lh,
                  'letter %c leaves its box at %d,%d' % (65 + i, x, y))
-        need(black == frozenset(glyph_pixels(chr(65 + i))),
+        need(black == frozenset(glyph_pixels_at(chr(65 + i), s)),
              'letter %c differs from the drawing' % (65 + i))
         # the letter must stand on the light part of every state picture:
         # each white pixel touching the glyph shows a light, opaque colour
         halo = ring_of(set(black)) - set(black)
-        for s, srows in enumerate(states_rows_list):
+        for n, srows in enumerate(states_rows_list):
             for (x, y) in black:
                 for k in range(4):
-                    need(srows[y][16 * k + x] != KEY,
+                    need(srows[y][s * k + x] != KEY,
                          'letter %c on state %d/%d: pixel %d,%d is off the '
-                         'disc' % (65 + i, s, k, x, y))
+                         'disc' % (65 + i, n, k, x, y))
             for (x, y) in halo:
                 for k in range(4):
-                    c = srows[y][16 * k + x]
+                    c = srows[y][s * k + x]
                     need(c != KEY and luminance(c) >= 150,
                          'letter %c on state %d/%d: pixel %d,%d is %r, '
                          'too dark to read the letter against'
-                         % (65 + i, s, k, x, y, c))
+                         % (65 + i, n, k, x, y, c))
 
 
-def check_badges(states_rows_list):
+def check_badges(states_rows_list, size=16):
     """Badges and the star must keep off the letter box and its ring, so
     that they never touch a letter."""
-    plain = [row[0:16] for row in states_rows_list[0]]
+    plain = [row[0:size] for row in states_rows_list[0]]
     for s, srows in enumerate(states_rows_list):
         for k in range(4):
-            changed = [(x, y) for y in range(16) for x in range(16)
-                       if srows[y][16 * k + x] != plain[y][x]]
+            changed = [(x, y) for y in range(size) for x in range(size)
+                       if srows[y][size * k + x] != plain[y][x]]
             if s == 0 and k == 0:
                 continue
             need(len(changed) >= 5, 'state %d/%d has no badge' % (s, k))
             for (x, y) in changed:
-                need(free_of_letter(x, y),
+                need(free_of_letter_at(size, x, y),
                      'state %d/%d: badge pixel %d,%d is too close to the '
                      'letter' % (s, k, x, y))
 
 
 def read_ico(path):
+    """Returns one (width, bpp, palette, xor rows, mask rows) per picture."""
     data = open(path, 'rb').read()
     need(len(data) >= 22, 'too short')
     res, typ, count = struct.unpack_from('<HHH', data, 0)
-    need((res, typ, count) == (0, 1, 1), 'ICONDIR must hold one icon')
-    bw, bh, ncol, _, planes, bits, size, off = \
-        struct.unpack_from('<BBBBHHII', data, 6)
-    need(off == 22 and off + size == len(data), 'entry size/offset')
-    (hsize, w, h2, p2, bpp, comp, isize, _, _, used,
-     _) = struct.unpack_from('<IiiHHIIiiII', data, off)
-    need(hsize == 40, 'BITMAPINFOHEADER')
-    need(h2 == 2 * w and bw == w & 255 and bh == w & 255,
-         'height must be twice the width')
-    need(p2 == 1 and comp == 0 and bits == bpp and planes == 1,
-         'planes/compression/bit count')
-    ncolours = (used or 256) if bpp == 8 else 0
-    need(ncol == 0, 'bColorCount must be 0 here')
-    pal_off = off + 40
-    xor_off = pal_off + 4 * ncolours
-    xstride = ((w * bpp + 31) // 32) * 4
-    astride = ((w + 31) // 32) * 4
-    and_off = xor_off + xstride * w
-    need(and_off + astride * w == len(data), 'XOR + AND sizes')
-    need(isize in (0, xstride * w + astride * w), 'biSizeImage')
-    mask = []
-    for y in range(w):
-        line = data[and_off + (w - 1 - y) * astride:][:astride]
-        mask.append([(line[x >> 3] >> (7 - (x & 7))) & 1 for x in range(w)])
-    xor = []
-    for y in range(w):
-        xor.append(data[xor_off + (w - 1 - y) * xstride:][:xstride])
-    palette = [tuple(data[pal_off + 4 * i + 2 - k] for k in range(3))
-               for i in range(ncolours)]
-    return w, bpp, palette, xor, mask
+    need((res, typ) == (0, 1) and count >= 1, 'not an icon')
+    out = []
+    end = 6 + 16 * count
+    for n in range(count):
+        bw, bh, ncol, _, planes, bits, size, off = \
+            struct.unpack_from('<BBBBHHII', data, 6 + 16 * n)
+        need(off == end and off + size <= len(data), 'entry size/offset')
+        end = off + size
+        (hsize, w, h2, p2, bpp, comp, isize, _, _, used,
+         _) = struct.unpack_from('<IiiHHIIiiII', data, off)
+        need(hsize == 40, 'BITMAPINFOHEADER')
+        need(h2 == 2 * w and bw == w & 255 and bh == w & 255,
+             'height must be twice the width')
+        need(p2 == 1 and comp == 0 and bits == bpp and planes == 1,
+             'planes/compression/bit count')
+        ncolours = (used or 256) if bpp == 8 else 0
+        need(ncol == 0, 'bColorCount must be 0 here')
+        pal_off = off + 40
+        xor_off = pal_off + 4 * ncolours
+        xstride = ((w * bpp + 31) // 32) * 4
+        astride = ((w + 31) // 32) * 4
+        and_off = xor_off + xstride * w
+        need(and_off + astride * w == off + size, 'XOR + AND sizes')
+        need(isize in (0, xstride * w + astride * w), 'biSizeImage')
+        mask = []
+        for y in range(w):
+            line = data[and_off + (w - 1 - y) * astride:][:astride]
+            mask.append([(line[x >> 3] >> (7 - (x & 7))) & 1
+                         for x in range(w)])
+        xor = []
+        for y in range(w):
+            xor.append(data[xor_off + (w - 1 - y) * xstride:][:xstride])
+        palette = [tuple(data[pal_off + 4 * i + 2 - k] for k in range(3))
+                   for i in range(ncolours)]
+        out.append((w, bpp, palette, xor, mask))
+    need(end == len(data), 'trailing bytes')
+    return out
 
 
-def check_icons():
-    w, bpp, pal, xor, mask = read_ico(os.path.join(HERE, 'app.ico'))
-    need((w, bpp) == (32, 8), 'app.ico: %dx%d %d bpp' % (w, w, bpp))
-    opaque = [(x, y) for y in range(32) for x in range(32)
-              if mask[y][x] == 0]
-    need(300 < len(opaque) < 1024, 'app.ico: %d opaque pixels' % len(opaque))
-    need(mask[16][16] == 1 and mask[0][0] == 1,
-         'app.ico: the hole and the corners must be transparent')
-    golden = sum(1 for (x, y) in opaque
-                 if pal[xor[y][x]][0] > pal[xor[y][x]][2] + 60)
-    need(golden > 0.8 * len(opaque), 'app.ico: the disc is not golden')
-    need(all(xor[y][x] == 0 for y in range(32) for x in range(32)
-             if mask[y][x]), 'app.ico: transparent pixels must be black')
-    need(pal[0] == (0, 0, 0), 'app.ico: index 0 must be black')
-
-    w, bpp, _, xor, mask = read_ico(os.path.join(HERE, 'busy.ico'))
-    need((w, bpp) == (16, 32), 'busy.ico: %dx%d %d bpp' % (w, w, bpp))
+def check_alpha(name, w, xor, mask, real=True):
     alphas = set()
-    for y in range(16):
-        for x in range(16):
+    for y in range(w):
+        for x in range(w):
             a = xor[y][4 * x + 3]
             alphas.add(a)
             need((a == 0) == (mask[y][x] == 1),
-                 'busy.ico: AND mask disagrees with alpha at %d,%d' % (x, y))
-    need(0 in alphas and 255 in alphas and
-         any(0 < a < 255 for a in alphas), 'busy.ico: alpha is not real')
+                 '%s %d: AND mask disagrees with alpha at %d,%d'
+                 % (name, w, x, y))
+    need(0 in alphas and 255 in alphas, '%s %d: no alpha' % (name, w))
+    if real:
+        need(any(0 < a < 255 for a in alphas),
+             '%s %d: alpha is not real' % (name, w))
 
-    w, bpp, _, xor, mask = read_ico(os.path.join(HERE, 'template.ico'))
+
+def check_icons():
+    pictures = read_ico(os.path.join(HERE, 'app.ico'))
+    need([(w, bpp) for (w, bpp, _, _, _) in pictures] ==
+         [(s, 32) for s in APP_ICON_SIZES],
+         'app.ico: want 32-bit pictures of %r' % (APP_ICON_SIZES,))
+    for (w, bpp, pal, xor, mask) in pictures:
+        check_alpha('app.ico', w, xor, mask, real=w > 32)
+        opaque = [(x, y) for y in range(w) for x in range(w)
+                  if mask[y][x] == 0]
+        need(0.3 * w * w < len(opaque) < w * w,
+             'app.ico %d: %d opaque pixels' % (w, len(opaque)))
+        need(mask[w // 2][w // 2] == 1 and mask[0][0] == 1,
+             'app.ico %d: the hole and the corners must be transparent' % w)
+        golden = sum(1 for (x, y) in opaque
+                     if xor[y][4 * x + 2] > xor[y][4 * x] + 60)
+        need(golden > 0.8 * len(opaque),
+             'app.ico %d: the disc is not golden' % w)
+
+    pictures = read_ico(os.path.join(HERE, 'busy.ico'))
+    need([(w, bpp) for (w, bpp, _, _, _) in pictures] ==
+         [(s, 32) for s in SIZES], 'busy.ico: want 32-bit pictures of %r'
+         % (SIZES,))
+    for (w, bpp, _, xor, mask) in pictures:
+        check_alpha('busy.ico', w, xor, mask)
+
+    [(w, bpp, _, xor, mask)] = read_ico(os.path.join(HERE, 'template.ico'))
     need((w, bpp) == (16, 24), 'template.ico: %dx%d %d bpp' % (w, w, bpp))
     need(all(all(v == 1 for v in row) for row in mask),
          'template.ico: AND mask must be all ones')
@@ -1477,25 +2251,28 @@ def check():
             problems += 1
             print('FAIL %s: %s' % (name, e))
 
-    states_rows = []
+    for size in SIZES:
+        tail = '' if size == 16 else '_%d' % size
+        states_rows = []
 
-    def strip(name, w, cells):
-        def fn():
-            check_strip(os.path.join(HERE, name), w, 16, cells,
-                        built[name][1],
-                        states_rows if name.startswith('states') else None)
-        return fn
+        def strip(name, cells, rows=states_rows, size=size):
+            file = name + tail + '.bmp'
+            return lambda: check_strip(
+                os.path.join(HERE, file), cells * size, size, cells,
+                built[file][1], rows if name.startswith('states') else None)
 
-    run('states.bmp', strip('states.bmp', 64, 4))
-    run('states_default.bmp', strip('states_default.bmp', 64, 4))
-    run('menu.bmp', strip('menu.bmp', 272, 17))
-    run('flags.bmp', strip('flags.bmp', 32, 2))
-    run('tabs.bmp', strip('tabs.bmp', 32, 2))
-    run('letters.bmp', lambda: check_letters(
-        os.path.join(HERE, 'letters.bmp'), states_rows) if
-        len(states_rows) == 2 else need(False, 'state pictures unreadable'))
-    run('badges', lambda: check_badges(states_rows) if
-        len(states_rows) == 2 else need(False, 'state pictures unreadable'))
+        run('states%s.bmp' % tail, strip('states', 4))
+        run('states_default%s.bmp' % tail, strip('states_default', 4))
+        run('menu%s.bmp' % tail, strip('menu', 17))
+        run('flags%s.bmp' % tail, strip('flags', 2))
+        run('tabs%s.bmp' % tail, strip('tabs', 2))
+        run('letters%s.bmp' % tail, lambda rows=states_rows, size=size,
+            tail=tail: check_letters(
+                os.path.join(HERE, 'letters%s.bmp' % tail), rows, size) if
+            len(rows) == 2 else need(False, 'state pictures unreadable'))
+        run('badges%s' % tail, lambda rows=states_rows, size=size:
+            check_badges(rows, size) if len(rows) == 2 else
+            need(False, 'state pictures unreadable'))
     run('icons', check_icons)
     run('diskinside.wav', check_wav)
     for name, (data, _) in sorted(built.items()):

@@ -15,6 +15,7 @@ check() { if "${@:2}"; then e2e_log "ok   - $1"; else fail "$1"; fi; }   # check
 not() { ! "$@"; }
 is() { [ "$1" = "$2" ] || { e2e_log "     got '$1', expected '$2'"; return 1; }; }
 in_range() { (($1 >= $2 && $1 <= $3)); }
+scaled() { echo $(($1 * ${E2E_DPI:-96} / 96)); }   # a length measured at 96 dpi, at the prefix's scale
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 wait_until() { # wait_until SECONDS COMMAND...: true once COMMAND is, false when time is up
     local deadline=$(($(now_ms) + $1 * 1000))
@@ -37,6 +38,8 @@ e2e_setup() {
     [ -n "${WINEPREFIX:-}" ] || WINEPREFIX=$(cd "$E2E_SIM_DIR/../wineprefix" 2>/dev/null && pwd) ||
         { echo "WINEPREFIX is not set" >&2; exit 1; }
     export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+    # The prefix's display scale: places inside windows measured at 96 dpi are scaled by it.
+    E2E_DPI=$(($(reg_value 'HKCU\Control Panel\Desktop' LogPixels || echo 96)))
     # A short path without blanks, for cmd and the batch file.
     E2E_WORK=$(mktemp -d /tmp/sbay-e2e.XXXXXX) || exit 1
     E2E_RUN_DIR=$E2E_WORK/program E2E_APPDATA=$E2E_WORK/appdata E2E_STILL=$E2E_WORK/still.png
@@ -133,7 +136,8 @@ find_taskbar() { # explorer's X child window along the desktop's bottom edge
 }
 
 # Centres "x,y" of the icons in the taskbar's right half on the screen, right to left: runs of
-# columns 8 to 24 wide with pixels not of the taskbar's (most common) colour, at its middle.
+# columns 8 to 36 wide (16 to 32 pixel icons) with pixels not of the taskbar's (most common) colour,
+# at its middle.
 locate_tray_icons() {
     local x0=$((E2E_TASKBAR_X + E2E_TASKBAR_W / 2)) y=$((E2E_TASKBAR_Y + (E2E_TASKBAR_H - 1) / 2))
     grab_region "$E2E_WORK/icons.png" "$x0" "$E2E_TASKBAR_Y" $((E2E_TASKBAR_W - E2E_TASKBAR_W / 2)) "$E2E_TASKBAR_H" &&
@@ -143,7 +147,7 @@ locate_tray_icons() {
         END { for (i in c) if (c[i] != bg) used[px[i]] = 1
             for (x = w; x >= -1; x--) if (x in used) { if (!run) right = x; run = 1; left = x; gap = 0 }
             else if (run && (++gap >= 2 || x < 0)) { run = 0
-                if (right - left >= 7 && right - left <= 23) printf "%d,%d ", x0 + int((left + right) / 2), y } }'
+                if (right - left >= 7 && right - left <= 35) printf "%d,%d ", x0 + int((left + right) / 2), y } }'
 }
 tray_icons_settled() { # two looks 0.5 s apart find the same $1 icons
     local first

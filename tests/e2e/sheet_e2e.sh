@@ -43,7 +43,9 @@ drag_sheet_up() {
         wait_until 5 eval 'find_sheet && ((SHEET_X <= x + 10 && SHEET_Y <= y + 10))'
 }
 # show_page 0|1 clicks the general or the drive page's tab; shoot_sheet NAME keeps the sheet's picture.
-show_page() { xdotool mousemove $((SHEET_X + 50 + 85 * $1)) $((SHEET_Y + 40)) click 1 sleep 0.3 && park_pointer; }
+show_page() {
+    xdotool mousemove $((SHEET_X + $(scaled $((50 + 85 * $1))))) $((SHEET_Y + $(scaled 40))) click 1 sleep 0.3 && park_pointer
+}
 shoot_sheet() { region_still 3 "$SHEET_X" "$SHEET_Y" "$SHEET_W" "$SHEET_H" && cp "$E2E_STILL" "$E2E_SHOT_DIR/$1"; }
 # shoot_both_pages LANG: the two pages (hiding D: below proves the tab switches); ends on the general page.
 shoot_both_pages() {
