@@ -1,5 +1,7 @@
 #include "common/display_scale.h"
 
+#include "common/system_library.h"
+
 namespace {
 
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
@@ -8,9 +10,10 @@ constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
 
 template <typename Fn>
 Fn procedure(const wchar_t* module, const char* name) {
+    // user32 is loaded already; shcore comes from the system folder only.
     HMODULE handle = GetModuleHandleW(module);
-    if (handle == nullptr) handle = LoadLibraryW(module);  // shcore stays loaded for the process
-    return handle != nullptr ? reinterpret_cast<Fn>(GetProcAddress(handle, name)) : nullptr;
+    if (handle == nullptr) return systemFunction<Fn>(module, name);
+    return reinterpret_cast<Fn>(GetProcAddress(handle, name));
 }
 
 int systemDpi() {
