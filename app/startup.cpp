@@ -127,6 +127,7 @@ void onMainWindowCreate(HWND window) {
     commonIcon = composeDriveIcon(stateImages, 0, 0, false);
     showCommonIcon();
     fillSheetDescription();
+    passPendingServiceStop();
 }
 
 void onMainWindowDestroy() {
@@ -150,5 +151,8 @@ void onMainWindowDestroy() {
         FreeLibrary(languageModule);
         languageModule = nullptr;
     }
+    // Whatever ended the program (a stop, the machine's shutdown, Exit), the
+    // service manager hears of it only now that everything is written and released.
+    reportServiceStopped();
     PostQuitMessage(0);
 }
