@@ -1,12 +1,20 @@
 #!/bin/bash
 # The release's installer as a user meets it, in a Wine prefix of its own: silent install, the program
-# started from Program Files, installing over the running program, silent uninstall. 77: no makensis.
+# started from Program Files, installing over the running program, upgrading and removing our running service,
+# silent uninstall. 77: no makensis.
 # usage: installer_test.sh BUILD_DIR VERSION   (under xvfb-run: the program needs a tray)
 . "$(dirname "$0")/e2e/e2e_lib.sh"
 build=$(cd "$1" && pwd) version=$2
 command -v makensis >/dev/null || { echo "SKIPPED: makensis is missing (Debian package nsis)"; exit 77; }
 cmake --build "$build" --target package >"$build/installer-package.log" 2>&1 ||
     { cat "$build/installer-package.log"; echo "FAIL - the package target"; exit 1; }
+# The same sources as a newer version, to upgrade to: only what the installer holds is built.
+newer=$(echo "$version" | awk -F. -v OFS=. '{ $NF = $NF + 1; print }') upgrade="$build/installer-upgrade"
+{ cmake -S "$(dirname "$0")/.." -B "$upgrade" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSPINDLEBAY_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")" \
+    -DSPINDLEBAY_VERSION_OVERRIDE="$newer" && cmake --build "$upgrade" --target sbay sbay_6_eng sbay_6_rus &&
+    (cd "$upgrade" && cpack -G NSIS); } >"$build/installer-upgrade.log" 2>&1 ||
+    { cat "$build/installer-upgrade.log"; echo "FAIL - the newer version's installer"; exit 1; }
 
 export WINEPREFIX="$build/installer-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$WINEPREFIX" && "$(dirname "$0")/../scripts/prepare-wine-prefix.sh" "$WINEPREFIX" >/dev/null || exit 1
@@ -49,17 +57,30 @@ check "... after ending the running program" not main_window_within 0
 check "... and keeps the user's settings" cmp -s "$settings" "$build/installer-settings.ini"
 check "... and keeps start with Windows" is "$(reg_value "$run" sbay)" "\"$exe\""
 
-# --- a silent uninstall with the program running and our service ------------
-run_installed
-main_window_within 30 || echo "     the program did not start again"
-wine sc create sbay_svc binpath= "\"$exe\"" >/dev/null
-check "a service for this installation is planted" is "$(reg_value "$service" ImagePath)" "\"$exe\""
-check "silent uninstall succeeds" remove /S
+# --- our service from the installed copy: an upgrade stops and restarts it, an uninstall removes it ---
+# Not interactive: as on Windows, where the service's window is in session 0, looking for the program's
+# window cannot reach it. Wine ends the services when the prefix's last other process ends: one that waits
+# in vain keeps them.
+wine "$build/tests/wait_window.exe" no-such-window 300 & holder=$!
+service_is() { [ "$(wine sc query sbay_svc | tr -d '\r' | awk '$1 == "STATE" { print $4 }')" = "$1" ]; }
+wine sc create sbay_svc binpath= "\"$exe\"" start= auto >/dev/null && wine sc start sbay_svc >/dev/null
+check "the service runs from the installed copy" wait_until 30 service_is RUNNING
+# With the service running wineserver -w never returns: the installer is waited for itself, the
+# uninstaller (which runs on from a copy) by what it leaves.
+check "a silent install of version $newer over the running service succeeds" wine "$upgrade/Spindlebay-$newer-win64-setup.exe" /S
+check "... the installed exe is the new version's" cmp -s "$dir/sbay.exe" "$upgrade/dist/sbay.exe"
+check "... and so is the uninstall entry" is "$(reg_value "$uninstall" DisplayVersion)" "$newer"
+check "... and the service runs again" wait_until 30 service_is RUNNING
+wine sc stop sbay_svc >/dev/null
+check "sc stop stops it" wait_until 30 service_is STOPPED
+wine sc start sbay_svc >/dev/null && wait_until 30 service_is RUNNING
+check "a silent uninstall with the service running succeeds" wine "$dir/uninstall.exe" /S
+wait_until 60 eval '[ ! -e "$dir" ] && not reg_value "$uninstall" DisplayName'
 check "no program file and no Start-menu shortcut is left" [ ! -e "$dir" -a ! -e "$shortcut" ]
 check "no uninstall entry, Run value or service is left" \
     eval 'not reg_value "$uninstall" DisplayName && not reg_value "$run" sbay && not reg_value "$service" ImagePath'
-check "the program was ended" not main_window_within 0
 check "the settings file survives" cmp -s "$settings" "$build/installer-settings.ini"
+kill $holder && timeout 60 wineserver -w
 
 # --- another copy's start-up stays; asked, the settings go ---------------
 install /S
