@@ -39,6 +39,8 @@
 #define IDS_UPDATE_NONE    186   // 260  no newer version
 #define IDS_UPDATE_CAPTION 187   // 50   update-check caption
 #define IDS_UPDATE_FAILED  188   // 100  download failed
+// Start with Windows: ids 2100..2109.
+#define IDS_STARTUP_RIGHTS 2101  // 260  changing the start-up mode needs rights
 
 // ---- Controls --------------------------------------------------------------
 #define IDC_PROGRESS       1028  // countdown progress bar

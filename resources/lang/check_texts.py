@@ -6,7 +6,7 @@ and formats some of them with swprintf-style arguments; a text that is too long
 is cut silently, and a format whose conversions are out of order prints
 garbage. This script finds such mistakes before anyone sees them:
 
-  strings  every id 171..188 is present, no other id is; each text (after
+  strings  every id 171..188 and 2101 is present, no other id is; each text (after
            formatting with the widest arguments it can meet) leaves room for the
            terminator of its buffer; formats carry exactly the conversions, in
            the order, that the program passes; texts shown unformatted hold no
@@ -86,6 +86,7 @@ CONTRACT = {
     "IDS_UPDATE_NONE":    (260, "", (), None, None),
     "IDS_UPDATE_CAPTION": (50, "", (), None, None),
     "IDS_UPDATE_FAILED":  (100, "", (), None, None),
+    "IDS_STARTUP_RIGHTS": (260, "", (), None, None),
 }
 
 # Strings that must read the same in every library (each language's name is
