@@ -88,12 +88,15 @@ check "no uninstall entry, Run value or service is left" \
 check "the settings file survives" cmp -s "$settings" "$build/installer-settings.ini"
 kill $holder && timeout 60 wineserver -w
 
-# --- another copy's start-up stays; asked, the settings go ---------------
+# --- with the program running: it ends, another copy's start-up stays; asked, the settings go ---
 install /S
 other='C:\Tools\Spindlebay\sbay.exe'
 wine reg add "$run" /v sbay /d "\"$other\"" /f >/dev/null
 wine sc create sbay_svc binpath= "$other" >/dev/null
+wine "$exe" >/dev/null 2>&1 &
+main_window_within 30 || echo "     the program did not start"
 remove /S /REMOVESETTINGS
+check "the uninstaller ended the running program" not main_window_within 0
 check "/REMOVESETTINGS deletes the settings folder" [ ! -e "${settings%/*}" ]
 check "another copy's Run value and service stay" \
     is "$(reg_value "$run" sbay)|$(reg_value "$service" ImagePath)" "\"$other\"|$other"
