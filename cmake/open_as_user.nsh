@@ -1,12 +1,9 @@
-; Included by the installer (NSIS.template.in); the installer test calls it too.
-;
 ; Has the signed-in user's shell open a file, so that what starts runs with
 ; that user's rights, not the installer's. The documented way: the desktop's
 ; folder view (IShellWindows::FindWindowSW, the top-level browser's active
 ; shell view) gives the shell's own IShellDispatch2::ShellExecute. Where
-; that is not to be had (no shell running), a new explorer.exe is asked,
-; which hands the request to the running shell. Pushes 1 when the shell
-; took the request, 0 when explorer.exe was asked.
+; that is not to be had (no shell, or one whose view lacks it), a new
+; explorer.exe is asked, which hands the request to the running shell.
 Function OpenAsUser
     Exch $R0
     Push $R1
@@ -81,9 +78,6 @@ Function OpenAsUser
     ${EndIf}
     ${If} $R7 <> 0
         Exec '"$WINDIR\explorer.exe" "$R0"'
-        StrCpy $R0 0
-    ${Else}
-        StrCpy $R0 1
     ${EndIf}
     Pop $R7
     Pop $R6
@@ -92,5 +86,5 @@ Function OpenAsUser
     Pop $R3
     Pop $R2
     Pop $R1
-    Exch $R0
+    Pop $R0
 FunctionEnd
