@@ -48,6 +48,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return onPowerBroadcast(wParam);
     case WM_QUERYENDSESSION:
         return onQueryEndSession(lParam);
+    case WM_ENDSESSION:
+        onEndSession(wParam, lParam);
+        return 0;
     case WM_HOTKEY:
         onHotKey(wParam);
         return 0;

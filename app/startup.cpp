@@ -34,6 +34,20 @@ bool isMajorVersionAtLeast6() {
     return VerifyVersionInfoW(&version, VER_MAJORVERSION, condition) != FALSE;
 }
 
+// Started elevated (say by an installer), the program would miss Explorer's
+// "TaskbarCreated" and a second start from the user's ordinary rights: the
+// message filter keeps messages of lower integrity out unless they are let
+// through. Looked up by name: Windows Vista lacks the call.
+void letThroughMessageFilter(HWND window) {
+    using FilterProc = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+    const auto filter = reinterpret_cast<FilterProc>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx"));
+    if (filter == nullptr) return;
+    for (UINT message : {msgTaskbarCreated, msgSecondInstance}) {
+        if (message != 0) filter(window, message, MSGFLT_ALLOW, nullptr);
+    }
+}
+
 void findProgramDir() {
     wchar_t path[MAX_PATH] = L"";
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -95,6 +109,7 @@ void readProductVersion(const wchar_t* path, uint32_t (&version)[4]) {
 void onMainWindowCreate(HWND window) {
     mainWindow = window;
     msgTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    letThroughMessageFilter(window);
     InitCommonControls();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_USEREX_CLASSES};
@@ -144,6 +159,7 @@ void onMainWindowCreate(HWND window) {
     commonIcon = composeDriveIcon(stateImages, 0, 0, false);
     showCommonIcon();
     fillSheetDescription();
+    passPendingServiceStop();
 }
 
 void onMainWindowDestroy() {
@@ -167,6 +183,9 @@ void onMainWindowDestroy() {
         FreeLibrary(languageModule);
         languageModule = nullptr;
     }
+    // Whatever ended the program (a stop, the machine's shutdown, Exit), the
+    // service manager hears of it only now that everything is written and released.
+    reportServiceStopped();
     PostQuitMessage(0);
 }
 

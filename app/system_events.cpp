@@ -190,6 +190,9 @@ LRESULT onPowerBroadcast(WPARAM event) {
 }
 
 LRESULT onQueryEndSession(LPARAM reason) {
+    // An installer or update (Restart Manager) asks the program to close so
+    // that it can replace files: the session goes on, so the discs stay in.
+    if ((reason & ENDSESSION_CLOSEAPP) != 0) return TRUE;
     if (serviceMode) {
         // The service stays through log-offs; only the machine's end counts, once.
         if (reason != 0 || shutdownHandled) return TRUE;
@@ -212,8 +215,20 @@ LRESULT onQueryEndSession(LPARAM reason) {
         // The box runs a message loop: the drive may have gone meanwhile.
         if (DriveTable[index] == record) ejectOrClose(record, 0);
     }
+    // The reason would otherwise stay on the shut-down screen with nothing
+    // left to wait for.
+    if (isVistaOrLater && mainWindow != nullptr) ShutdownBlockReasonDestroy(mainWindow);
     handling = false;
     return TRUE;
+}
+
+void onEndSession(WPARAM ending, LPARAM reason) {
+    // A user's log-off is not the end of the service; the service manager
+    // ends the service at the machine's shutdown.
+    if (ending == FALSE || (serviceMode != 0 && (reason & ENDSESSION_CLOSEAPP) == 0)) return;
+    // The process may be ended as soon as this returns: close now, as Exit
+    // does, so that the settings are written, locks released and icons gone.
+    DestroyWindow(mainWindow);
 }
 
 void onHotKey(WPARAM id) {

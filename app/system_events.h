@@ -15,6 +15,7 @@ extern int32_t shutdownHandled;
 LRESULT onDeviceChange(WPARAM event, LPARAM data);
 LRESULT onPowerBroadcast(WPARAM event);
 LRESULT onQueryEndSession(LPARAM reason);
+void onEndSession(WPARAM ending, LPARAM reason);
 void onHotKey(WPARAM id);
 void onTaskbarCreated();
 void onSecondInstance();

@@ -29,18 +29,34 @@ bool namesThisExecutable(const wchar_t* command) {
     return lstrcmpiW(command, quoted) == 0;
 }
 
-HKEY openRunKey() {
+// Only the access reading and writing values needs: a policy that guards
+// the key may grant that and refuse the rest.
+HKEY openRunKey(REGSAM access = KEY_QUERY_VALUE | KEY_SET_VALUE) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, access, &key) != ERROR_SUCCESS) return nullptr;
     return key;
 }
 
-void removeRunValue() {
-    if (HKEY key = openRunKey()) {
-        RegDeleteValueW(key, kRunValue);
+// Whether the last call failed for lack of rights, not for another reason.
+bool deniedAccess() {
+    return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// Deletes the Run value; false only when it exists and could not be deleted
+// (the last error says why).
+bool removeRunValue() {
+    HKEY key = nullptr;
+    LSTATUS result = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteValueW(key, kRunValue);
         RegFlushKey(key);
         RegCloseKey(key);
+    } else if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_ANY, nullptr, nullptr, nullptr) !=
+               ERROR_SUCCESS) {
+        result = ERROR_FILE_NOT_FOUND;  // nothing to delete
     }
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
 // Whether the Run value, of `size` bytes, is a string naming this executable.
@@ -77,9 +93,12 @@ bool checkService(SC_HANDLE service, GlobalSettings& settings) {
 }  // namespace
 
 bool setRunValue(bool on) {
-    HKEY key = openRunKey();
-    if (key == nullptr) return false;
-    LSTATUS result;
+    HKEY key = nullptr;
+    LSTATUS result = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    if (result != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(result));
+        return false;
+    }
     if (on) {
         wchar_t command[kCommandLength];
         quotedExecutable(command);
@@ -90,6 +109,7 @@ bool setRunValue(bool on) {
     }
     RegFlushKey(key);
     RegCloseKey(key);
+    SetLastError(static_cast<DWORD>(result));
     return result == ERROR_SUCCESS;
 }
 
@@ -103,7 +123,10 @@ bool deleteService(SC_HANDLE manager) {
 
 void detectStartupMode(GlobalSettings& settings) {
     settings.autostart = settings.asService = 0;
-    if (SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+    // Connecting is all a standard user may do, and all that reading the
+    // service's configuration (or deleting a foreign one, which the service's
+    // own rights decide) needs.
+    if (SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)) {
         bool foreign = false;
         if (SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG)) {
             foreign = checkService(service, settings);
@@ -113,6 +136,7 @@ void detectStartupMode(GlobalSettings& settings) {
         CloseServiceHandle(manager);
     }
     HKEY key = openRunKey();
+    if (key == nullptr) key = openRunKey(KEY_QUERY_VALUE);  // tidying is then left undone
     if (key == nullptr) return;
     DWORD type = REG_NONE;
     DWORD size = 0;
@@ -129,51 +153,66 @@ void detectStartupMode(GlobalSettings& settings) {
 }
 
 // Deletes the installed service; false when the manager or the service
-// could not be opened, so the service stays.
+// could not be opened, so the service stays (the last error says why).
 static bool removeInstalledService() {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr) return false;
     const bool deleted = deleteService(manager);
+    const DWORD error = GetLastError();
     CloseServiceHandle(manager);
+    SetLastError(error);
     return deleted;
 }
 
-void applyStartupMode(GlobalSettings& wanted, const GlobalSettings& previous) {
+// Creates the service; false when that failed (the last error says why).
+static bool createService() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
+    if (manager == nullptr) return false;
+    wchar_t binary[kCommandLength];
+    quotedExecutable(binary);
+    SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_QUERY_STATUS,
+                                       SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
+                                       SERVICE_ERROR_IGNORE, binary, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const DWORD error = GetLastError();
+    if (service != nullptr) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    SetLastError(error);
+    return service != nullptr;
+}
+
+bool applyStartupMode(GlobalSettings& wanted, const GlobalSettings& previous) {
     const bool installed = previous.autostart != 0 && previous.asService != 0;
     if (wanted.autostart == 0) {
-        removeRunValue();
-        if (installed && !removeInstalledService()) wanted.autostart = wanted.asService = 1;
-        return;
+        const bool runValueGone = removeRunValue();
+        const bool runValueRefused = !runValueGone && deniedAccess();
+        if (installed && !removeInstalledService()) {
+            wanted.autostart = wanted.asService = 1;
+            return !deniedAccess() && !runValueRefused;
+        }
+        // Our Run value, still there, still starts the program at log-on.
+        if (!runValueGone && previous.autostart != 0 && previous.asService == 0) wanted.autostart = 1;
+        return !runValueRefused;
     }
     if (wanted.asService == 0) {
         if (installed && !removeInstalledService()) {
             wanted.autostart = wanted.asService = 1;
-            return;
+            return !deniedAccess();
         }
         // A process running as the service never writes the Run value.
-        wanted.autostart = serviceMode != 0 ? 0 : setRunValue(true);
-        return;
+        if (serviceMode != 0) {
+            wanted.autostart = 0;
+            return true;
+        }
+        wanted.autostart = setRunValue(true) ? 1 : 0;
+        return wanted.autostart != 0 || !deniedAccess();
     }
-    if (installed) return;
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) {
+    if (installed) return true;
+    if (!createService()) {
         wanted.autostart = previous.autostart;
         wanted.asService = previous.asService;
-        return;
+        return !deniedAccess();
     }
-    wchar_t binary[kCommandLength];
-    quotedExecutable(binary);
-    SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_AUTO_START,
-                                       SERVICE_ERROR_IGNORE, binary, nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (service == nullptr) {
-        wanted.autostart = previous.autostart;
-        wanted.asService = previous.asService;
-        CloseServiceHandle(manager);
-        return;
-    }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     wanted.autostart = wanted.asService = 1;
     removeRunValue();
+    return true;
 }

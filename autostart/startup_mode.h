@@ -16,8 +16,10 @@ void detectStartupMode(GlobalSettings& settings);
 
 // Changes the mode from the one `previous` holds (the last detection or
 // apply) to the one `wanted` asks for, and corrects the two flags of
-// `wanted` to the mode actually reached.
-void applyStartupMode(GlobalSettings& wanted, const GlobalSettings& previous);
+// `wanted` to the mode actually reached. False when the change was refused
+// for lack of rights (a standard user, or an administrator without
+// elevation, asking for or removing the service), for the caller to say so.
+bool applyStartupMode(GlobalSettings& wanted, const GlobalSettings& previous);
 
 // Writes (on) or deletes (off) the Run value; true when that succeeded.
 bool setRunValue(bool on);

@@ -25,6 +25,7 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 list(APPEND CMAKE_MODULE_PATH ${CMAKE_SOURCE_DIR}/cmake)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 set(CPACK_NSIS_SPINDLEBAY_ICON ${CMAKE_SOURCE_DIR}/resources/art/app.ico)
+set(CPACK_NSIS_SPINDLEBAY_OPEN_AS_USER ${CMAKE_SOURCE_DIR}/cmake/open_as_user.nsh)
 set(CPACK_NSIS_URL_INFO_ABOUT ${SPINDLEBAY_UPDATE_SITE})
 # Signing (scripts/sign.sh) happens only when the environment names a
 # certificate: the staged program and libraries before either package is

@@ -43,6 +43,8 @@
 #define IDS_UPDATE_CAPTION 187   // 50   update-check caption
 #define IDS_UPDATE_FAILED  188   // 100  download failed
 #define IDS_UPDATE_BUSY    220   // 260  a check asked for while the most run at once
+// Start with Windows: ids 2100..2109.
+#define IDS_STARTUP_RIGHTS 2101  // 260  changing the start-up mode needs rights
 
 // ---- Controls --------------------------------------------------------------
 #define IDC_PROGRESS       1028  // countdown progress bar

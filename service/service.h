@@ -18,4 +18,13 @@ void startServiceDispatcher();
 // the dispatcher's failure may take seconds to arrive.
 void settleServiceMode();
 
+// A stop (or the machine's shutdown) asked of the service closes the main
+// window as Exit does. One that came before the window existed is passed on
+// by this call, made once the main window is there.
+void passPendingServiceStop();
+
+// Tells the service control manager that the service has stopped; the last
+// step of the shut-down. Does nothing outside service mode.
+void reportServiceStopped();
+
 #endif

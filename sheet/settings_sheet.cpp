@@ -308,7 +308,13 @@ void readGeneralPage(HWND page) {
     } else {
         W.global.nDefaultDisk = 0;
     }
-    applyStartupMode(W.global, L.global);
+    if (!applyStartupMode(W.global, L.global)) {
+        // Refused for lack of rights: said here, or the boxes would just
+        // spring back after apply with no reason given.
+        wchar_t text[260];
+        loadText(IDS_STARTUP_RIGHTS, text, 260);
+        MessageBoxW(GetParent(page), text, productString, MB_OK | MB_ICONWARNING);
+    }
 }
 
 // Unlike start-up, apply registers a global hot key whenever it has a key,

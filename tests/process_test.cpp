@@ -58,9 +58,12 @@ struct InstalledService {
     }
 };
 
-TEST(ServiceManager, RunsWithTheSettingsBesideTheExecutableAndAnswersOnlyAnInterrogation) {
+TEST(ServiceManager, RunsWithTheSettingsBesideTheExecutableAndStopsAsExitDoes) {
     TempDir folder;
-    copyDistFiles(folder.path(), {L"sbay.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
+    // The program over simulated drives: with a drive its shut-down writes the default drive.
+    CopyFileW((testProgramDir() + L"..\\sim\\sbay_sim.exe").c_str(), folder.file(L"sbay.exe").c_str(), FALSE);
+    copyDistFiles(folder.path(), {L"sbay_6_eng.dll", L"sbay_6_rus.dll", L"diskinside.wav"});
+    writeTextFile(folder.file(L"simdrives.ini"), "[D]\r\n[E]\r\n");
     writeSettings(folder.path(), kServiceKey);
     ASSERT_FALSE(hotKeyTaken(kServiceKey));
     InstalledService sc;
@@ -76,16 +79,23 @@ TEST(ServiceManager, RunsWithTheSettingsBesideTheExecutableAndAnswersOnlyAnInter
     auto state = [&] { return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0; };
     for (int i = 0; i < 100 && state() != SERVICE_RUNNING; ++i) Sleep(100);
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(status.dwControlsAccepted, 0u);
-    ASSERT_NE(waitForProgramWindow(0, 15000), nullptr) << "the service shows no main window";
+    EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
+    const HWND window = waitForProgramWindow(0, 15000);
+    ASSERT_NE(window, nullptr) << "the service shows no main window";
     EXPECT_TRUE(hotKeyTaken(kServiceKey)) << "the service did not read sbay.ini beside its executable";
-
-    // The handler itself answers an interrogation with "running"; a stop is refused.
+    PostMessageW(window, WM_HOTKEY, 0x400, 0);  // E: becomes the default drive, in memory only
     status = SERVICE_STATUS{};
     ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_INTERROGATE, &status)) << GetLastError();
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(state(), static_cast<DWORD>(SERVICE_RUNNING));
+
+    // An administrator's stop ends the program as Exit does: settings written, hot keys given back.
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    for (int i = 0; i < 150 && state() != SERVICE_STOPPED; ++i) Sleep(100);
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(waitForProgramWindow(0, 0), nullptr);
+    EXPECT_FALSE(hotKeyTaken(kServiceKey));
+    EXPECT_NE(readTextFile(folder.file(L"sbay.ini")).find("nDefaultDisk=69\r\n"), std::string::npos)
+        << readTextFile(folder.file(L"sbay.ini"));
 }
 
 }  // namespace

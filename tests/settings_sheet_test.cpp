@@ -216,6 +216,25 @@ TEST_F(SettingsSheetTest, DrivePageSelectsTheMenusDriveAndEditsOnlyThatOneLeavin
     EXPECT_EQ(menuDriveLetter, 'E');
 }
 
+// A start-up change refused for lack of rights is said in a box, and the box shows the mode still in effect.
+TEST_F(SettingsSheetTest, AStartUpChangeRefusedForLackOfRightsIsSaidAndNotShownAsDone) {
+    start("[g_propMain]\r\nnLanguage=0\r\n");
+    RunKeyRefusingWrites refusing;
+    std::wstring said = L"<no box>";
+    runSheet({[](HWND sheet) {
+                  click(page(sheet, 0), IDC_AUTOSTART);
+                  press(sheet, PSBTN_APPLYNOW);  // returns once the next step has closed the box
+              },
+              [&said](HWND) {
+                  HWND box = FindWindowW(L"#32770", productString);
+                  wchar_t text[300] = L"";
+                  if (box != nullptr) GetDlgItemTextW(box, 0xFFFF, text, 300), said = text;
+                  PostMessageW(box, WM_COMMAND, IDOK, 0);
+              },
+              [](HWND sheet) { EXPECT_FALSE(checked(page(sheet, 0), IDC_AUTOSTART)); }});
+    EXPECT_EQ(said, englishString(IDS_STARTUP_RIGHTS));
+}
+
 // Without drives only the general page remains; 1011 follows 1010, and as the
 // service, where a Run value is no way to start, 1010 is disabled and follows 1011.
 TEST_F(SettingsSheetTest, WithoutDrivesOnlyTheGeneralPageAndTheStartUpBoxesFollowEachOther) {

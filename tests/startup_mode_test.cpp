@@ -3,6 +3,7 @@
 #include "common/program_state.h"
 #include "service/service.h"
 #include "autostart/startup_mode.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -71,12 +72,13 @@ protected:
         detectStartupMode(settings);
         return {settings.autostart, settings.asService};
     }
-    // One change of mode: the flags it reports, then what is held.
-    void apply(Flags wanted, Flags previous, Flags reached, const Held& after) {
+    // One change of mode: the flags it reports, then what is held; `allowed` false when it must say that
+    // rights were lacking.
+    void apply(Flags wanted, Flags previous, Flags reached, const Held& after, bool allowed = true) {
         GlobalSettings w{}, p{};
         w.autostart = wanted.first, w.asService = wanted.second;
         p.autostart = previous.first, p.asService = previous.second;
-        applyStartupMode(w, p);
+        EXPECT_EQ(applyStartupMode(w, p), allowed);
         EXPECT_EQ(Flags(w.autostart, w.asService), reached);
         EXPECT_EQ(held(), after);
     }
@@ -132,6 +134,23 @@ TEST_F(StartWithWindowsTest, SwitchesBetweenTheModesInOrderAndKeepsTheFlagsWhenA
     putService(kAuto + kQuoted);
     apply({1, 0}, {1, 1}, {0, 0}, {kNone, kNone});
     apply({1, 1}, {0, 0}, {1, 1}, {kNone, kAuto + kQuoted});
+}
+
+TEST_F(StartWithWindowsTest, SaysWhenAChangeNeedsRightsTheUserLacksAndReportsTheModeInEffect) {
+    putRun(kQuoted);
+    {
+        // Our Run value that cannot be removed still starts the program: the box stays checked.
+        RunKeyRefusingWrites refusing;
+        apply({0, 0}, {1, 0}, {1, 0}, {kQuoted, kNone}, false);
+        EXPECT_EQ(detect(), Flags(1, 0)) << "a Run value that cannot be written is still read";
+    }
+    clean();
+    {
+        RunKeyRefusingWrites refusing;
+        apply({1, 0}, {0, 0}, {0, 0}, {kNone, kNone}, false);
+        apply({0, 0}, {0, 0}, {0, 0}, {kNone, kNone});  // nothing to remove, nothing refused
+    }
+    apply({1, 0}, {0, 0}, {1, 0}, {kQuoted, kNone});
 }
 
 }  // namespace

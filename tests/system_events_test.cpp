@@ -183,6 +183,32 @@ TEST_F(SystemEventsTest, SleepAndTheSessionsEndEjectTheChosenDiscsOthersBeepAndW
     KillTimer(nullptr, timer);
 }
 
+// An installer's Restart Manager closing the program, or a session that ends: no disc handling for the first,
+// and the close that follows is Exit's; the service outlives a user's session.
+TEST_F(SystemEventsTest, AnInstallerClosingTheProgramLeavesTheDiscsAndTheEndOfTheSessionClosesAsExitDoes) {
+    simConfigure(L'D', dataDisc(L"ONE", 1000));
+    simConfigure(L'E', emptyDrive());
+    start("[g_propMain]\r\nnDefaultDisk=68\r\n[dpDiskProp3]\r\nbLogOffEject=1\r\nbBeepDiskInside=1\r\nbLock=1\r\n");
+    ASSERT_TRUE(waitUntil([] { return simState(L'D').locked; }, 5000));
+    SendMessageW(mainWindow, WM_HOTKEY, 0x400, 0);  // E: becomes the default drive, in memory only
+    boxesSeen.clear();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 200, answerBoxTimer);
+    simClearJournal();
+    EXPECT_EQ(SendMessageW(mainWindow, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), TRUE);
+    EXPECT_EQ(boxesSeen.size() + journalOf('D').size(), 0u) << "the disc handling ran";
+    SendMessageW(mainWindow, WM_ENDSESSION, FALSE, ENDSESSION_CLOSEAPP);  // the close was called off
+    serviceMode = 1;
+    SendMessageW(mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_TRUE(IsWindow(host->window()));
+    serviceMode = 0;
+    SendMessageW(mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    KillTimer(nullptr, timer);
+    EXPECT_FALSE(IsWindow(host->window()));
+    EXPECT_FALSE(simState(L'D').locked);
+    EXPECT_EQ(trayIconCount, 0);
+    EXPECT_EQ(GetPrivateProfileIntW(L"g_propMain", L"nDefaultDisk", 0, host->settingsFile().c_str()), 'E');
+}
+
 TEST_F(SystemEventsTest, HotKeysNamingNoDriveDoNothingTheNextDefaultDrivePassesOverHiddenOnesAndASecondStartGreets) {
     for (wchar_t letter : {L'A', L'D', L'E', L'F'}) simConfigure(letter, emptyDrive());
     start("[g_propMain]\r\nnDefaultDisk=68\r\n[dpDiskProp0]\r\nbHide=1\r\n[dpDiskProp4]\r\nbHide=1\r\n");

@@ -3,6 +3,8 @@
 #include "app/app.h"
 #include "resources/language.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -65,6 +67,40 @@ ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) 
 }
 
 ScopedEnvironment::~ScopedEnvironment() { SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
+
+namespace {
+constexpr wchar_t kRunKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+void setRunKeyAccessList(PSECURITY_DESCRIPTOR descriptor) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKeyPath, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS) return;
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    RegCloseKey(key);
+}
+}  // namespace
+
+RunKeyRefusingWrites::RunKeyRefusingWrites() {
+    HKEY key = nullptr;
+    DWORD size = 0;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKeyPath, 0, READ_CONTROL, &key) == ERROR_SUCCESS) {
+        RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+        saved_.resize(size);
+        if (size == 0 || RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS) {
+            saved_.clear();
+        }
+        RegCloseKey(key);
+    }
+    // Everyone: setting values refused, all else allowed.
+    PSECURITY_DESCRIPTOR refusing = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                             &refusing, nullptr)) {
+        setRunKeyAccessList(refusing);
+        LocalFree(refusing);
+    }
+}
+
+RunKeyRefusingWrites::~RunKeyRefusingWrites() {
+    if (!saved_.empty()) setRunKeyAccessList(saved_.data());
+}
 
 MainWindowHost::MainWindowHost(const std::string& settings) : environment_(L"APPDATA", appData_.path().c_str()) {
     const bool folder = !settings.empty() && CreateDirectoryW(appData_.file(L"sbay").c_str(), nullptr);

@@ -49,6 +49,19 @@ private:
     bool hadOld_;
 };
 
+// Wine grants everything to everyone, so no standard user can be had: for its lifetime the current user's Run
+// key refuses to have values set, as a key guarded by policy does, and as the service manager refuses a
+// standard user.
+class RunKeyRefusingWrites {
+public:
+    RunKeyRefusingWrites();
+    ~RunKeyRefusingWrites();
+    RunKeyRefusingWrites(const RunKeyRefusingWrites&) = delete;
+    RunKeyRefusingWrites& operator=(const RunKeyRefusingWrites&) = delete;
+private:
+    std::vector<BYTE> saved_;
+};
+
 // The program's main window in this process, with its settings in a private
 // %APPDATA%. Destroying it runs the shut-down and takes the WM_QUIT.
 class MainWindowHost {

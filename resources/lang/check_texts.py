@@ -87,6 +87,7 @@ CONTRACT = {
     "IDS_UPDATE_CAPTION": (50, "", (), None, None),
     "IDS_UPDATE_FAILED":  (100, "", (), None, None),
     "IDS_UPDATE_BUSY":    (260, "", (), None, None),
+    "IDS_STARTUP_RIGHTS": (260, "", (), None, None),
 }
 
 # Strings that must read the same in every library (each language's name is
