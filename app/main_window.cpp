@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include "app/system_events.h"
+#include "command_line/command_line.h"
 #include "tray/menu_states.h"
 #include "tray/shell_menu.h"
 #include "tray/tray_commands.h"
@@ -49,6 +50,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_HOTKEY:
         onHotKey(wParam);
         return 0;
+    case WM_COPYDATA:
+        return onCommandCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     default:
         break;
     }

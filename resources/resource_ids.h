@@ -39,6 +39,8 @@
 #define IDS_UPDATE_NONE    186   // 260  no newer version
 #define IDS_UPDATE_CAPTION 187   // 50   update-check caption
 #define IDS_UPDATE_FAILED  188   // 100  download failed
+#define IDS_CMD_USAGE      230   // 1024 command-line usage (sbay.exe /?)
+#define IDS_CMD_USAGE_CAP  231   // 50   caption of that message
 
 // ---- Controls --------------------------------------------------------------
 #define IDC_PROGRESS       1028  // countdown progress bar

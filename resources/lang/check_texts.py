@@ -6,9 +6,9 @@ and formats some of them with swprintf-style arguments; a text that is too long
 is cut silently, and a format whose conversions are out of order prints
 garbage. This script finds such mistakes before anyone sees them:
 
-  strings  every id 171..188 is present, no other id is; each text (after
-           formatting with the widest arguments it can meet) leaves room for the
-           terminator of its buffer; formats carry exactly the conversions, in
+  strings  every id 171..188 and 230..231 is present, no other id is;
+           each text (after formatting with the widest arguments it can
+           meet) leaves room for the terminator of its buffer; formats carry exactly the conversions, in
            the order, that the program passes; texts shown unformatted hold no
            '%' at all; tray-tip lines fit the 128-unit tip together with the
            fixed head the program puts before them; the two language names
@@ -86,6 +86,9 @@ CONTRACT = {
     "IDS_UPDATE_NONE":    (260, "", (), None, None),
     "IDS_UPDATE_CAPTION": (50, "", (), None, None),
     "IDS_UPDATE_FAILED":  (100, "", (), None, None),
+    # Shown by "sbay.exe /?" in a message box.
+    "IDS_CMD_USAGE":      (1024, "", (), None, None),
+    "IDS_CMD_USAGE_CAP":  (50, "", (), None, None),
 }
 
 # Strings that must read the same in every library (each language's name is
