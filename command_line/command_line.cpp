@@ -150,7 +150,9 @@ bool handOver(HWND window, const ParsedCommand& parsed, int& exitCode) {
                          static_cast<uint32_t>(parsed.letter), 0, GetTickCount64() + kHandOverTimeoutMs};
     COPYDATASTRUCT data{kCommandCopyDataId, sizeof record, &record};
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+    // No early give-up on a copy that looks hung: one busy with a slow drive
+    // may still act, and the deadline alone keeps both from acting.
+    if (!SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
                              kHandOverTimeoutMs, &result)) {
         return false;
     }

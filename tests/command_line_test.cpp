@@ -1,0 +1,238 @@
+// The command line: what it accepts, what it does alone, what a running copy does with it, and sbay_sim.exe
+// run as a script would run it.
+#include "command_line/command_line.h"
+#include "common/program_state.h"
+#include "resources/resource_ids.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+#include <array>
+
+namespace {
+
+int run(const std::wstring& arguments) { return runCommandLine((L"sbay.exe " + arguments).c_str()); }
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        simReset();
+        simConfigure('D', dataDisc(L"DATA", 1000));
+        simConfigure('E', emptyDrive());
+    }
+    TempDir appData;
+    ScopedEnvironment environment{L"APPDATA", appData.path().c_str()};
+};
+
+TEST_F(CommandLineTest, ArgumentsOutsideTheInterfaceAreRefusedWithTwoAndTouchNoDrive) {
+    struct Good { const wchar_t* line; DriveCommand command; wchar_t letter; };
+    for (const Good& good : {Good{L"/eject", DriveCommand::Eject, 0}, Good{L"-EJECT d:", DriveCommand::Eject, 'D'},
+                             Good{L"/Toggle e", DriveCommand::Toggle, 'E'}, Good{L"-lock Z:", DriveCommand::Lock, 'Z'},
+                             Good{L"/unlock D:\\", DriveCommand::Unlock, 'D'}, Good{L"/?", DriveCommand::Usage, 0}}) {
+        int count = 0;
+        LPWSTR* arguments = CommandLineToArgvW(good.line, &count);
+        ParsedCommand parsed{};
+        EXPECT_TRUE(parseArguments(count, arguments, parsed)) << good.line;
+        EXPECT_EQ(parsed.command, good.command) << good.line;
+        EXPECT_EQ(parsed.letter, good.letter) << good.line;
+        LocalFree(arguments);
+    }
+    for (const wchar_t* bad : {L"/eject D: E:", L"D:", L"/eject /close", L"/eject 1:", L"/eject DD:", L"eject",
+                               L"/ejectD:", L"/? D:", L"--eject", L"/eject D:x", L"/", L"\"\""}) {
+        EXPECT_EQ(run(bad), kExitNotUnderstood) << bad;
+    }
+    EXPECT_TRUE(simJournal().empty());
+    EXPECT_EQ(runCommandLine(L"sbay.exe"), kStartAsUsual);
+    EXPECT_EQ(runCommandLine(L"\"C:\\Program Files\\Spindlebay\\sbay.exe\"   "), kStartAsUsual);
+}
+
+TEST_F(CommandLineTest, AloneEachCommandActsOnItsDriveAndWritesNothing) {
+    ASSERT_EQ(FindWindowW(kInstanceKey, nullptr), nullptr);
+    // Without settings the first optical drive is meant.
+    EXPECT_EQ(run(L"/eject"), kExitDone);
+    EXPECT_TRUE(simState('D').trayOpen);
+    EXPECT_EQ(run(L"/close d"), kExitDone);
+    EXPECT_FALSE(simState('D').trayOpen);
+
+    CreateDirectoryW(appData.file(L"sbay").c_str(), nullptr);
+    const std::string settings = "[g_propMain]\r\nnDefaultDisk=69\r\n[dpDiskProp4]\r\nbAutoCloseIn=1\r\n";
+    writeTextFile(appData.file(L"sbay\\sbay.ini"), settings);
+    EXPECT_EQ(run(L"/toggle"), kExitDone);
+    EXPECT_TRUE(simState('E').trayOpen);
+    EXPECT_EQ(run(L"/toggle"), kExitDone);
+    EXPECT_FALSE(simState('E').trayOpen);
+
+    // One prevent request, kept after the command: the drive then refuses to open until one allow request.
+    simClearJournal();
+    EXPECT_EQ(run(L"/lock D:"), kExitDone);
+    EXPECT_EQ(run(L"/eject D:"), kExitRefused);
+    EXPECT_FALSE(simState('D').trayOpen);
+    EXPECT_EQ(run(L"/unlock D:"), kExitDone);
+    EXPECT_EQ(journalCount("D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"), 1);
+    EXPECT_EQ(journalCount("D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok"), 1);
+    EXPECT_FALSE(simState('D').locked);
+    EXPECT_EQ(run(L"/eject F:"), kExitRefused);
+
+    EXPECT_EQ(readTextFile(appData.file(L"sbay\\sbay.ini")), settings);
+    EXPECT_EQ(FindWindowW(kInstanceKey, nullptr), nullptr);
+}
+
+TEST_F(CommandLineTest, ARunningCopyCarriesTheCommandOutAsTheMenuDoes) {
+    MainWindowHost host("[g_propMain]\r\nnDefaultDisk=69\r\n"
+                        "[dpDiskProp3]\r\nbAutoCloseIn=1\r\nuAutoCloseSeconds=1\r\nbShowTime=1\r\n");
+    ASSERT_NE(DriveTable[3], nullptr);
+    EXPECT_EQ(run(L"/eject D:"), kExitDone);
+    EXPECT_TRUE(simState('D').trayOpen);
+    ASSERT_NE(DriveTable[3]->countdownDialog, nullptr);
+    EXPECT_TRUE(waitUntil([] { return !simState('D').trayOpen; }, 5000)) << "the countdown did not close the tray";
+
+    for (const bool open : {true, false}) {
+        EXPECT_EQ(run(L"/toggle"), kExitDone);  // the default drive, E:
+        EXPECT_EQ(simState('E').trayOpen, open);
+    }
+    EXPECT_EQ(run(L"/lock d"), kExitDone);
+    EXPECT_TRUE(DriveTable[3]->locked && simState('D').locked);
+    EXPECT_EQ(run(L"/eject d"), kExitDone);  // unlocked around the opening, as from the menu
+    EXPECT_TRUE(DriveTable[3]->locked && simState('D').locked && simState('D').trayOpen);
+    EXPECT_EQ(run(L"/unlock d"), kExitDone);
+    EXPECT_FALSE(DriveTable[3]->locked || simState('D').locked);
+    EXPECT_EQ(run(L"/close Q"), kExitRefused);
+
+    // Records that are not ours, or come too late, do nothing.
+    CommandRecord good{kCommandMagic, kCommandVersion, 3, 'E', 0, GetTickCount64() + 10000};
+    auto send = [&](CommandRecord record, DWORD size, ULONG_PTR id = kCommandCopyDataId) {
+        COPYDATASTRUCT data{id, size, &record};
+        return SendMessageW(host.window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    };
+    simClearJournal();
+    CommandRecord versioned = good, command = good, letter = good, late = good;
+    versioned.version = 2, command.command = 9, letter.letter = 'e', late.deadline = GetTickCount64() - 1;
+    for (LRESULT result : {send(good, sizeof good - 1), send(good, sizeof good, 1), send(versioned, sizeof good),
+                           send(command, sizeof good), send(letter, sizeof good), send(late, sizeof good),
+                           SendMessageW(host.window(), WM_COPYDATA, 0, 0)}) {
+        EXPECT_EQ(result, kExitNotUnderstood);
+    }
+    EXPECT_EQ(journalCount("E: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 0);
+    EXPECT_EQ(send(good, sizeof good), kExitDone);
+    EXPECT_TRUE(simState('E').trayOpen);
+}
+
+// sbay_sim.exe in a folder of its own, its drives and journal beside it.
+struct SimProgram {
+    TempDir folder, appData;
+    std::wstring program = folder.file(L"sbay_sim.exe");
+    SimProgram() {
+        for (const wchar_t* name : {L"sbay_sim.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll"}) {
+            CopyFileW((testProgramDir() + L"..\\sim\\" + name).c_str(), folder.file(name).c_str(), FALSE);
+        }
+        writeTextFile(folder.file(L"simdrives.ini"), "[D]\r\nmedium=data\r\n");
+    }
+    DWORD run(const std::wstring& arguments, DWORD milliseconds = 20000) {
+        StartedProcess started;
+        if (!startProcess(program, {L"APPDATA=" + appData.path()}, started, arguments)) return ~0u;
+        return started.waitExit(milliseconds);
+    }
+    int journal(const std::string& line) {
+        const std::string text = readTextFile(folder.file(L"simjournal.log"));
+        int count = 0;
+        for (size_t at = text.find(line + "\r\n"); at != std::string::npos; at = text.find(line + "\r\n", at + 1)) {
+            count += at == 0 || text[at - 1] == '\n';
+        }
+        return count;
+    }
+};
+
+TEST(CommandLine, SbaySimObeysWithAndWithoutARunningCopyAndFallsBackWhenItHangs) {
+    SimProgram sim;
+    EXPECT_EQ(sim.run(L"/eject D:"), 0u);
+    EXPECT_EQ(sim.run(L"-LOCK"), 0u);
+    EXPECT_EQ(sim.run(L"/eject E:"), 1u);
+    EXPECT_EQ(sim.run(L"/eject D: E:"), 2u);
+    EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 1);
+    EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"), 1);
+    EXPECT_FALSE(fileExists(sim.appData.file(L"sbay"))) << "a command alone wrote settings";
+
+    {
+        StartedProcess copy;
+        ASSERT_TRUE(startProcess(sim.program, {L"APPDATA=" + sim.appData.path()}, copy));
+        HWND window = waitForProgramWindow(copy.id, 10000);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(sim.run(L"/toggle d:"), 0u);  // the copy's drive starts closed, as simdrives.ini says
+        EXPECT_EQ(sim.run(L"/toggle d:"), 0u);
+        EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 2);
+        EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_LOAD_MEDIA -> ok"), 1);
+        // Another program's records are answered with 2 and change nothing.
+        char forged[24] = "SBCL";
+        for (DWORD size : {0u, 23u, 24u, 25u}) {
+            COPYDATASTRUCT data{kCommandCopyDataId, size, forged};
+            DWORD_PTR result = 0;
+            EXPECT_TRUE(SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), 0, 5000, &result));
+            EXPECT_EQ(result, 2u) << size;
+        }
+        EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 2);
+        closeProgramWindow(window);
+        EXPECT_EQ(copy.waitExit(10000), 0u);
+    }
+
+    // A window of the program's class that never answers: after ten seconds the command is done all the same.
+    std::array<HANDLE, 2> events{CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    const HANDLE ready = events[0], release = events[1];
+    HANDLE thread = CreateThread(nullptr, 0, [](void* pair) -> DWORD {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.lpszClassName = kInstanceKey;
+        RegisterClassW(&windowClass);
+        HWND window = CreateWindowW(kInstanceKey, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        SetEvent(static_cast<HANDLE*>(pair)[0]);
+        WaitForSingleObject(static_cast<HANDLE*>(pair)[1], INFINITE);
+        DestroyWindow(window);
+        UnregisterClassW(kInstanceKey, nullptr);
+        return 0;
+    }, events.data(), 0, nullptr);
+    WaitForSingleObject(ready, 5000);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(sim.run(L"/close"), 0u);
+    EXPECT_GE(GetTickCount() - start, 9000u);
+    EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_LOAD_MEDIA -> ok"), 2);
+    SetEvent(release);
+    WaitForSingleObject(thread, 5000);
+    for (HANDLE handle : {ready, release, thread}) CloseHandle(handle);
+}
+
+struct BoxSearch {
+    DWORD process;
+    HWND box;
+};
+
+BOOL CALLBACK findMessageBox(HWND window, LPARAM search) {
+    auto& found = *reinterpret_cast<BoxSearch*>(search);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[16] = L"";
+    GetClassNameW(window, name, 16);
+    if (owner == found.process && std::wstring(name) == L"#32770") found.box = window;
+    return TRUE;
+}
+
+TEST(CommandLine, UsageIsShownInTheSettingsLanguage) {
+    SimProgram sim;
+    CreateDirectoryW(sim.appData.file(L"sbay").c_str(), nullptr);
+    writeTextFile(sim.appData.file(L"sbay\\sbay.ini"), "[g_propMain]\r\nnLanguage=1\r\n");
+    StartedProcess usage;
+    ASSERT_TRUE(startProcess(sim.program, {L"APPDATA=" + sim.appData.path()}, usage, L"/?"));
+    BoxSearch search{usage.id, nullptr};
+    wchar_t shown[1024] = L"", russian[1024] = L"";
+    // The box exists a moment before its text is set.
+    ASSERT_TRUE(waitUntil([&] {
+        EnumWindows(findMessageBox, reinterpret_cast<LPARAM>(&search));
+        return search.box != nullptr && GetDlgItemTextW(search.box, 0xFFFF, shown, 1024) > 0;
+    }, 10000));
+    HMODULE library = LoadLibraryExW(sim.folder.file(L"sbay_6_rus.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    LoadStringW(library, IDS_CMD_USAGE, russian, 1024);
+    FreeLibrary(library);
+    EXPECT_NE(std::wstring(russian).find(L"/toggle"), std::wstring::npos);
+    EXPECT_EQ(std::wstring(shown), russian);
+    PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(usage.waitExit(10000), 0u);
+}
+
+}  // namespace
