@@ -1,12 +1,10 @@
-// The command line: what it accepts, what it does alone, what a running copy does with it, and sbay_sim.exe
-// run as a script would run it.
+// The command line: what it accepts, what a running copy does with it, and sbay_sim.exe run as scripts run it.
 #include "command_line/command_line.h"
 #include "common/program_state.h"
 #include "resources/resource_ids.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
-#include <array>
 
 namespace {
 
@@ -22,18 +20,9 @@ std::string understood(const wchar_t* arguments) {
     return ok ? std::to_string(static_cast<int>(parsed.command)) + char(parsed.letter ? parsed.letter : '*') : "";
 }
 
-class CommandLineTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        simReset();
-        simConfigure('D', dataDisc(L"DATA", 1000));
-        simConfigure('E', emptyDrive());
-    }
-    TempDir appData;
-    ScopedEnvironment environment{L"APPDATA", appData.path().c_str()};
-};
-
-TEST_F(CommandLineTest, ArgumentsOutsideTheInterfaceAreRefusedWithTwoAndTouchNoDrive) {
+TEST(CommandLine, ArgumentsOutsideTheInterfaceAreRefusedWithTwoAndTouchNoDrive) {
+    simReset();
+    simConfigure('D', dataDisc(L"DATA", 1000));
     EXPECT_EQ(understood(L"/eject") + understood(L"-EJECT d:") + understood(L"/Toggle e") + understood(L"-lock Z:") +
                   understood(L"/unlock D:\\") + understood(L"/close") + understood(L"/?"),
               "1*1D3E4Z5D2*6*");
@@ -45,38 +34,10 @@ TEST_F(CommandLineTest, ArgumentsOutsideTheInterfaceAreRefusedWithTwoAndTouchNoD
     EXPECT_EQ(runCommandLine(L"\"C:\\Program Files\\Spindlebay\\sbay.exe\"   "), kStartAsUsual);
 }
 
-TEST_F(CommandLineTest, AloneEachCommandActsOnItsDriveAndWritesNothing) {
-    ASSERT_EQ(FindWindowW(kInstanceKey, nullptr), nullptr);
-    // Without settings the first optical drive is meant.
-    EXPECT_EQ(run(L"/eject"), kExitDone);
-    EXPECT_TRUE(simState('D').trayOpen);
-    EXPECT_EQ(run(L"/close d"), kExitDone);
-    EXPECT_FALSE(simState('D').trayOpen);
-
-    CreateDirectoryW(appData.file(L"sbay").c_str(), nullptr);
-    const std::string settings = "[g_propMain]\r\nnDefaultDisk=69\r\n[dpDiskProp4]\r\nbAutoCloseIn=1\r\n";
-    writeTextFile(appData.file(L"sbay\\sbay.ini"), settings);
-    EXPECT_EQ(run(L"/toggle"), kExitDone);
-    EXPECT_TRUE(simState('E').trayOpen);
-    EXPECT_EQ(run(L"/toggle"), kExitDone);
-    EXPECT_FALSE(simState('E').trayOpen);
-
-    // One prevent request, kept after the command: the drive then refuses to open until one allow request.
-    simClearJournal();
-    EXPECT_EQ(run(L"/lock D:"), kExitDone);
-    EXPECT_EQ(run(L"/eject D:"), kExitRefused);
-    EXPECT_FALSE(simState('D').trayOpen);
-    EXPECT_EQ(run(L"/unlock D:"), kExitDone);
-    EXPECT_EQ(journalCount("D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"), 1);
-    EXPECT_EQ(journalCount("D: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok"), 1);
-    EXPECT_FALSE(simState('D').locked);
-    EXPECT_EQ(run(L"/eject F:"), kExitRefused);
-
-    EXPECT_EQ(readTextFile(appData.file(L"sbay\\sbay.ini")), settings);
-    EXPECT_EQ(FindWindowW(kInstanceKey, nullptr), nullptr);
-}
-
-TEST_F(CommandLineTest, ARunningCopyCarriesTheCommandOutAsTheMenuDoes) {
+TEST(CommandLine, ARunningCopyCarriesTheCommandOutAsTheMenuDoes) {
+    simReset();
+    simConfigure('D', dataDisc(L"DATA", 1000));
+    simConfigure('E', emptyDrive());
     MainWindowHost host("[g_propMain]\r\nnDefaultDisk=69\r\n"
                         "[dpDiskProp3]\r\nbAutoCloseIn=1\r\nuAutoCloseSeconds=1\r\nbShowTime=1\r\n");
     ASSERT_NE(DriveTable[3], nullptr);
@@ -95,13 +56,12 @@ TEST_F(CommandLineTest, ARunningCopyCarriesTheCommandOutAsTheMenuDoes) {
     EXPECT_FALSE(DriveTable[3]->locked || simState('D').locked);
     EXPECT_EQ(run(L"/close Q"), kExitRefused);
 
-    // Records that are not ours, or come too late, do nothing.
+    // Records that are not ours, or come after the sender stopped waiting, do nothing.
     CommandRecord good{kCommandMagic, kCommandVersion, 3, 'E', 0, GetTickCount64() + 10000};
     auto send = [&](CommandRecord record, DWORD size, ULONG_PTR id = kCommandCopyDataId) {
         COPYDATASTRUCT data{id, size, &record};
         return SendMessageW(host.window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
     };
-    simClearJournal();
     CommandRecord versioned = good, command = good, letter = good, late = good;
     versioned.version = 2, command.command = 9, letter.letter = 'e', late.deadline = GetTickCount64() - 1;
     for (LRESULT result : {send(good, sizeof good - 1), send(good, sizeof good, 1), send(versioned, sizeof good),
@@ -109,25 +69,26 @@ TEST_F(CommandLineTest, ARunningCopyCarriesTheCommandOutAsTheMenuDoes) {
                            SendMessageW(host.window(), WM_COPYDATA, 0, 0)}) {
         EXPECT_EQ(result, kExitNotUnderstood);
     }
-    EXPECT_EQ(journalCount("E: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 0);
+    EXPECT_TRUE(simState('E').trayOpen);
     EXPECT_EQ(send(good, sizeof good), kExitDone);
     EXPECT_FALSE(simState('E').trayOpen);
 }
 
-// sbay_sim.exe in a folder of its own, its drives and journal beside it.
+// sbay_sim.exe in a folder of its own, its drives and journal beside it, its settings in a %APPDATA% of its own.
 struct SimProgram {
     TempDir folder, appData;
-    std::wstring program = folder.file(L"sbay_sim.exe");
+    std::wstring program = folder.file(L"sbay_sim.exe"), settings = appData.file(L"sbay\\sbay.ini");
     SimProgram() {
         for (const wchar_t* name : {L"sbay_sim.exe", L"sbay_6_eng.dll", L"sbay_6_rus.dll"}) {
             CopyFileW((testProgramDir() + L"..\\sim\\" + name).c_str(), folder.file(name).c_str(), FALSE);
         }
-        writeTextFile(folder.file(L"simdrives.ini"), "[D]\r\nmedium=data\r\n");
+        writeTextFile(folder.file(L"simdrives.ini"), "[D]\r\nmedium=data\r\n[E]\r\n");
+        CreateDirectoryW(appData.file(L"sbay").c_str(), nullptr);
     }
-    DWORD run(const std::wstring& arguments, DWORD milliseconds = 20000) {
+    DWORD run(const std::wstring& arguments) {
         StartedProcess started;
         if (!startProcess(program, {L"APPDATA=" + appData.path()}, started, arguments)) return ~0u;
-        return started.waitExit(milliseconds);
+        return started.waitExit(20000);
     }
     int journal(const std::string& line) {
         std::string text = readTextFile(folder.file(L"simjournal.log")), wanted = line + "\r";
@@ -140,16 +101,18 @@ struct SimProgram {
 
 TEST(CommandLine, SbaySimObeysWithAndWithoutARunningCopyAndFallsBackWhenItHangs) {
     SimProgram sim;
-    // Alone, one process after the other, as the drive itself keeps its tray and its lock.
-    EXPECT_EQ(sim.run(L"/toggle D:"), 0u);
+    // Alone, one process after the other: the drive itself keeps its tray and its lock.
+    EXPECT_EQ(sim.run(L"/toggle"), 0u);  // no settings: the first optical drive
     EXPECT_EQ(sim.run(L"/toggle d"), 0u);
+    EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_EJECT_MEDIA -> ok") + sim.journal("D: IOCTL_STORAGE_LOAD_MEDIA -> ok"), 2);
+    writeTextFile(sim.settings, "[g_propMain]\r\nnDefaultDisk=69\r\n");
     EXPECT_EQ(sim.run(L"-LOCK"), 0u);
-    EXPECT_EQ(sim.run(L"/eject D:"), 1u);
-    EXPECT_EQ(sim.run(L"/eject E:"), 1u);
+    EXPECT_EQ(sim.run(L"/eject"), 1u);
+    EXPECT_EQ(sim.journal("E: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"), 1);
+    EXPECT_EQ(sim.journal("E: IOCTL_STORAGE_EJECT_MEDIA -> fail"), 1);
+    EXPECT_EQ(sim.run(L"/eject F:"), 1u);
     EXPECT_EQ(sim.run(L"/eject D: E:"), 2u);
-    EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_EJECT_MEDIA -> ok") + sim.journal("D: IOCTL_STORAGE_LOAD_MEDIA -> ok") +
-                  sim.journal("D: IOCTL_STORAGE_EJECT_MEDIA -> fail"), 3);
-    EXPECT_FALSE(fileExists(sim.appData.file(L"sbay"))) << "a command alone wrote settings";
+    EXPECT_EQ(readTextFile(sim.settings), "[g_propMain]\r\nnDefaultDisk=69\r\n");
     {
         StartedProcess copy;  // its start-up releases the lock
         ASSERT_TRUE(startProcess(sim.program, {L"APPDATA=" + sim.appData.path()}, copy));
@@ -162,36 +125,30 @@ TEST(CommandLine, SbaySimObeysWithAndWithoutARunningCopyAndFallsBackWhenItHangs)
         closeProgramWindow(window);
         EXPECT_EQ(copy.waitExit(10000), 0u);
     }
-
-    // A window of the program's class that never answers: after ten seconds the command is done all the same.
-    std::array<HANDLE, 2> events{CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    const HANDLE ready = events[0], release = events[1];
-    HANDLE thread = CreateThread(nullptr, 0, [](void* pair) -> DWORD {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = DefWindowProcW;
-        windowClass.lpszClassName = kInstanceKey;
+    // A window of the program's class whose thread never answers: after ten seconds the command is done all the same.
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, [](void* event) -> DWORD {
+        WNDCLASSW windowClass{0, DefWindowProcW, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, kInstanceKey};
         RegisterClassW(&windowClass);
         HWND window = CreateWindowW(kInstanceKey, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        SetEvent(static_cast<HANDLE*>(pair)[0]);
-        WaitForSingleObject(static_cast<HANDLE*>(pair)[1], INFINITE);
+        WaitForSingleObject(event, INFINITE);
         DestroyWindow(window);
         UnregisterClassW(kInstanceKey, nullptr);
         return 0;
-    }, events.data(), 0, nullptr);
-    WaitForSingleObject(ready, 5000);
+    }, release, 0, nullptr);
+    ASSERT_TRUE(waitUntil([] { return FindWindowW(kInstanceKey, nullptr) != nullptr; }, 5000));
     const DWORD start = GetTickCount();
-    EXPECT_EQ(sim.run(L"/close"), 0u);
+    EXPECT_EQ(sim.run(L"/eject d"), 0u);
     EXPECT_GE(GetTickCount() - start, 9000u);
-    EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_LOAD_MEDIA -> ok"), 3);
+    EXPECT_EQ(sim.journal("D: IOCTL_STORAGE_EJECT_MEDIA -> ok"), 3);
     SetEvent(release);
     WaitForSingleObject(thread, 5000);
-    for (HANDLE handle : {ready, release, thread}) CloseHandle(handle);
+    CloseHandle(thread), CloseHandle(release);
 }
 
 TEST(CommandLine, UsageIsShownInTheSettingsLanguage) {
     SimProgram sim;
-    CreateDirectoryW(sim.appData.file(L"sbay").c_str(), nullptr);
-    writeTextFile(sim.appData.file(L"sbay\\sbay.ini"), "[g_propMain]\r\nnLanguage=1\r\n");
+    writeTextFile(sim.settings, "[g_propMain]\r\nnLanguage=1\r\n");
     wchar_t caption[50] = L"", russian[1024] = L"", shown[1024] = L"";
     HMODULE library = LoadLibraryExW(sim.folder.file(L"sbay_6_rus.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     LoadStringW(library, IDS_CMD_USAGE_CAP, caption, 50);
