@@ -31,8 +31,14 @@ private:
     HANDLE handle_;
 };
 
-// One SCSI command through pass-through, data flowing in.
-bool sendPassThrough(Device& device, const UCHAR (&cdb)[16], UCHAR cdbLength, void* buffer, ULONG length) {
+// One SCSI command through pass-through, data flowing in. The structure
+// comes back as output: the call succeeding says only that the command was
+// delivered, so a command the drive ended with another status than GOOD
+// (CHECK CONDITION from a drive that lacks it), or one that brought fewer
+// than `needed` bytes, counts as failed. Returns the bytes received, 0 when
+// it failed.
+ULONG sendPassThrough(Device& device, const UCHAR (&cdb)[16], UCHAR cdbLength, void* buffer, ULONG length,
+                      ULONG needed) {
     SCSI_PASS_THROUGH_DIRECT request{};
     request.Length = sizeof request;
     request.CdbLength = cdbLength;
@@ -41,7 +47,30 @@ bool sendPassThrough(Device& device, const UCHAR (&cdb)[16], UCHAR cdbLength, vo
     request.TimeOutValue = 5;
     request.DataBuffer = buffer;
     for (int i = 0; i < 16; ++i) request.Cdb[i] = cdb[i];
-    return device.send(IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request);
+    if (!device.send(IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request, sizeof request)) return 0;
+    const ULONG received = request.DataTransferLength;
+    if (request.ScsiStatus != 0 || received < needed || received > length) return 0;
+    return received;
+}
+
+// Media Status of a GET EVENT STATUS NOTIFICATION reply, or -1 when the reply
+// holds no media event (a header with "no event available", or another class).
+int mediaStatusOf(const UCHAR (&reply)[8], ULONG received) {
+    constexpr UCHAR kNoEventAvailable = 0x80;
+    constexpr UCHAR kMediaClass = 4;
+    if (received < 6 || (reply[2] & kNoEventAvailable) != 0 || (reply[2] & 0x07) != kMediaClass) return -1;
+    return reply[5];
+}
+
+// Byte 6 of the capabilities page (0x2A) in a MODE SENSE(10) reply, found
+// after the block descriptors the header announces; -1 when the reply does
+// not hold that byte of that page.
+int capabilitiesByte6(const UCHAR* reply, ULONG received) {
+    constexpr ULONG kHeaderSize = 8;
+    if (received < kHeaderSize) return -1;
+    const ULONG page = kHeaderSize + ((static_cast<ULONG>(reply[6]) << 8) | reply[7]);
+    if (page + 7 > received || (reply[page] & 0x3F) != 0x2A || reply[page + 1] < 5) return -1;
+    return reply[page + 6];
 }
 
 wchar_t letterOf(const DriveRecord* record) {
@@ -87,7 +116,11 @@ void skipTrack(DriveRecord* record, PickEntry pickEntry) {
 }  // namespace
 
 HANDLE openDeviceRead(wchar_t letter) {
-    return seamOpenDevice(letter, GENERIC_READ, FILE_SHARE_READ, 0);
+    // Shares writing too: the monitor's pass-through handle holds write
+    // access, and a read handle that refused to share it would meet a sharing
+    // violation whenever the two overlap (Microsoft's own eject example opens
+    // the volume this way).
+    return seamOpenDevice(letter, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
 }
 
 HANDLE openDevicePassThrough(wchar_t letter) {
@@ -101,8 +134,10 @@ uint8_t queryMediaState(DriveRecord* record) {
         static constexpr UCHAR kEventStatus[16] = {0x4A, 0x01, 0, 0, 0x10, 0, 0, 0, 0x08};
         UCHAR reply[8] = {};
         Device device(openDevicePassThrough(letterOf(record)));
-        if (device.ok() && sendPassThrough(device, kEventStatus, 10, reply, sizeof reply)) {
-            const UCHAR mediaStatus = reply[5];
+        const int status =
+            device.ok() ? mediaStatusOf(reply, sendPassThrough(device, kEventStatus, 10, reply, sizeof reply, 6)) : -1;
+        if (status >= 0) {
+            const UCHAR mediaStatus = static_cast<UCHAR>(status);
             if (mediaStatus & 0x01) {
                 record->audioStatus = kAudioNoStatus;
                 record->mediaKind = None;
@@ -134,8 +169,9 @@ int queryLockState(DriveRecord* record) {
     static constexpr UCHAR kModeSense[16] = {0x5A, 0x00, 0x2A, 0, 0, 0, 0, 0x01, 0x00};
     UCHAR reply[256] = {};
     Device device(openDevicePassThrough(letterOf(record)));
-    if (!device.ok() || !sendPassThrough(device, kModeSense, 12, reply, sizeof reply)) return 0;
-    return (reply[14] & 0x02) != 0 ? 1 : 0;
+    if (!device.ok()) return 0;
+    const int capabilities = capabilitiesByte6(reply, sendPassThrough(device, kModeSense, 12, reply, sizeof reply, 8));
+    return capabilities >= 0 && (capabilities & 0x02) != 0 ? 1 : 0;
 }
 
 void setLock(DriveRecord* record, int lock) {

@@ -31,9 +31,15 @@ protected:
 
 TEST_F(DeviceCommandsTest, MediaStateFollowsTheEventStatusReplyOrElseTheVolume) {
     SimDriveConfig open = dataDisc(L"X", 1000), readable = dataDisc(L"DATA", 1000), blank, empty;
-    open.trayOpen = true;
+    open.trayOpen = true;  // with the disc in it: both bits
     readable.passthrough = blank.passthrough = empty.passthrough = false;
     blank.medium = SimMedium::Blank;
+    // A drive that ends the command in CHECK CONDITION, or answers with the
+    // header alone, has said nothing about its tray: as if pass-through failed.
+    SimDriveConfig checkCondition = readable, headerOnly = empty;
+    checkCondition.passthrough = headerOnly.passthrough = true;
+    checkCondition.eventStatus = SimEventStatus::CheckCondition;
+    headerOnly.eventStatus = SimEventStatus::HeaderOnly;
     EXPECT_EQ(query(open, AudioCd, kAudioPlaying), TrayOpen);
     EXPECT_EQ(journalOf('D'), (Lines{kOpenPassThrough, kEventStatus, "D: close"})) << "the device opened once";
     // A medium leaves the kind and status to the tip builder; without
@@ -42,6 +48,7 @@ TEST_F(DeviceCommandsTest, MediaStateFollowsTheEventStatusReplyOrElseTheVolume) 
     for (const Row& row : {Row{open, TrayOpen, None, kAudioNoStatus}, Row{{}, ClosedEmpty, None, kAudioNoStatus},
                            Row{dataDisc(L"X", 1), MediumPresent, AudioCd, kAudioPaused},
                            Row{readable, MediumPresent, AudioCd, kAudioPaused},
+                           Row{checkCondition, MediumPresent, AudioCd, kAudioPaused},
                            Row{blank, MediumPresent, UnreadableMedium, kAudioNoStatus},
                            Row{empty, ClosedEmpty, None, kAudioNoStatus}}) {
         EXPECT_EQ(query(row.drive, AudioCd, kAudioPaused), row.state);
@@ -50,6 +57,7 @@ TEST_F(DeviceCommandsTest, MediaStateFollowsTheEventStatusReplyOrElseTheVolume) 
     // Nothing to read or verify: the tray is where the program left it.
     record->assumedClosed = 0;
     EXPECT_EQ(query(empty, DataDisc, kAudioPaused), TrayOpen);
+    EXPECT_EQ(query(headerOnly, DataDisc, kAudioPaused), TrayOpen);
 }
 
 TEST_F(DeviceCommandsTest, LockingSendsAllowThenPreventUnlessAlreadyLocked) {
@@ -71,6 +79,14 @@ TEST_F(DeviceCommandsTest, LockingSendsAllowThenPreventUnlessAlreadyLocked) {
     EXPECT_FALSE(simState(L'D').locked || queryLockState(record.get()));
     simSetFailing(L'D', {"IOCTL_STORAGE_MEDIA_REMOVAL"});
     for (const std::string& line : journalAfter(1)) EXPECT_EQ(line.find("in=01"), line.npos) << "after a failed allow";
+    // The capabilities page is found behind a block descriptor.
+    SimDriveConfig described = emptyDrive();
+    described.blockDescriptor = true;
+    for (uint32_t locks : {0u, 1u}) {
+        described.locked = locks;
+        simConfigure(L'D', described);
+        EXPECT_EQ(queryLockState(record.get()), static_cast<int>(locks));
+    }
 }
 
 TEST_F(DeviceCommandsTest, AudioPlayStopPauseAndResume) {

@@ -149,9 +149,9 @@ TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicA
     EXPECT_EQ(infoText(d), L"[D:] Audio CD" + english(IDS_AUDIO_STOPPED, {4}));
     const Journal described = journalOf('D');
     EXPECT_EQ(std::count_if(described.begin(), described.end(), [](auto& l) { return l.rfind("D: open", 0) == 0; }), 1);
-    HANDLE held = openDevicePassThrough(L'D');  // rather than the count read before
+    simSetFailing(L'D', {"IOCTL_CDROM_READ_TOC"});  // rather than the count read before
     EXPECT_EQ(infoText(d), L"[D:] ");
-    seamCloseDevice(held);
+    simSetFailing(L'D', {});
 
     setLock(d, 1);
     d->locked = 1, d->audioStatus = kAudioPlaying;
@@ -166,6 +166,20 @@ TEST_F(EjectCloseTest, DescriptionsOpenTheDriveOnceAndEjectUnlocksStopsTheMusicA
     EXPECT_LT(indexOf(journal, "D: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok", eject), journal.size());
     EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').locked);
     EXPECT_EQ(infoText(d), L"[D:] ") << "an open tray";
+}
+
+// The monitor's pass-through handle holds write access: the unlock and the
+// eject must still open the drive while it is inside a request.
+TEST_F(EjectCloseTest, ADoubleClickOpensALockedDriveWhileTheMonitorIsInsideARequest) {
+    simConfigure(L'D', emptyDrive());
+    start("[dpDiskProp3]\r\nbLock=1\r\n");
+    ASSERT_TRUE(waitUntil([] { return simState(L'D').locked; }, 3000));
+    simHoldNext(L'D', "IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=4A", 3000);
+    ASSERT_TRUE(waitUntil([] { return journalHas("D: hold IOCTL_SCSI_PASS_THROUGH_DIRECT cdb=4A010000100000000800"); },
+                          3000));
+    SendMessageW(mainWindow, kTrayCallbackMessage, 'D', WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').locked);
+    EXPECT_FALSE(journalHas("D: open read -> fail"));
 }
 
 TEST_F(EjectCloseTest, TheDoorCommandStandsInForAFailingDeviceAndAHiddenZeroSecondCountdownStillCloses) {

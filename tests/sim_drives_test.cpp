@@ -79,12 +79,58 @@ TEST_F(SimDrivesTest, EjectsOnlyWhenEveryPreventIsAllowed) {
     seamCloseDevice(d);
 }
 
+// What the program must not take for granted: a command's SCSI status, the
+// reply's length and layout, and a check that fails once after a disc change.
+TEST_F(SimDrivesTest, AnswersWhereRealDrivesDifferFromTheObviousReading) {
+    SimDriveConfig config = dataDisc(L"DATA", 1000);
+    config.eventStatus = SimEventStatus::CheckCondition;
+    config.blockDescriptor = true;
+    simConfigure(L'D', config);
+    HANDLE d = open();
+    const auto command = [d](const Bytes& cdb, ULONG transfer, Bytes& reply) {
+        reply.assign(transfer, 0);
+        SCSI_PASS_THROUGH_DIRECT request{};
+        request.Length = sizeof request;
+        request.CdbLength = static_cast<UCHAR>(cdb.size());
+        request.DataIn = SCSI_IOCTL_DATA_IN;
+        request.DataTransferLength = transfer;
+        request.DataBuffer = reply.data();
+        std::memcpy(request.Cdb, cdb.data(), cdb.size());
+        DWORD returned = 0;
+        EXPECT_TRUE(seamDeviceIoControl(d, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
+                                        sizeof request, &returned));
+        reply.resize(request.DataTransferLength);
+        return request.ScsiStatus;
+    };
+    Bytes reply;
+    EXPECT_EQ(command(kMediaEvents, 8, reply), 2) << "CHECK CONDITION";
+    EXPECT_TRUE(reply.empty());
+    EXPECT_EQ(command({0x5A, 0, 0x2A, 0, 0, 0, 0, 1, 0, 0, 0, 0}, 256, reply), 0);
+    ASSERT_EQ(reply.size(), 38u);
+    EXPECT_TRUE(reply[7] == 8 && reply[16] == 0x2A) << "the page follows the block descriptor";
+    config.eventStatus = SimEventStatus::HeaderOnly;
+    config.trayOpen = true;
+    simConfigure(L'D', config);
+    EXPECT_EQ(command(kMediaEvents, 8, reply), 0);
+    EXPECT_EQ(reply, (Bytes{0, 2, 0x80, 0x02})) << "no event available";
+    config.eventStatus = SimEventStatus::Media;
+    simConfigure(L'D', config);
+    command(kMediaEvents, 8, reply);
+    EXPECT_EQ(reply.at(5), 0x03) << "an open tray with a disc in it";
+    simSetTray(L'D', false);
+    EXPECT_FALSE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
+    EXPECT_TRUE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY)) << "only once";
+    seamCloseDevice(d);
+}
+
 TEST(SimDrivesIni, OddValuesAreReadSoundly) {
     const SimIniDrives drives = parseSimDrivesIni(
         "\xEF\xBB\xBF; drives\r\n[d]\r\n tray = open ; by hand\r\nmedium=AUDIO\r\ntracks=500\r\n"
-        "size=99999999999999999999999\r\ndelay_ms=86400000\r\nfail= IOCTL_CDROM_READ_TOC , MCI,,\r\n"
+        "size=99999999999999999999999\r\ndelay_ms=86400000\r\nevent_status=sometimes\r\nfail= IOCTL_CDROM_READ_TOC , MCI,,\r\n"
         "label=\xD0\x94\xD0\x98\xD0\xA1\xD0\x9A\r\n"
-        "[E]\nmedium=floppy\ntracks=-3\ndelay_ms=abc\npassthrough=maybe\nopens=0\nlocked=1\nroot=discs\\e\n"
+        "[E]\nmedium=floppy\ntracks=-3\ndelay_ms=abc\npassthrough=maybe\nopens=0\nlocked=7\nroot=discs\\e\n"
+        "event_status=check\nblock_descriptor=yes\n"
         "[DD]\nmedium=data\n[F]\n",
         L"C:\\sim");
     const SimDriveConfig& d = drives[3].config;
@@ -94,7 +140,9 @@ TEST(SimDrivesIni, OddValuesAreReadSoundly) {
     EXPECT_EQ(d.failing, (std::vector<std::string>{"IOCTL_CDROM_READ_TOC", "MCI"}));
     EXPECT_EQ(d.label, L"\x0414\x0418\x0421\x041A");
     const SimDriveConfig& e = drives[4].config;
-    EXPECT_TRUE(e.medium == SimMedium::None && e.tracks == 0 && !e.delayMs && e.passthrough && e.locked && !e.opens);
+    EXPECT_TRUE(e.medium == SimMedium::None && e.tracks == 0 && !e.delayMs && e.passthrough && e.locked == 7 && !e.opens);
+    EXPECT_TRUE(e.eventStatus == SimEventStatus::CheckCondition && e.blockDescriptor && d.locked == 0 &&
+                d.eventStatus == SimEventStatus::Media);
     EXPECT_EQ(e.root, L"C:\\sim\\discs\\e");
     EXPECT_TRUE(drives[5].present && !drives[6].present);  // an empty section is a drive with nothing in it
     EXPECT_TRUE(parseSimDrivesIni(std::string("\xFF\xFE[\0G\0]\0\n\0", 10), L"C:\\")[6].present);

@@ -217,15 +217,16 @@ void applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
         configureDrive(drive, next);
         return;
     }
-    const bool lockEdited = next.locked != drive.fileLocked;
+    // Another program took or released locks: the shared count moves by as
+    // many, the program's own lock stays counted.
+    const uint32_t before = drive.fileLocked;
     drive.fileLocked = next.locked;
+    if (next.locked > before) drive.lockCount += next.locked - before;
+    else drive.lockCount -= std::min(drive.lockCount, before - next.locked);
     if (!simSameMedium(drive.config, next)) {
         simChangeMedium(drive, next.medium, next.label, next.size, next.tracks);
-        drive.lockCount = next.locked ? 1 : 0;
         drive.readSpeed = 0;
         drive.writeSpeed = 0;
-    } else if (lockEdited) {
-        drive.lockCount = next.locked ? 1 : 0;
     }
     simMoveTray(drive, next.trayOpen);
     drive.config.passthrough = next.passthrough;
@@ -234,6 +235,8 @@ void applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
     drive.config.failing = next.failing;
     drive.config.root = next.root;
     drive.config.locked = next.locked;
+    drive.config.eventStatus = next.eventStatus;
+    drive.config.blockDescriptor = next.blockDescriptor;
 }
 
 // What of a drive every process sees alike: its tray and its lock count.
@@ -886,6 +889,7 @@ SimDriveState simState(wchar_t letter) {
     return SimDriveState{true,
                          drive->config.trayOpen,
                          drive->lockCount > 0,
+                         drive->lockCount,
                          drive->audioStatus,
                          drive->currentTrack,
                          drive->readSpeed,

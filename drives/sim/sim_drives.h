@@ -27,6 +27,10 @@
 #include <vector>
 
 enum class SimMedium : uint8_t { None, Data, Audio, Blank };
+// How the drive answers GET EVENT STATUS NOTIFICATION: with the media event;
+// with CHECK CONDITION, as older drives without the command do; or with the
+// event header alone, as a drive without the media event class does.
+enum class SimEventStatus : uint8_t { Media, CheckCondition, HeaderOnly };
 
 struct SimDriveConfig {
     bool present = true;
@@ -40,7 +44,9 @@ struct SimDriveConfig {
     DWORD delayMs = 0;                 // every DeviceIoControl takes this long (at most 60 s)
     std::vector<std::string> failing;  // request names that fail: "IOCTL_CDROM_READ_TOC", "MCI"
     std::wstring root;                 // host folder holding the data disc's files
-    bool locked = false;               // a lock left on the drive
+    uint32_t locked = 0;               // prevent requests held by another program (at most 1000)
+    SimEventStatus eventStatus = SimEventStatus::Media;
+    bool blockDescriptor = false;      // MODE SENSE(10) puts a block descriptor before the page
 };
 
 // Audio tracks: track n starts at 00:02:00 + (n-1) * L, the lead-out at
@@ -51,6 +57,7 @@ struct SimDriveState {
     bool    present;
     bool    trayOpen;
     bool    locked;        // media removal prevented (the drive counts prevent requests)
+    uint32_t lockCount;    // prevent requests not allowed again, whoever sent them
     uint8_t audioStatus;   // AUDIO_STATUS_IN_PROGRESS, _PAUSED, _NO_STATUS
     int     currentTrack;  // 0 without an audio disc
     int     readSpeed;     // the last IOCTL_CDROM_SET_SPEED values, 0 before any

@@ -63,10 +63,12 @@ bool readNumber(const std::wstring& text, uint64_t& value) {
     return true;
 }
 
-void readFlag(const std::wstring& text, bool& flag) {
+bool readFlag(const std::wstring& text, bool& flag) {
     const std::wstring word = lower(text);
     if (word == L"1" || word == L"true" || word == L"yes" || word == L"on") flag = true;
-    if (word == L"0" || word == L"false" || word == L"no" || word == L"off") flag = false;
+    else if (word == L"0" || word == L"false" || word == L"no" || word == L"off") flag = false;
+    else return false;
+    return true;
 }
 
 std::string narrow(const std::wstring& text) {
@@ -116,7 +118,16 @@ void applyKey(SimDriveConfig& config, const std::wstring& key, const std::wstrin
     } else if (key == L"delay_ms") {
         if (readNumber(value, number)) config.delayMs = static_cast<DWORD>(std::min<uint64_t>(number, kSimMaxDelayMs));
     } else if (key == L"locked") {
-        readFlag(value, config.locked);
+        bool flag = config.locked != 0;
+        if (readNumber(value, number)) config.locked = static_cast<uint32_t>(std::min<uint64_t>(number, kSimMaxLocks));
+        else if (readFlag(value, flag)) config.locked = flag ? 1 : 0;
+    } else if (key == L"event_status") {
+        const std::wstring word = lower(value);
+        if (word == L"media") config.eventStatus = SimEventStatus::Media;
+        if (word == L"check") config.eventStatus = SimEventStatus::CheckCondition;
+        if (word == L"header") config.eventStatus = SimEventStatus::HeaderOnly;
+    } else if (key == L"block_descriptor") {
+        readFlag(value, config.blockDescriptor);
     } else if (key == L"fail") {
         config.failing = readList(value);
     } else if (key == L"root") {

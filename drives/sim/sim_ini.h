@@ -8,7 +8,9 @@
 //   passthrough=1      ; 0: SCSI pass-through is rejected
 //   opens=1            ; 0: the device cannot be opened
 //   delay_ms=0         ; at most 60000
-//   locked=0           ; 1: a lock left on the drive
+//   locked=0           ; N: prevent requests held by another program (at most 1000)
+//   event_status=media ; media | check (CHECK CONDITION) | header (no media event class)
+//   block_descriptor=0 ; 1: MODE SENSE(10) returns a block descriptor before the page
 //   fail=IOCTL_CDROM_READ_TOC,MCI
 //   root=C:\discs\holiday   ; relative folders are taken from the file's folder
 // Everything after the first ";" of a line is a comment. Unknown keys and

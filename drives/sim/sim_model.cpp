@@ -36,6 +36,8 @@ constexpr uint8_t kMediaNotificationClass = 4;
 constexpr size_t kEventReplySize = 8;
 constexpr size_t kModeHeaderSize = 8;
 constexpr size_t kCapabilitiesPageSize = 22;      // page length 0x14 plus its two-byte head
+constexpr size_t kBlockDescriptorSize = 8;
+constexpr UCHAR kScsiCheckCondition = 2;
 constexpr uint16_t kMaxReadSpeed = 8467;          // kB/s: 48x CD
 constexpr size_t kMaxFailing = 64;
 constexpr size_t kMaxFailingName = 64;
@@ -98,25 +100,36 @@ void stopAudio(SimDrive& drive) {
 // ---- SCSI commands --------------------------------------------------------
 
 size_t eventStatusReply(const SimDrive& drive, const UCHAR* cdb, uint8_t* reply) {
-    if ((cdb[4] & kMediaClass) == 0) {
-        // No class we support was asked for: "no event available".
-        const uint8_t header[] = {0, 2, 0x80, kMediaClass};
+    if ((cdb[4] & kMediaClass) == 0 || drive.config.eventStatus == SimEventStatus::HeaderOnly) {
+        // No class asked for is supported: the header alone, "no event
+        // available" (MMC-6, GET EVENT STATUS NOTIFICATION), with the classes
+        // the drive does support (here only operational change, bit 1).
+        const uint8_t supported = drive.config.eventStatus == SimEventStatus::HeaderOnly ? 0x02 : kMediaClass;
+        const uint8_t header[] = {0, 2, 0x80, supported};
         std::memcpy(reply, header, sizeof header);
         return sizeof header;
     }
+    // Media Status: bit 0 door or tray open, bit 1 media present. A tray that
+    // is open with a disc lying in it reports both.
     uint8_t status = 0;
     if (drive.config.trayOpen) status |= 0x01;
-    else if (drive.config.medium != SimMedium::None) status |= 0x02;
+    if (drive.config.medium != SimMedium::None) status |= 0x02;
     const uint8_t event[kEventReplySize] = {0, 6, kMediaNotificationClass, kMediaClass, drive.pendingEvent, status, 0, 0};
     std::memcpy(reply, event, sizeof event);
     return sizeof event;
 }
 
+// MODE SENSE(10) with DBD clear lets the drive put block descriptors between
+// the header and the page (MMC-6 and SPC: the header's bytes 6..7 give their
+// length); some drives do.
 size_t capabilitiesReply(const SimDrive& drive, uint8_t* reply) {
-    const size_t total = kModeHeaderSize + kCapabilitiesPageSize;
+    const size_t descriptors = drive.config.blockDescriptor ? kBlockDescriptorSize : 0;
+    const size_t total = kModeHeaderSize + descriptors + kCapabilitiesPageSize;
     std::memset(reply, 0, total);
-    putBigEndian16(reply, total - 2);  // mode data length; block descriptor length stays 0
-    uint8_t* page = reply + kModeHeaderSize;
+    putBigEndian16(reply, total - 2);  // mode data length
+    putBigEndian16(reply + 6, descriptors);
+    if (descriptors != 0) reply[kModeHeaderSize + 6] = 2048 >> 8;  // block length 2048, no block count
+    uint8_t* page = reply + kModeHeaderSize + descriptors;
     page[0] = kCapabilitiesPage;
     page[1] = kCapabilitiesPageSize - 2;
     page[2] = 0x3B;   // reads CD-R, CD-RW, DVD-ROM, DVD-R, DVD-RAM
@@ -147,10 +160,23 @@ SimAnswer passThrough(SimDrive& drive, const void* in, DWORD inSize, void* out, 
     if (cdb[0] != kOpGetEventStatus && cdb[0] != kOpModeSense10) return fail(ERROR_INVALID_FUNCTION);
     if (request.CdbLength < 10 || request.DataIn != SCSI_IOCTL_DATA_IN) return fail(ERROR_INVALID_PARAMETER);
 
-    uint8_t reply[kModeHeaderSize + kCapabilitiesPageSize];
+    uint8_t reply[kModeHeaderSize + kBlockDescriptorSize + kCapabilitiesPageSize];
     size_t length = 0;
     if (cdb[0] == kOpGetEventStatus) {
         if ((cdb[1] & 0x01) == 0) return fail(ERROR_INVALID_FUNCTION);  // asynchronous events are not offered
+        if (drive.config.eventStatus == SimEventStatus::CheckCondition) {
+            // The command reaches the drive and ends in CHECK CONDITION
+            // (ILLEGAL REQUEST, INVALID COMMAND OPERATION CODE): the
+            // pass-through call itself succeeds and reports the status in
+            // ScsiStatus, with no data (SCSI_PASS_THROUGH_DIRECT, Microsoft
+            // docs). No sense data is returned here.
+            request.ScsiStatus = kScsiCheckCondition;
+            request.DataTransferLength = 0;
+            request.SenseInfoLength = 0;
+            if (outSize == 0) return done(0);
+            std::memcpy(out, &request, sizeof request);
+            return done(sizeof request);
+        }
         length = eventStatusReply(drive, cdb, reply);
     } else {
         const bool currentValues = (cdb[2] >> 6) == 0;
@@ -171,9 +197,16 @@ SimAnswer passThrough(SimDrive& drive, const void* in, DWORD inSize, void* out, 
 
 // ---- Storage and CD-ROM requests ------------------------------------------
 
-SimAnswer checkVerify(const SimDrive& drive, void* out, DWORD outSize) {
+// After a media change the class driver fails the first check once: with
+// STATUS_VERIFY_REQUIRED (ERROR_MEDIA_CHANGED) for a mounted volume, else
+// with STATUS_IO_DEVICE_ERROR (IOCTL_STORAGE_CHECK_VERIFY, Microsoft docs).
+SimAnswer checkVerify(SimDrive& drive, void* out, DWORD outSize) {
     if (outSize != 0 && outSize < sizeof(ULONG)) return fail(ERROR_INVALID_PARAMETER);
     if (!closedWithMedium(drive)) return fail(ERROR_NOT_READY);
+    if (drive.verifyPending) {
+        drive.verifyPending = false;
+        return fail(readable(drive) ? ERROR_MEDIA_CHANGED : ERROR_IO_DEVICE);
+    }
     if (outSize == 0) return done(0);
     std::memcpy(out, &drive.changeCount, sizeof(ULONG));
     return done(sizeof(ULONG));
@@ -410,7 +443,8 @@ std::string simDescribeIoctlInput(DWORD code, const void* in, DWORD inSize) {
 }
 
 void simResetMechanism(SimDrive& drive) {
-    drive.lockCount = drive.config.locked ? 1 : 0;
+    drive.lockCount = drive.config.locked;
+    drive.verifyPending = false;
     drive.readSpeed = 0;
     drive.writeSpeed = 0;
     drive.pendingEvent = kMediaEventNone;
@@ -426,6 +460,7 @@ void simMoveTray(SimDrive& drive, bool open) {
         drive.pendingEvent = kMediaEventRemoval;
     } else {
         drive.pendingEvent = kMediaEventNewMedia;
+        drive.verifyPending = true;
         ++drive.changeCount;
     }
 }
@@ -439,6 +474,7 @@ void simChangeMedium(SimDrive& drive, SimMedium medium, const std::wstring& labe
     stopAudio(drive);
     if (drive.config.trayOpen || (!hadMedium && medium == SimMedium::None)) return;
     drive.pendingEvent = medium != SimMedium::None ? kMediaEventNewMedia : kMediaEventRemoval;
+    drive.verifyPending = medium != SimMedium::None;
     ++drive.changeCount;
 }
 

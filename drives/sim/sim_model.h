@@ -17,12 +17,13 @@ constexpr uint8_t kMediaEventRemoval = 3;
 
 constexpr DWORD kSimMaxDelayMs = 60000;
 constexpr int kSimMaxTracks = 99;
+constexpr uint32_t kSimMaxLocks = 1000;
 
 struct SimDrive {
     bool           known = false;        // configured since the last reset: its letter's paths are simulated
     SimDriveConfig config;               // present and trayOpen are live
     uint32_t       lockCount = 0;        // prevent requests not yet allowed again
-    bool           fileLocked = false;   // the "locked" value simdrives.ini had at the last reading
+    uint32_t       fileLocked = 0;       // the "locked" value simdrives.ini had at the last reading
     uint8_t        audioStatus = 0x15;   // AUDIO_STATUS_NO_STATUS
     int            currentTrack = 0;
     uint32_t       positionFrames = 0;   // absolute play position
@@ -30,6 +31,7 @@ struct SimDrive {
     int            writeSpeed = 0;
     uint8_t        pendingEvent = kMediaEventNone;
     ULONG          changeCount = 0;      // media changes, as IOCTL_STORAGE_CHECK_VERIFY reports them
+    bool           verifyPending = false;  // a media change IOCTL_STORAGE_CHECK_VERIFY has not reported yet
 };
 
 // What the handle was opened for.
