@@ -208,7 +208,7 @@ bool parseArguments(int count, const wchar_t* const* arguments, ParsedCommand& p
 int runCommandLine(const wchar_t* commandLine) {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
-    if (arguments == nullptr) return count > 1 ? kExitNotUnderstood : kStartAsUsual;
+    if (arguments == nullptr) return kStartAsUsual;
     ParsedCommand parsed{};
     const bool any = count > 1;
     const bool understood = any && parseArguments(count - 1, arguments + 1, parsed);

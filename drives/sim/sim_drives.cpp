@@ -317,20 +317,21 @@ void loadSharedMechanism(World& w, bool force) {
 void saveSharedMechanism(World& w) {
     if (w.mode != Mode::File) return;
     bool changed = false;
+    for (size_t i = 0; i < w.drives.size(); ++i) changed = changed || mechanismOf(w.drives[i]) != w.sharedMechanism[i];
+    if (!changed) return;
     std::string text = stateStamp(w) + "\r\n";
     for (size_t i = 0; i < w.drives.size(); ++i) {
-        const auto now = mechanismOf(w.drives[i]);
-        changed = changed || now != w.sharedMechanism[i];
-        w.sharedMechanism[i] = now;
+        w.sharedMechanism[i] = mechanismOf(w.drives[i]);
         if (!isPresent(&w.drives[i])) continue;
         char line[48];
-        std::snprintf(line, sizeof line, "%c open=%d locks=%lu\r\n", static_cast<char>('A' + i), now.first ? 1 : 0,
-                      static_cast<unsigned long>(now.second));
+        std::snprintf(line, sizeof line, "%c open=%d locks=%lu\r\n", static_cast<char>('A' + i),
+                      w.sharedMechanism[i].first ? 1 : 0, static_cast<unsigned long>(w.sharedMechanism[i].second));
         text += line;
     }
-    if (!changed) return;
     const DWORD error = GetLastError();
-    const std::wstring path = w.folder + L"\\" + kStateName, temporary = path + L".tmp";
+    // Written aside and moved into place: a reader never sees half a file.
+    const std::wstring path = w.folder + L"\\" + kStateName;
+    const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
     DeleteFileW(temporary.c_str());
     appendToFile(temporary, text);
     if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
