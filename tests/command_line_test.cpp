@@ -55,6 +55,11 @@ TEST(CommandLine, ARunningCopyCarriesTheCommandOutAsTheMenuDoes) {
     EXPECT_EQ(run(L"/unlock d"), kExitDone);
     EXPECT_FALSE(DriveTable[3]->locked || simState('D').locked);
     EXPECT_EQ(run(L"/close Q"), kExitRefused);
+    simSetFailing('D', {"IOCTL_STORAGE_LOAD_MEDIA"});  // the door command stands in
+    EXPECT_EQ(run(L"/close d"), kExitDone);
+    simSetFailing('D', {"IOCTL_STORAGE_EJECT_MEDIA", "MCI"});
+    EXPECT_EQ(run(L"/eject d"), kExitRefused);
+    EXPECT_FALSE(simState('D').trayOpen);
 
     // Records that are not ours, or come after the sender stopped waiting, do nothing.
     CommandRecord good{kCommandMagic, kCommandVersion, 3, 'E', 0, GetTickCount64() + 10000};
