@@ -115,11 +115,15 @@ TEST(CommandLine, SbaySimObeysWithAndWithoutARunningCopyAndFallsBackWhenItHangs)
     EXPECT_EQ(sim.run(L"/eject"), 1u);
     EXPECT_EQ(sim.journal("E: IOCTL_STORAGE_MEDIA_REMOVAL in=01 -> ok"), 1);
     EXPECT_EQ(sim.journal("E: IOCTL_STORAGE_EJECT_MEDIA -> fail"), 1);
+    EXPECT_EQ(sim.run(L"/unlock e:"), 0u);
+    EXPECT_EQ(sim.run(L"/close"), 0u);
+    EXPECT_EQ(sim.journal("E: IOCTL_STORAGE_MEDIA_REMOVAL in=00 -> ok"), 1);
+    EXPECT_EQ(sim.journal("E: IOCTL_STORAGE_LOAD_MEDIA -> ok"), 1);
     EXPECT_EQ(sim.run(L"/eject F:"), 1u);
     EXPECT_EQ(sim.run(L"/eject D: E:"), 2u);
     EXPECT_EQ(readTextFile(sim.settings), "[g_propMain]\r\nnDefaultDisk=69\r\n");
     {
-        StartedProcess copy;  // its start-up releases the lock
+        StartedProcess copy;
         ASSERT_TRUE(startProcess(sim.program, {L"APPDATA=" + sim.appData.path()}, copy));
         HWND window = waitForProgramWindow(copy.id, 10000);
         ASSERT_NE(window, nullptr);
