@@ -17,6 +17,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CREATE:
         onMainWindowCreate(window);
+        acceptCommandsFromAnyLevel(window);
         return 0;
     case WM_DESTROY:
         onMainWindowDestroy();

@@ -223,6 +223,17 @@ int runCommandLine(const wchar_t* commandLine) {
     return carryOutAlone(parsed);
 }
 
+void acceptCommandsFromAnyLevel(HWND window) {
+    // Windows 7 and later; looked up so that older systems still start.
+    using Filter = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    auto filter = user32 != nullptr
+                      ? reinterpret_cast<Filter>(GetProcAddress(user32, "ChangeWindowMessageFilterEx"))
+                      : nullptr;
+    // The record is checked before anything is done, whoever sent it.
+    if (filter != nullptr) filter(window, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+}
+
 LRESULT onCommandCopyData(const COPYDATASTRUCT* data) {
     CommandRecord command{};
     if (!readCommandRecord(data, command)) return kExitNotUnderstood;

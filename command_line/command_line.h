@@ -48,6 +48,11 @@ bool parseArguments(int count, const wchar_t* const* arguments, ParsedCommand& p
 // holds no arguments; otherwise the command's exit code once it is done.
 int runCommandLine(const wchar_t* commandLine);
 
+// Lets WM_COPYDATA reach the main window from processes of a lower integrity
+// level (a script started without elevation while the program runs elevated).
+// Does nothing where the system has no per-window message filter.
+void acceptCommandsFromAnyLevel(HWND window);
+
 // WM_COPYDATA of the main window: checks the record, carries the command out
 // as the tray menu would and answers with its exit code.
 LRESULT onCommandCopyData(const COPYDATASTRUCT* data);
