@@ -120,7 +120,7 @@ void onMainWindowCreate(HWND window) {
         DriveRecord* record = newDriveRecord(root[0]);
         DriveTable[index] = record;
         if (record == nullptr) continue;
-        setLock(record, record->locked);
+        releaseDriveLock(record);
         record->locked = liveSettings.drives[index].bLock != 0 ? 1 : 0;
     }
 

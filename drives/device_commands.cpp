@@ -84,24 +84,42 @@ bool stopAsked(const DriveRecord* record) {
     return record->stopRequested != 0;
 }
 
-// Plays from `start` to the end of the disc on an open device.
-void playFrom(DriveRecord* record, Device& device, UCHAR minute, UCHAR second, UCHAR frame) {
-    CDROM_PLAY_AUDIO_MSF play{minute, second, frame, 0xFF, 0xFF, 0xFF};
+// The lead-out's address in a table of contents: the entry after the last
+// track (track n is entry n - 1 for a table starting at track 1). False when
+// the table holds no sound one, such as a table never read.
+bool leadOutOf(const CDROM_TOC& toc, UCHAR (&end)[3]) {
+    constexpr UCHAR kLeadOutTrack = 0xAA;
+    const int first = toc.FirstTrack;
+    const int last = toc.LastTrack;
+    if (first < 1 || first > last || last > MAXIMUM_NUMBER_TRACKS - 1) return false;
+    const TRACK_DATA& leadOut = toc.TrackData[last - first + 1];
+    if (leadOut.TrackNumber != kLeadOutTrack || leadOut.Address[2] > 59 || leadOut.Address[3] > 74) return false;
+    end[0] = leadOut.Address[1];
+    end[1] = leadOut.Address[2];
+    end[2] = leadOut.Address[3];
+    return true;
+}
+
+// Plays from `start` up to the lead-out `end` on an open device. The ending
+// address must be a real one: CDROM_PLAY_AUDIO_MSF documents minute 0-74,
+// second 0-59 and frame 0-74, and drives reject FF:FF:FF.
+void playFrom(DriveRecord* record, Device& device, UCHAR minute, UCHAR second, UCHAR frame, const UCHAR (&end)[3]) {
+    CDROM_PLAY_AUDIO_MSF play{minute, second, frame, end[0], end[1], end[2]};
     record->playStarted = device.send(IOCTL_CDROM_PLAY_AUDIO_MSF, &play, sizeof play);
 }
 
 // Starts the track whose TOC entry is chosen by `pickEntry` from the cached
 // position. A stale or impossible position or table (no track, a track
-// number outside the table) ignores the command rather than indexing
-// outside the 100 entries.
+// number outside the table, no lead-out) ignores the command rather than
+// indexing outside the 100 entries.
 template <typename PickEntry>
 void skipTrack(DriveRecord* record, PickEntry pickEntry) {
     EnterCriticalSection(&record->guard);
     const int track = record->subQ.CurrentPosition.TrackNumber;
     const int first = record->toc.FirstTrack;
     const int last = record->toc.LastTrack;
-    const bool valid = first >= 1 && first <= last && last <= MAXIMUM_NUMBER_TRACKS - 1 && track >= first &&
-                       track <= last;
+    UCHAR end[3];
+    const bool valid = leadOutOf(record->toc, end) && track >= first && track <= last;
     const int entry = valid ? pickEntry(track, first, last) : -1;
     TRACK_DATA start{};
     if (entry >= 0 && entry < MAXIMUM_NUMBER_TRACKS) start = record->toc.TrackData[entry];
@@ -110,7 +128,7 @@ void skipTrack(DriveRecord* record, PickEntry pickEntry) {
 
     Device device(openDeviceRead(letterOf(record)));
     if (!device.ok() || !device.send(IOCTL_CDROM_STOP_AUDIO)) return;
-    playFrom(record, device, start.Address[1], start.Address[2], start.Address[3]);
+    playFrom(record, device, start.Address[1], start.Address[2], start.Address[3], end);
 }
 
 }  // namespace
@@ -178,16 +196,26 @@ void setLock(DriveRecord* record, int lock) {
     // Any non-zero lock state means locked: the drive counts prevent requests,
     // so one sent without its matching allow would never be undone.
     lock = lock != 0 ? 1 : 0;
-    if (lock == 1 && queryLockState(record) == 1) return;
+    if (lock == 0) {
+        if (record->lockHeld && !stopAsked(record)) releaseDriveLock(record);
+        return;
+    }
+    if (queryLockState(record) == 1) return;
     if (stopAsked(record)) return;
     Device device(openDeviceRead(letterOf(record)));
     if (!device.ok()) return;
-    if (lock == 1) {
-        PREVENT_MEDIA_REMOVAL allow{FALSE};
-        if (!device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow) || stopAsked(record)) return;
-    }
-    PREVENT_MEDIA_REMOVAL wanted{static_cast<BOOLEAN>(lock != 0)};
-    device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &wanted, sizeof wanted);
+    // The drive reports no lock, so this allow lowers no one's count; it
+    // only keeps prevents from piling up should the report be wrong.
+    PREVENT_MEDIA_REMOVAL allow{FALSE};
+    if (!device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow) || stopAsked(record)) return;
+    PREVENT_MEDIA_REMOVAL prevent{TRUE};
+    if (device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &prevent, sizeof prevent)) record->lockHeld = 1;
+}
+
+void releaseDriveLock(DriveRecord* record) {
+    Device device(openDeviceRead(letterOf(record)));
+    PREVENT_MEDIA_REMOVAL allow{FALSE};
+    if (device.send(IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow)) record->lockHeld = 0;
 }
 
 void playAudio(DriveRecord* record) {
@@ -200,7 +228,16 @@ void playAudio(DriveRecord* record) {
     }
     Device device(openDeviceRead(letterOf(record)));
     if (!device.ok()) return;
-    playFrom(record, device, 0, 2, 0);
+    // The end of the disc comes from its table of contents, read now (the
+    // cached one may belong to an earlier disc, or to none on a hidden drive).
+    CDROM_TOC toc{};
+    const bool read = device.send(IOCTL_CDROM_READ_TOC, nullptr, 0, &toc, sizeof toc);
+    EnterCriticalSection(&record->guard);
+    if (read) record->toc = toc;
+    UCHAR end[3];
+    const bool known = leadOutOf(record->toc, end);
+    LeaveCriticalSection(&record->guard);
+    if (known) playFrom(record, device, 0, 2, 0, end);
 }
 
 void stopAudio(DriveRecord* record) {

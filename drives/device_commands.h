@@ -18,8 +18,14 @@ HANDLE openDevicePassThrough(wchar_t letter);
 uint8_t queryMediaState(DriveRecord* record);
 // 1 when the drive reports itself locked.
 int queryLockState(DriveRecord* record);
-// setLock and applySpeed send nothing more once the record's stop is asked for.
+// Locking re-asserts the program's own lock when the drive has lost it;
+// unlocking allows only a lock the program itself set (lockHeld), as the
+// drive keeps one lock count that every program's allow lowers. setLock and
+// applySpeed send nothing more once the record's stop is asked for.
 void setLock(DriveRecord* record, int lock);
+// One allow request, whoever set the lock: start-up's release of a lock left
+// on the drive, and the release of the program's own lock. Clears lockHeld.
+void releaseDriveLock(DriveRecord* record);
 
 void playAudio(DriveRecord* record);
 void stopAudio(DriveRecord* record);

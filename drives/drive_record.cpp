@@ -71,6 +71,7 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     record->closeHotKeyId = index;
     record->ejectHotKeyId = index | kHotKeyOpenFlag;
     record->locked = 0;
+    record->lockHeld = 0;
     // Tips, menu states and track skips read these when the first reads fail.
     std::memset(&record->subQ, 0, sizeof record->subQ);
     std::memset(&record->toc, 0, sizeof record->toc);
@@ -107,12 +108,9 @@ void destroyDriveRecord(DriveRecord* record) {
         record->stopEvent = nullptr;
     }
 
-    if (HANDLE device = openDeviceRead(static_cast<wchar_t>(record->letter)); device != INVALID_HANDLE_VALUE) {
-        PREVENT_MEDIA_REMOVAL allow{FALSE};
-        DWORD returned = 0;
-        seamDeviceIoControl(device, IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow, nullptr, 0, &returned);
-        seamCloseDevice(device);
-    }
+    // Only the program's own lock is released: the drive's lock count is
+    // shared with every other program, and an allow would undo theirs.
+    if (record->lockHeld) releaseDriveLock(record);
 
     EnterCriticalSection(&record->guard);
     removeTrayIconRecord(record->trayIcon);

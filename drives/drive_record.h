@@ -23,6 +23,7 @@ struct DriveRecord {
     uint16_t        letter;             // 'A'..'Z', fixed
     HWND            countdownDialog;    // null while no countdown runs
     int32_t         locked;             // wanted lock state
+    int32_t         lockHeld;           // the drive holds a prevent request this program sent
     int32_t         playStarted;        // the last play request succeeded
     int32_t         ejectHotKeyRegistered;
     int32_t         closeHotKeyRegistered;

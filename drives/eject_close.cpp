@@ -105,14 +105,9 @@ bool ejectOrClose(DriveRecord* record, int open) {
     bool relock = false;
     if (open && record->locked) {
         // Cleared first, so no monitor pass locks the drive again meanwhile.
+        // Only the program's own lock is lifted: another program's stays.
         record->locked = 0;
-        HANDLE device = openDeviceRead(letter);
-        if (device != INVALID_HANDLE_VALUE) {
-            PREVENT_MEDIA_REMOVAL allow{FALSE};
-            DWORD returned = 0;
-            seamDeviceIoControl(device, IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof allow, nullptr, 0, &returned);
-            seamCloseDevice(device);
-        }
+        if (record->lockHeld) releaseDriveLock(record);
         relock = true;
     }
     if (!open && record->countdownDialog != nullptr) endCountdown(record);

@@ -92,7 +92,8 @@ TEST_F(DeviceCommandsTest, LockingSendsAllowThenPreventUnlessAlreadyLocked) {
 TEST_F(DeviceCommandsTest, AudioPlayStopPauseAndResume) {
     simConfigure(L'D', audioDisc(12));
     playAudio(record.get());
-    EXPECT_TRUE(journalHas("D: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200FFFFFF -> ok") && record->playStarted == 1);
+    // From track 1 to the lead-out the table gives (twelve tracks of four minutes after a two-second gap).
+    EXPECT_TRUE(journalHas("D: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200300200 -> ok") && record->playStarted == 1);
     for (uint8_t status : {kAudioPlaying, kAudioPaused}) {
         record->audioStatus = status;
         pauseResumeAudio(record.get());
@@ -141,7 +142,7 @@ TEST_F(TrackSkip, WrapsAroundTheDiscAndIgnoresTheImpossible) {
     const auto play = [this](int entry) {
         const UCHAR* at = record->toc.TrackData[entry].Address;
         char line[80];
-        std::snprintf(line, 80, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=%02X%02X%02XFFFFFF -> ok", at[1], at[2], at[3]);
+        std::snprintf(line, 80, "D: IOCTL_CDROM_PLAY_AUDIO_MSF in=%02X%02X%02X300200 -> ok", at[1], at[2], at[3]);
         return Lines{"D: open read -> ok", "D: IOCTL_CDROM_STOP_AUDIO -> ok", line, "D: close"};
     };
     struct Case { void (*command)(DriveRecord*); int from, entry; };

@@ -3,6 +3,7 @@
 #include "app/app.h"
 #include "tray/common_icon.h"
 #include "drives/device_commands.h"
+#include "drives/device_seam.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +65,31 @@ TEST_F(DriveRecordTest, AnyNonZeroLockSettingLocksOnceAndLeavingUnlocksAndStopsT
     host.reset();
     EXPECT_FALSE(simState(L'D').locked) << "a lock stacked by repeated prevents outlived the program";
     EXPECT_TRUE(journalHas("E: IOCTL_CDROM_STOP_AUDIO -> ok") && simState(L'E').audioStatus == kAudioNoStatus);
+}
+
+// The drive keeps one lock count that any program's allow lowers: the polls
+// and the end leave another program's locks alone, start-up releasing one
+// left on the drive.
+TEST_F(DriveRecordTest, AnotherProgramsLocksOutliveThePollsAndTheEnd) {
+    SimDriveConfig burning = emptyDrive();
+    burning.locked = 2;
+    simConfigure(L'D', burning);
+    simConfigure(L'E', emptyDrive());
+    start("[dpDiskProp4]\r\nbLock=1\r\n");
+    DriveRecord* e = DriveTable[4];
+    ASSERT_TRUE(e && waitUntil([] { return simState(L'E').locked; }, 3000));
+    e->locked = 0;  // as the lock command does
+    ASSERT_TRUE(waitUntil([] { return !simState(L'E').locked; }, 3000)) << "the program's own lock stays";
+    HANDLE burner = openDeviceRead(L'E');
+    PREVENT_MEDIA_REMOVAL prevent{TRUE};
+    DWORD returned = 0;
+    seamDeviceIoControl(burner, IOCTL_STORAGE_MEDIA_REMOVAL, &prevent, 1, nullptr, 0, &returned);
+    seamCloseDevice(burner);
+    pumpMessages(2500);  // two polls
+    EXPECT_EQ(simState(L'D').lockCount, 1u);
+    EXPECT_EQ(simState(L'E').lockCount, 1u);
+    host.reset();
+    EXPECT_TRUE(simState(L'D').lockCount == 1 && simState(L'E').lockCount == 1);
 }
 
 TEST_F(DriveRecordTest, AThreadOutlivingTheDestructionNeverLocksTheDriveAgain) {

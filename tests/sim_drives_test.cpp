@@ -66,7 +66,7 @@ TEST_F(SimDrivesTest, HandlesAndPassThroughBehaveAsOnWindows) {
 TEST_F(SimDrivesTest, EjectsOnlyWhenEveryPreventIsAllowed) {
     simConfigure(L'D', audioDisc(5));
     HANDLE d = open();
-    const UCHAR play[6] = {0, 2, 0, 0xFF, 0xFF, 0xFF};
+    const UCHAR play[6] = {0, 2, 0, 20, 2, 0};
     ASSERT_TRUE(ioctl(d, IOCTL_CDROM_PLAY_AUDIO_MSF, play, 6));
     for (UCHAR prevent : {1, 2, 0}) lock(d, prevent);
     EXPECT_FALSE(ioctl(d, IOCTL_STORAGE_EJECT_MEDIA));
@@ -121,6 +121,37 @@ TEST_F(SimDrivesTest, AnswersWhereRealDrivesDifferFromTheObviousReading) {
     EXPECT_FALSE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
     EXPECT_TRUE(ioctl(d, IOCTL_STORAGE_CHECK_VERIFY)) << "only once";
+    seamCloseDevice(d);
+}
+
+// Two tracks of four minutes: 00:02:00, 04:02:00, lead-out 08:02:00.
+TEST_F(SimDrivesTest, AudioPlaysInRealTimeToItsEndAndRefusesEndsOffTheDisc) {
+    simConfigure(L'D', audioDisc(2));
+    HANDLE d = open();
+    const auto play = [d](std::initializer_list<UCHAR> msf) {
+        const std::vector<UCHAR> bytes(msf);
+        return ioctl(d, IOCTL_CDROM_PLAY_AUDIO_MSF, bytes.data(), 6);
+    };
+    const auto status = [d] {
+        CDROM_SUB_Q_DATA_FORMAT format{IOCTL_CDROM_CURRENT_POSITION, 0};
+        SUB_Q_CHANNEL_DATA data{};
+        DWORD returned = 0;
+        seamDeviceIoControl(d, IOCTL_CDROM_READ_Q_CHANNEL, &format, sizeof format, &data, sizeof data, &returned);
+        return std::pair<int, int>(data.CurrentPosition.Header.AudioStatus, data.CurrentPosition.TrackNumber);
+    };
+    for (auto end : {std::vector<UCHAR>{0xFF, 0xFF, 0xFF}, {75, 0, 0}, {8, 2, 1}, {1, 60, 0}}) {
+        EXPECT_FALSE(play({0, 2, 0, end[0], end[1], end[2]})) << int(end[0]);
+    }
+    ASSERT_TRUE(play({0, 2, 0, 8, 2, 0}));
+    simAdvanceClock(5 * 60 * 1000);
+    EXPECT_EQ(status(), std::pair(AUDIO_STATUS_IN_PROGRESS, 2));
+    EXPECT_TRUE(ioctl(d, IOCTL_CDROM_PAUSE_AUDIO));
+    simAdvanceClock(10 * 60 * 1000);
+    EXPECT_EQ(status(), std::pair(AUDIO_STATUS_PAUSED, 2)) << "a pause holds the position";
+    EXPECT_TRUE(ioctl(d, IOCTL_CDROM_RESUME_AUDIO));
+    simAdvanceClock(3 * 60 * 1000 + 2000);
+    EXPECT_EQ(status(), std::pair(AUDIO_STATUS_PLAY_COMPLETE, 2));
+    EXPECT_EQ(status().first, AUDIO_STATUS_NO_STATUS);
     seamCloseDevice(d);
 }
 

@@ -118,7 +118,7 @@ TEST_F(TrayMenuTest, ItemsFollowTheIconsDriveStaleIdsOpenNothingCommandsActOnThe
     menuDriveLetter = 'G';
     const std::pair<UINT, const char*> requests[] = {
         {IDM_OPEN, "G: IOCTL_STORAGE_EJECT_MEDIA -> ok"},   {IDM_CLOSE, "G: IOCTL_STORAGE_LOAD_MEDIA -> ok"},
-        {IDM_PLAY, "G: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200FFFFFF -> ok"},
+        {IDM_PLAY, "G: IOCTL_CDROM_PLAY_AUDIO_MSF in=000200180200 -> ok"},
         {IDM_PAUSE, "G: IOCTL_CDROM_PAUSE_AUDIO -> ok"},    {IDM_STOP, "G: IOCTL_CDROM_STOP_AUDIO -> ok"},
         {IDM_SPEED_MAX, "G: IOCTL_CDROM_SET_SPEED read=65535 write=65535 -> ok"}};
     for (const auto& [id, request] : requests) {

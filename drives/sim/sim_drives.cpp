@@ -881,8 +881,9 @@ void simSetFailing(wchar_t letter, const std::vector<std::string>& requests) {
 SimDriveState simState(wchar_t letter) {
     WorldLock lock;
     World& w = world();
-    const SimDrive* drive = driveOf(w, letter);
+    SimDrive* drive = driveOf(w, letter);
     if (!isPresent(drive)) return SimDriveState{};
+    simAdvanceAudio(*drive);
     int mciIds = 0;
     for (const auto& [id, device] : w.mciDevices) {
         if (device.letter == upperLetter(letter)) ++mciIds;
@@ -912,6 +913,11 @@ void simClearJournal() {
 void simSetJournalEnabled(bool enabled) {
     WorldLock lock;
     world().journalEnabled = enabled;
+}
+
+void simAdvanceClock(DWORD milliseconds) {
+    WorldLock lock;
+    simSkipClock(milliseconds);
 }
 
 size_t simOpenHandleCount() {

@@ -51,7 +51,9 @@ struct SimDriveConfig {
 
 // Audio tracks: track n starts at 00:02:00 + (n-1) * L, the lead-out at
 // 00:02:00 + tracks * L, where L is 4 minutes, or less when the tracks would
-// not fit in 79 minutes. A data disc has one data track at 00:02:00.
+// not fit in 74 minutes. A data disc has one data track at 00:02:00. Play
+// runs in real time from track to track and ends with "play completed"
+// (0x13), read once, then "no status" (0x15); a pause holds the position.
 
 struct SimDriveState {
     bool    present;
@@ -94,6 +96,8 @@ void simClearJournal();
 void simSetJournalEnabled(bool enabled);
 
 size_t simOpenHandleCount();
+// Moves the drives' clock on, as if that much time had passed: audio plays on.
+void simAdvanceClock(DWORD milliseconds);
 
 // File mode with simdrives.ini and simjournal.log in `folder` (the
 // executable's folder for null or ""): drives, handles and MCI ids start

@@ -24,9 +24,10 @@ constexpr uint32_t kFramesPerSecond = 75;
 constexpr uint32_t kFramesPerMinute = 60 * kFramesPerSecond;
 constexpr uint32_t kTrackOneStart = 2 * kFramesPerSecond;   // 00:02:00, after the pregap
 constexpr uint32_t kLongestTrack = 4 * kFramesPerMinute;
-constexpr uint32_t kAudioCapacity = 79 * kFramesPerMinute;
+constexpr uint32_t kAudioCapacity = 74 * kFramesPerMinute;  // so every lead-out is a playable end
 constexpr uint32_t kLastMsf = 255 * kFramesPerMinute + 59 * kFramesPerSecond + 74;
 constexpr uint64_t kBytesPerSector = 2048;
+constexpr UCHAR kAudioPlayComplete = 0x13;  // AUDIO_STATUS_PLAY_COMPLETE
 
 constexpr uint8_t kOpGetEventStatus = 0x4A;
 constexpr uint8_t kOpModeSense10 = 0x5A;
@@ -254,7 +255,9 @@ SimAnswer readToc(const SimDrive& drive, void* out, DWORD outSize) {
     return done(static_cast<DWORD>(length));
 }
 
-SimAnswer readQChannel(const SimDrive& drive, const void* in, DWORD inSize, void* out, DWORD outSize) {
+// The sub-channel reports a finished play once as "play completed", then as
+// "no current audio status" (MMC-6, READ SUB-CHANNEL, audio status codes).
+SimAnswer readQChannel(SimDrive& drive, const void* in, DWORD inSize, void* out, DWORD outSize) {
     CDROM_SUB_Q_DATA_FORMAT format;
     if (inSize < sizeof format) return fail(ERROR_INVALID_PARAMETER);
     std::memcpy(&format, in, sizeof format);
@@ -270,6 +273,7 @@ SimAnswer readQChannel(const SimDrive& drive, const void* in, DWORD inSize, void
     SUB_Q_CURRENT_POSITION reply;
     std::memset(&reply, 0, sizeof reply);
     reply.Header.AudioStatus = audio ? drive.audioStatus : AUDIO_STATUS_NO_STATUS;
+    if (drive.audioStatus == kAudioPlayComplete) drive.audioStatus = AUDIO_STATUS_NO_STATUS;
     putBigEndian16(reply.Header.DataLength, sizeof reply - sizeof reply.Header);
     reply.FormatCode = IOCTL_CDROM_CURRENT_POSITION;
     reply.Control = audio ? 0 : 4;
@@ -282,6 +286,12 @@ SimAnswer readQChannel(const SimDrive& drive, const void* in, DWORD inSize, void
     return done(sizeof reply);
 }
 
+// An address CDROM_PLAY_AUDIO_MSF accepts: minute 0-74, second 0-59, frame
+// 0-74 (Microsoft docs); a drive rejects any other, FF:FF:FF included.
+bool readPlayMsf(const UCHAR* msf, uint32_t& frames) {
+    return msf[0] <= 74 && msf[2] < kFramesPerSecond && readMsf(msf, frames);
+}
+
 SimAnswer playAudio(SimDrive& drive, const void* in, DWORD inSize) {
     CDROM_PLAY_AUDIO_MSF play;
     if (inSize < sizeof play) return fail(ERROR_INVALID_PARAMETER);
@@ -291,22 +301,23 @@ SimAnswer playAudio(SimDrive& drive, const void* in, DWORD inSize) {
 
     const UCHAR* startMsf = &play.StartingM;
     uint32_t start = 0;
+    uint32_t end = 0;
     if (startMsf[0] == 0xFF && startMsf[1] == 0xFF && startMsf[2] == 0xFF) {
-        start = drive.positionFrames;  // FF:FF:FF plays from where the head is
-    } else if (!readMsf(startMsf, start)) {
+        start = drive.positionFrames;  // FF:FF:FF as the start plays from where the head is
+    } else if (!readPlayMsf(startMsf, start)) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    const int tracks = simTrackCount(drive);
-    uint32_t end = 0;
-    // An end beyond the disc (FF:FF:FF included) plays to the lead-out.
-    const bool endGiven = readMsf(&play.EndingM, end);
-    if (start >= audioTrackStart(drive, tracks + 1) || (endGiven && end < start)) return fail(ERROR_INVALID_PARAMETER);
-
-    int track = 1;
-    while (track < tracks && audioTrackStart(drive, track + 1) <= start) ++track;
-    drive.currentTrack = track;
+    // An end beyond the lead-out is outside the disc (ILLEGAL REQUEST).
+    const uint32_t leadOut = audioTrackStart(drive, simTrackCount(drive) + 1);
+    if (!readPlayMsf(&play.EndingM, end) || start >= leadOut || end > leadOut || end < start) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (end == start) return done(0);  // nothing to play, and no error (MMC-6, PLAY AUDIO MSF)
     drive.positionFrames = std::max(start, kTrackOneStart);
+    drive.playEnd = end;
+    drive.playClock = simClockMs();
     drive.audioStatus = AUDIO_STATUS_IN_PROGRESS;
+    simAdvanceAudio(drive);
     return done(0);
 }
 
@@ -316,11 +327,13 @@ SimAnswer stopAudioRequest(SimDrive& drive) {
     return done(0);
 }
 
-// Pause and resume: only from the one state each leaves.
+// Pause and resume: only from the one state each leaves. Pausing holds the
+// position; resuming runs on from it.
 SimAnswer switchAudio(SimDrive& drive, uint8_t from, uint8_t to) {
     if (!readable(drive)) return fail(unreadableError(drive));
     if (drive.config.medium != SimMedium::Audio || drive.audioStatus != from) return fail(ERROR_INVALID_FUNCTION);
     drive.audioStatus = to;
+    drive.playClock = simClockMs();
     return done(0);
 }
 
@@ -389,9 +402,36 @@ constexpr NamedCode kCodeNames[] = {
 
 }  // namespace
 
+namespace {
+uint64_t clockSkipMs = 0;
+}  // namespace
+
+uint64_t simClockMs() {
+    return GetTickCount64() + clockSkipMs;
+}
+
+void simSkipClock(uint64_t milliseconds) {
+    clockSkipMs += milliseconds;
+}
+
+void simAdvanceAudio(SimDrive& drive) {
+    if (drive.audioStatus != AUDIO_STATUS_IN_PROGRESS || drive.config.medium != SimMedium::Audio) return;
+    const uint64_t now = simClockMs();
+    const uint64_t frames = (now - drive.playClock) * kFramesPerSecond / 1000;
+    drive.playClock += frames * 1000 / kFramesPerSecond;  // the remainder counts towards the next frame
+    const uint64_t position = std::min<uint64_t>(drive.positionFrames + frames, drive.playEnd);
+    drive.positionFrames = static_cast<uint32_t>(position);
+    const int tracks = simTrackCount(drive);
+    int track = 1;
+    while (track < tracks && audioTrackStart(drive, track + 1) <= drive.positionFrames) ++track;
+    drive.currentTrack = track;
+    if (drive.positionFrames >= drive.playEnd) drive.audioStatus = kAudioPlayComplete;
+}
+
 SimAnswer simAnswerIoctl(SimDrive& drive, SimAccess access, DWORD code, const void* in, DWORD inSize, void* out,
                          DWORD outSize) {
     if (!drive.config.present) return fail(ERROR_DEVICE_NOT_CONNECTED);
+    simAdvanceAudio(drive);
     if ((in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) return fail(ERROR_NOACCESS);
     // The access the code asks for must have been granted at the open.
     const DWORD required = (code >> 14) & 3;

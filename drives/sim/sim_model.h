@@ -26,7 +26,9 @@ struct SimDrive {
     uint32_t       fileLocked = 0;       // the "locked" value simdrives.ini had at the last reading
     uint8_t        audioStatus = 0x15;   // AUDIO_STATUS_NO_STATUS
     int            currentTrack = 0;
-    uint32_t       positionFrames = 0;   // absolute play position
+    uint32_t       positionFrames = 0;   // absolute play position, as of playClock while playing
+    uint32_t       playEnd = 0;          // where the current play stops, in frames
+    uint64_t       playClock = 0;        // simClockMs() when positionFrames was last brought up to date
     int            readSpeed = 0;
     int            writeSpeed = 0;
     uint8_t        pendingEvent = kMediaEventNone;
@@ -45,6 +47,14 @@ struct SimAnswer {
     DWORD error;     // for GetLastError when !ok
     DWORD returned;  // bytes written to the output buffer
 };
+
+// The simulated drives' clock in milliseconds: the tick count, moved on by
+// simSkipClock so tests need not wait out a track.
+uint64_t simClockMs();
+void simSkipClock(uint64_t milliseconds);
+// Brings an audio play up to the clock: the position runs in real time
+// through the tracks and the play ends with "play completed".
+void simAdvanceAudio(SimDrive& drive);
 
 // Answers one DeviceIoControl as the drive would. Reads at most inSize bytes
 // of `in`, writes at most outSize bytes of `out` (and, for SCSI pass-through,
