@@ -7,6 +7,7 @@
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "drives/tray_icon.h"
 #include "resources/image_strips.h"
 #include "resources/language.h"

@@ -6,6 +6,7 @@
 #include "drives/device_seam.h"
 #include "drives/drive_icon.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "drives/eject_close.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
@@ -75,6 +76,7 @@ DriveRecord* nextDriveToEject(int& index, DWORD soundFlags = 0) {
 // Opens the tray and says so in a balloon, on an icon shown for it if the
 // drive's own is hidden.
 void ejectForSleep(DriveRecord* record) {
+    DriveRecordsInUse use;
     ejectOrClose(record, 1);
     wchar_t text[64];
     formatEjectedText(text, static_cast<wchar_t>(record->letter));
@@ -91,6 +93,7 @@ int defaultDriveIndex() {
 }
 
 void selectNextDefaultDrive() {
+    DriveRecordsInUse use;  // the icon updates wait on the shell
     const int previous = defaultDriveIndex();
     liveSettings.global.nDefaultDisk = 0;
     if (previous >= 0 && DriveTable[previous] != nullptr && DriveTable[previous]->trayIcon != nullptr) {
@@ -200,6 +203,7 @@ LRESULT onQueryEndSession(LPARAM reason) {
     wchar_t caption[25];
     loadText(IDS_EJECTED_CAP, caption, 25);
     for (int index = 0; DriveRecord* record = nextDriveToEject(index); ++index) {
+        DriveRecordsInUse use;
         ejectOrClose(record, 1);
         wchar_t text[64];
         formatEjectedText(text, static_cast<wchar_t>(record->letter));
@@ -236,6 +240,7 @@ void onHotKey(WPARAM id) {
 
 void onTaskbarCreated() {
     if (driveRecordCount != 0) {
+        DriveRecordsInUse use;
         for (int index = kDriveCount - 1; index >= 0; --index) {
             DriveRecord* record = DriveTable[index];
             if (record != nullptr && record->trayIcon != nullptr) updateDriveIcon(record, false);
@@ -253,6 +258,7 @@ void onSecondInstance() {
         showBalloon(commonIconRecord, text);
         return;
     }
+    DriveRecordsInUse use;
     for (int index = kDriveCount - 1; index >= 0; --index) {
         DriveRecord* record = DriveTable[index];
         if (record == nullptr) continue;

@@ -50,6 +50,10 @@ struct DriveRecord {
     // The owner's reference plus one held by a running monitor thread, so a
     // thread that outlives the destruction's wait never touches freed memory.
     volatile LONG   references;
+    // Set when the record left the table while the main thread was using it;
+    // it then waits in a list (through nextRemoved) for its destruction.
+    int32_t         removed;
+    DriveRecord*    nextRemoved;
 };
 
 static_assert(sizeof(SUB_Q_CHANNEL_DATA) == 24);
@@ -57,30 +61,19 @@ static_assert(sizeof(CDROM_TOC) == 804);
 
 extern DriveRecord* DriveTable[kDriveCount];
 extern int32_t driveRecordCount;
-extern int32_t trayIconCount;
 
 // The tray-tip head that every drive tip starts with.
 constexpr wchar_t kTipHead[] = L"Spindlebay v.6\n";
+
+// Creation and destruction of records: drive_table.h.
 
 // Hot-key ids: the close key is the drive index, the open key index | 0x100.
 constexpr int kHotKeyOpenFlag = 0x100;
 constexpr uint16_t kSpeedMax = 40065;
 
-// Initialises freshly allocated record memory for `letter`, registers the
-// drive's hot keys and shows its icon unless the drive is hidden.
-DriveRecord* createDriveRecord(DriveRecord* memory, wchar_t letter);
-// Releases everything the record holds; the caller then releases the record.
-void destroyDriveRecord(DriveRecord* record);
-// Allocates and creates a record; null when out of memory.
-DriveRecord* newDriveRecord(wchar_t letter);
 // Drops one reference; the last one frees the record.
 void releaseDriveRecord(DriveRecord* record);
-// Destroys and releases the record in slot `index` and empties the slot.
-void removeDriveRecord(int index);
 
-// Registers, re-registers or unregisters the drive's two hot keys from its
-// current settings.
-void registerDriveHotKeys(DriveRecord* record);
 // Fills tipNoMedium and tipTrayOpen from the current language's texts.
 void buildFixedTips(DriveRecord* record);
 

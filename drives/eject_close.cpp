@@ -4,6 +4,7 @@
 #include "drives/device_commands.h"
 #include "drives/device_seam.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "drives/tray_icon.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
@@ -101,6 +102,9 @@ void endCountdown(DriveRecord* record) {
 }  // namespace
 
 bool ejectOrClose(DriveRecord* record, int open) {
+    // The busy icon waits on the shell and the door command on MCI: the drive
+    // may be removed meanwhile, and its record must outlive this call.
+    DriveRecordsInUse use;
     const wchar_t letter = static_cast<wchar_t>(record->letter);
     bool relock = false;
     if (open && record->locked) {
@@ -119,7 +123,7 @@ bool ejectOrClose(DriveRecord* record, int open) {
 
     if (open) {
         record->assumedClosed = 0;
-        if (record->countdownDialog == nullptr && liveSettings.drives[letter - L'A'].bAutoCloseIn) {
+        if (record->countdownDialog == nullptr && !record->removed && liveSettings.drives[letter - L'A'].bAutoCloseIn) {
             startCountdown(record);
         }
     } else {

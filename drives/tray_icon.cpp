@@ -1,7 +1,6 @@
 #include "drives/tray_icon.h"
 
 #include "common/program_state.h"
-#include "drives/drive_record.h"
 
 #include <new>
 

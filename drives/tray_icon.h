@@ -13,6 +13,9 @@
 constexpr DWORD kNotifyIconSize = 952;
 static_assert(NOTIFYICONDATAW_V2_SIZE == kNotifyIconSize);
 
+// Tray icon records that exist: drive icons and the common icon.
+extern int32_t trayIconCount;
+
 struct TrayIconRecord {
     NOTIFYICONDATAW data;
     int32_t         added;  // the shell holds the icon, by the last add

@@ -6,6 +6,7 @@
 #include "drives/device_commands.h"
 #include "drives/drive_icon.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "resources/language.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"
@@ -352,6 +353,7 @@ void applySettings(HWND page, const PSHNOTIFY* notify) {
             for (int index = 0; index < kDriveCount; ++index) {
                 DriveRecord* record = DriveTable[index];
                 if (record == nullptr) continue;
+                DriveRecordsInUse use;  // showing and hiding wait on the shell
                 registerDriveHotKeys(record);
                 setIconVisible(record, L.drives[index].bHide == 0);
                 saveDriveSection(index);

@@ -10,10 +10,13 @@
 #include "tests/test_support.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -180,6 +183,37 @@ TEST_F(EjectCloseTest, ADoubleClickOpensALockedDriveWhileTheMonitorIsInsideARequ
     SendMessageW(mainWindow, kTrayCallbackMessage, 'D', WM_LBUTTONDBLCLK);
     EXPECT_TRUE(simState(L'D').trayOpen && simState(L'D').locked);
     EXPECT_FALSE(journalHas("D: open read -> fail"));
+}
+
+// Windows sends the removal of a drive that went while the main thread waits
+// on the shell for the busy icon: the record must outlive the tray move, and
+// go with everything it holds (its countdown included) when the move is done.
+TEST_F(EjectCloseTest, ADriveRemovedWhileItsTrayMovesGoesWhenTheMoveIsDone) {
+    startHidden("bAutoCloseIn=1\r\nbShowTime=1\r\n");  // no monitor: only the move touches the record
+    d->trayIcon = createTrayIconRecord(L'D');
+    ASSERT_TRUE(addTrayIcon(d->trayIcon));
+    setLock(d, 1);
+    d->locked = 1;
+    simHoldNext(L'D', "IOCTL_STORAGE_MEDIA_REMOVAL in=00", 1000);  // the unlock, before the busy icon
+    simClearJournal();
+    std::atomic<bool> sent{false};
+    std::thread remover([&sent] {
+        for (int i = 0; i < 500 && !journalHas("D: hold IOCTL_STORAGE_MEDIA_REMOVAL in=00"); ++i) Sleep(10);
+        simSetPresent(L'D', false);
+        DEV_BROADCAST_VOLUME volume{sizeof volume, DBT_DEVTYP_VOLUME, 0, 1u << 3, 0};
+        SendMessageW(mainWindow, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&volume));
+        sent = true;
+    });
+    ejectOrClose(d, 1);
+    const bool removedDuringTheMove = DriveTable[3] == nullptr;
+    waitUntil([&sent] { return sent.load(); }, 5000);
+    remover.join();
+    ASSERT_TRUE(removedDuringTheMove) << "the shell call dispatched no sent message";
+    // The move went on with the record it was given, to its lock again.
+    EXPECT_TRUE(journalHas("D: open passthrough -> fail"));
+    for (const std::string& line : simJournal()) EXPECT_TRUE(line.rfind("D: ", 0) == 0) << line;
+    EXPECT_TRUE(driveRecordCount == 0 && commonIconRecord != nullptr);
+    EXPECT_EQ(FindWindowW(L"#32770", nullptr), nullptr) << "a countdown outlived its drive";
 }
 
 TEST_F(EjectCloseTest, TheDoorCommandStandsInForAFailingDeviceAndAHiddenZeroSecondCountdownStillCloses) {

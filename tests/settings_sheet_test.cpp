@@ -1,6 +1,7 @@
 // The settings sheet as the user meets it, driven inside the real modal sheet from a timer.
 #include "app/app.h"
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"
 #include "settings/settings_file.h"

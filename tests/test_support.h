@@ -5,6 +5,8 @@
 #define SPINDLEBAY_TEST_SUPPORT_H
 
 #include "drives/drive_record.h"
+#include "drives/drive_table.h"
+#include "drives/tray_icon.h"
 #include "drives/sim/sim_drives.h"
 
 #include <windows.h>
