@@ -23,8 +23,9 @@ BOOL ioctl(HANDLE device, DWORD code, const void* in = nullptr, DWORD inSize = 0
     return seamDeviceIoControl(device, code, const_cast<void*>(in), inSize, nullptr, 0, &returned);
 }
 BOOL lock(HANDLE device, UCHAR prevent) { return ioctl(device, IOCTL_STORAGE_MEDIA_REMOVAL, &prevent, 1); }
-// A data-in command; nothing beyond `transfer` may be touched.
-bool scsi(HANDLE device, const Bytes& cdb, ULONG transfer) {
+// A data-in command; nothing beyond `transfer` may be touched. The reply and
+// the SCSI status go to `reply` and `status` when given.
+bool scsi(HANDLE device, const Bytes& cdb, ULONG transfer, Bytes* reply = nullptr, UCHAR* status = nullptr) {
     Bytes buffer(transfer + 16, 0xCC);
     SCSI_PASS_THROUGH_DIRECT request{};
     request.Length = sizeof request;
@@ -39,6 +40,8 @@ bool scsi(HANDLE device, const Bytes& cdb, ULONG transfer) {
                                         sizeof request, &returned);
     EXPECT_LE(request.DataTransferLength, transfer);
     EXPECT_TRUE(std::all_of(buffer.begin() + transfer, buffer.end(), [](uint8_t b) { return b == 0xCC; }));
+    if (reply != nullptr) reply->assign(buffer.begin(), buffer.begin() + std::min(request.DataTransferLength, transfer));
+    if (status != nullptr) *status = request.ScsiStatus;
     return ok;
 }
 
@@ -88,19 +91,9 @@ TEST_F(SimDrivesTest, AnswersWhereRealDrivesDifferFromTheObviousReading) {
     simConfigure(L'D', config);
     HANDLE d = open();
     const auto command = [d](const Bytes& cdb, ULONG transfer, Bytes& reply) {
-        reply.assign(transfer, 0);
-        SCSI_PASS_THROUGH_DIRECT request{};
-        request.Length = sizeof request;
-        request.CdbLength = static_cast<UCHAR>(cdb.size());
-        request.DataIn = SCSI_IOCTL_DATA_IN;
-        request.DataTransferLength = transfer;
-        request.DataBuffer = reply.data();
-        std::memcpy(request.Cdb, cdb.data(), cdb.size());
-        DWORD returned = 0;
-        EXPECT_TRUE(seamDeviceIoControl(d, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
-                                        sizeof request, &returned));
-        reply.resize(request.DataTransferLength);
-        return request.ScsiStatus;
+        UCHAR status = 0xFF;
+        EXPECT_TRUE(scsi(d, cdb, transfer, &reply, &status));
+        return status;
     };
     Bytes reply;
     EXPECT_EQ(command(kMediaEvents, 8, reply), 2) << "CHECK CONDITION";

@@ -41,6 +41,24 @@ protected:
     std::unique_ptr<MainWindowHost> host;
 };
 
+// sbay_sim.exe's drives live in simdrives.ini: taking a drive out of the file
+// or putting one in is announced as Windows announces a volume.
+TEST_F(SystemEventsTest, DrivesTakenOutOfOrPutIntoTheSimulatorsFileAreBroadcast) {
+    TempDir folder;
+    writeTextFile(folder.file(L"simdrives.ini"), "[D]\r\n[E]\r\nmedium=audio\r\n");
+    simUseFolder(folder.path().c_str());
+    start();
+    ASSERT_EQ(drivesSeen(), "DE");
+    writeTextFile(folder.file(L"simdrives.ini"), "[E]\r\nmedium=audio\r\n");
+    EXPECT_TRUE(waitUntil([] { return drivesSeen() == "E"; }, 3000)) << drivesSeen();
+    writeTextFile(folder.file(L"simdrives.ini"), "[F]\r\n");
+    EXPECT_TRUE(waitUntil([] { return drivesSeen() == "F"; }, 3000)) << drivesSeen();
+    writeTextFile(folder.file(L"simdrives.ini"), "");
+    EXPECT_TRUE(waitUntil([] { return drivesSeen() == "+"; }, 3000)) << drivesSeen();
+    host.reset();
+    simReset();
+}
+
 TEST_F(SystemEventsTest, ANewTaskbarGetsEveryIconAgainAndDrivesComeAndGoOneVolumeMessageOrNodeChangeAtATime) {
     for (wchar_t letter : {L'D', L'E', L'F'}) simConfigure(letter, emptyDrive());
     start("[dpDiskProp5]\r\nbHide=1\r\n");

@@ -7,6 +7,8 @@
 #include "drives/sim/sim_ini.h"
 #include "drives/sim/sim_model.h"
 
+#include <dbt.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -69,6 +71,7 @@ struct World {
     std::array<std::pair<bool, uint32_t>, 26> sharedMechanism{};
     FILETIME                        stateTime{};
     uint64_t                        stateSize = 0;
+    std::vector<std::pair<wchar_t, bool>> announcements;  // drives that came (true) or went since the last broadcast
 };
 
 SRWLOCK worldLock = SRWLOCK_INIT;
@@ -206,16 +209,18 @@ void configureDrive(SimDrive& drive, const SimDriveConfig& config) {
 // The file's keys replace the drive's configuration; the lock, speed and
 // audio play the program set stay unless the medium changed (or the file's
 // own lock value was edited).
-void applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
+// True when the drive came or went.
+bool applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
     if (!entry.present) {
-        if (isPresent(&drive)) disappear(drive);
-        return;
+        if (!isPresent(&drive)) return false;
+        disappear(drive);
+        return true;
     }
     SimDriveConfig next = entry.config;
     next.present = true;
     if (!isPresent(&drive)) {
         configureDrive(drive, next);
-        return;
+        return true;
     }
     // Another program took or released locks: the shared count moves by as
     // many, the program's own lock stays counted.
@@ -237,6 +242,7 @@ void applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
     drive.config.locked = next.locked;
     drive.config.eventStatus = next.eventStatus;
     drive.config.blockDescriptor = next.blockDescriptor;
+    return false;
 }
 
 // What of a drive every process sees alike: its tray and its lock count.
@@ -262,7 +268,13 @@ void reloadIni(World& w, bool force) {
     w.iniTime = data.ftLastWriteTime;
     w.iniSize = size;
     const SimIniDrives drives = parseSimDrivesIni(exists ? readFileBytes(path) : std::string(), w.folder);
-    for (size_t i = 0; i < drives.size(); ++i) applyIniDrive(w.drives[i], drives[i]);
+    for (size_t i = 0; i < drives.size(); ++i) {
+        // The first reading is the machine as the program finds it: only
+        // later changes are announced.
+        if (applyIniDrive(w.drives[i], drives[i]) && !force) {
+            w.announcements.emplace_back(static_cast<wchar_t>(L'A' + i), isPresent(&w.drives[i]));
+        }
+    }
     for (size_t i = 0; i < w.drives.size(); ++i) w.sharedMechanism[i] = mechanismOf(w.drives[i]);
 }
 
@@ -340,12 +352,64 @@ void saveSharedMechanism(World& w) {
     SetLastError(error);
 }
 
+// Windows tells every top-level window when a volume arrives or is removed:
+// WM_DEVICECHANGE with DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE and a
+// DEV_BROADCAST_VOLUME naming its letter in dbcv_unitmask (Microsoft docs,
+// "Detecting Media Insertion or Removal" and DEV_BROADCAST_VOLUME). Here the
+// windows are this process's, the only ones that see the simulated drives.
+BOOL CALLBACK collectOwnWindow(HWND window, LPARAM windows) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+void broadcastVolume(wchar_t letter, bool arrived) {
+    std::vector<HWND> windows;
+    EnumWindows(collectOwnWindow, reinterpret_cast<LPARAM>(&windows));
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = 1u << (letter - L'A');
+    for (HWND window : windows) {
+        // Sent, as Windows does, so the record is gone when the call returns;
+        // a window that went meanwhile fails the send harmlessly.
+        SendMessageW(window, WM_DEVICECHANGE, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                     reinterpret_cast<LPARAM>(&volume));
+    }
+}
+
+// In file mode, looks at simdrives.ini every 200 ms whether or not the
+// program makes requests (with no drive nothing else would), and broadcasts
+// the drives that came and went, outside the lock.
+DWORD WINAPI watchIniFile(void*) {
+    for (;;) {
+        Sleep(static_cast<DWORD>(kReloadIntervalMs));
+        std::vector<std::pair<wchar_t, bool>> announcements;
+        {
+            WorldLock lock;
+            World& w = world();
+            if (w.mode == Mode::File) {
+                reloadIni(w, false);
+                loadSharedMechanism(w, false);
+            }
+            announcements.swap(w.announcements);
+        }
+        for (const auto& [letter, arrived] : announcements) broadcastVolume(letter, arrived);
+    }
+}
+
+
 void enterFileMode(World& w, std::wstring folder) {
     while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
     clearWorld(w, Mode::File);
     w.folder = folder;
     reloadIni(w, true);
     loadSharedMechanism(w, true);
+    static bool watching = false;
+    if (watching) return;
+    watching = true;
+    if (HANDLE watcher = CreateThread(nullptr, 0, watchIniFile, nullptr, 0, nullptr)) CloseHandle(watcher);
 }
 
 // Every seam call starts here, holding the lock.
