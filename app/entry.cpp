@@ -2,6 +2,7 @@
 
 #include "common/system_library.h"
 
+#include "command_line/command_line.h"
 #include "drives/drive_record.h"
 #include "resources/resource_ids.h"
 #include "service/service.h"
@@ -55,6 +56,8 @@ int runMessageLoop() {
 
 int programMain(HINSTANCE instance) {
     restrictLibrarySearch();
+    // A command for a drive is done without starting the resident program.
+    if (const int code = runCommandLine(GetCommandLineW()); code != kStartAsUsual) return code;
     startServiceDispatcher();
     msgSecondInstance = RegisterWindowMessageW(kInstanceKey);
     if (HWND running = FindWindowW(kInstanceKey, nullptr); running != nullptr) {

@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include "app/system_events.h"
+#include "command_line/command_line.h"
 #include "tray/menu_states.h"
 #include "tray/shell_menu.h"
 #include "tray/tray_commands.h"
@@ -16,6 +17,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CREATE:
         onMainWindowCreate(window);
+        acceptCommandsFromAnyLevel(window);
         return 0;
     case WM_DESTROY:
         onMainWindowDestroy();
@@ -62,6 +64,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DPICHANGED:
         followDisplayScale();
         break;
+    case WM_COPYDATA:
+        return onCommandCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     default:
         break;
     }

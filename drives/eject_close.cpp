@@ -26,18 +26,21 @@ bool sendTrayRequest(wchar_t letter, DWORD code) {
     return done;
 }
 
-// Moves the tray through the multimedia CD audio device instead.
-void moveTrayThroughMci(wchar_t letter, int open) {
+// Moves the tray through the multimedia CD audio device instead; true when
+// the door command was taken.
+bool moveTrayThroughMci(wchar_t letter, int open) {
     wchar_t element[] = L"A:";
     element[0] = letter;
     MCI_OPEN_PARMSW parameters{};
     parameters.lpstrDeviceType = reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(MCI_DEVTYPE_CD_AUDIO));
     parameters.lpstrElementName = element;
     const DWORD flags = MCI_OPEN_TYPE | MCI_OPEN_TYPE_ID | MCI_OPEN_ELEMENT | MCI_OPEN_SHAREABLE;
-    if (seamMciSendCommand(0, MCI_OPEN, flags, reinterpret_cast<DWORD_PTR>(&parameters)) != 0) return;
-    seamMciSendCommand(parameters.wDeviceID, MCI_SET, open ? MCI_SET_DOOR_OPEN : MCI_SET_DOOR_CLOSED, 0);
+    if (seamMciSendCommand(0, MCI_OPEN, flags, reinterpret_cast<DWORD_PTR>(&parameters)) != 0) return false;
+    const bool moved =
+        seamMciSendCommand(parameters.wDeviceID, MCI_SET, open ? MCI_SET_DOOR_OPEN : MCI_SET_DOOR_CLOSED, 0) == 0;
     MCI_GENERIC_PARMS closing{};
     seamMciSendCommand(parameters.wDeviceID, MCI_CLOSE, MCI_WAIT, reinterpret_cast<DWORD_PTR>(&closing));
+    return moved;
 }
 
 void showBusyIcon(DriveRecord* record) {
@@ -98,7 +101,7 @@ void endCountdown(DriveRecord* record) {
 
 }  // namespace
 
-void ejectOrClose(DriveRecord* record, int open) {
+bool ejectOrClose(DriveRecord* record, int open) {
     // The busy icon waits on the shell and the door command on MCI: the drive
     // may be removed meanwhile, and its record must outlive this call.
     DriveRecordsInUse use;
@@ -115,9 +118,8 @@ void ejectOrClose(DriveRecord* record, int open) {
     if (open && record->audioStatus == kAudioPlaying) stopAudio(record);
 
     showBusyIcon(record);
-    if (!sendTrayRequest(letter, open ? IOCTL_STORAGE_EJECT_MEDIA : IOCTL_STORAGE_LOAD_MEDIA)) {
-        moveTrayThroughMci(letter, open);
-    }
+    const bool moved = sendTrayRequest(letter, open ? IOCTL_STORAGE_EJECT_MEDIA : IOCTL_STORAGE_LOAD_MEDIA) ||
+                       moveTrayThroughMci(letter, open);
 
     if (open) {
         record->assumedClosed = 0;
@@ -131,6 +133,7 @@ void ejectOrClose(DriveRecord* record, int open) {
         setLock(record, 1);
         record->locked = 1;
     }
+    return moved;
 }
 
 void CALLBACK countdownTimerProc(HWND dialog, UINT, UINT_PTR driveIndex, DWORD) {

@@ -45,6 +45,8 @@
 #define IDS_UPDATE_BUSY    220   // 260  a check asked for while the most run at once
 // Start with Windows: ids 2100..2109.
 #define IDS_STARTUP_RIGHTS 2101  // 260  changing the start-up mode needs rights
+#define IDS_CMD_USAGE      230   // 1024 command-line usage (sbay.exe /?)
+#define IDS_CMD_USAGE_CAP  231   // 50   caption of that message
 
 // ---- Controls --------------------------------------------------------------
 #define IDC_PROGRESS       1028  // countdown progress bar

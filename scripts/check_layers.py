@@ -22,6 +22,7 @@ LAYERS = [
     ("tray",               "the tray menu, its states and commands, the shell submenu, autorun, the common icon"),
     ("sheet",              "the settings sheet and its controls"),
     ("update",             "the update check"),
+    ("command_line",       "open, close, toggle, lock a drive from the command line"),
     ("app",                "the entry, the main window, start-up and shut-down, system events"),
 ]
 SOURCE_SUFFIXES = (".cpp", ".h", ".inl", ".rc")

@@ -146,13 +146,14 @@ DWORD StartedProcess::waitExit(DWORD milliseconds) {
     return code;
 }
 
-bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment, StartedProcess& started) {
+bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment, StartedProcess& started,
+                  const std::wstring& arguments) {
     std::list<ScopedEnvironment> changes;  // inherited by the child
     for (const std::wstring& entry : environment) {
         const size_t equals = entry.find(L'=');
         changes.emplace_back(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1);
     }
-    std::wstring commandLine = L"\"" + program + L"\"";
+    std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};

@@ -90,9 +90,10 @@ struct StartedProcess {
     ~StartedProcess();  // ends the process if it still runs
     DWORD waitExit(DWORD milliseconds);  // exit code, or STILL_ACTIVE on time-out
 };
-// `environment` entries "NAME=value" override or add to this process's own.
+// `environment` entries "NAME=value" override or add to this process's own;
+// `arguments` follow the quoted program name.
 bool startProcess(const std::wstring& program, const std::vector<std::wstring>& environment,
-                  StartedProcess& started);
+                  StartedProcess& started, const std::wstring& arguments = std::wstring());
 // The main window of a process (any for 0) once its start-up has finished.
 HWND waitForProgramWindow(DWORD processId, DWORD milliseconds);
 void closeProgramWindow(HWND window);  // WM_CLOSE, ended after 10 s

@@ -27,6 +27,8 @@ constexpr ULONGLONG kReloadIntervalMs = 200;
 constexpr size_t kLongestText = 32768;  // longest string taken from a caller
 constexpr wchar_t kIniName[] = L"simdrives.ini";
 constexpr wchar_t kJournalName[] = L"simjournal.log";
+constexpr wchar_t kStateName[] = L"simstate.txt";
+constexpr size_t kStateMaxBytes = 4096;
 constexpr uintptr_t kShellOk = 42;           // what ShellExecuteW returns, as an HINSTANCE
 constexpr uintptr_t kShellFileNotFound = 2;  // SE_ERR_FNF
 
@@ -65,6 +67,11 @@ struct World {
     bool                            iniSeen = false;
     FILETIME                        iniTime{};
     uint64_t                        iniSize = 0;
+    // File mode: the trays and lock counts as simstate.txt last held them,
+    // shared with every other process over the same folder.
+    std::array<std::pair<bool, uint32_t>, 26> sharedMechanism{};
+    FILETIME                        stateTime{};
+    uint64_t                        stateSize = 0;
     std::vector<std::pair<wchar_t, bool>> announcements;  // drives that came (true) or went since the last broadcast
 };
 
@@ -248,6 +255,11 @@ bool applyIniDrive(SimDrive& drive, const SimIniDrive& entry) {
     return false;
 }
 
+// What of a drive every process sees alike: its tray and its lock count.
+std::pair<bool, uint32_t> mechanismOf(const SimDrive& drive) {
+    return {isPresent(&drive) && drive.config.trayOpen, isPresent(&drive) ? drive.lockCount : 0};
+}
+
 // Re-reads simdrives.ini when its time or size changed, looking at most
 // every 200 ms unless forced.
 void reloadIni(World& w, bool force) {
@@ -278,6 +290,81 @@ void reloadIni(World& w, bool force) {
             w.announcements.emplace_back(static_cast<wchar_t>(L'A' + i), isPresent(&w.drives[i]));
         }
     }
+    for (size_t i = 0; i < w.drives.size(); ++i) w.sharedMechanism[i] = mechanismOf(w.drives[i]);
+}
+
+// The file's first line names the simdrives.ini it follows; an edit of that
+// file makes the state stale.
+std::string stateStamp(const World& w) {
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "ini %lu %lu %llu", w.iniTime.dwLowDateTime, w.iniTime.dwHighDateTime,
+                  static_cast<unsigned long long>(w.iniSize));
+    return stamp;
+}
+
+bool fileStamp(const std::wstring& path, FILETIME& time, uint64_t& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    time = data.ftLastWriteTime;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+// A real drive keeps its tray and its lock for every process: what another
+// sbay_sim.exe over the same folder did is taken over here.
+void loadSharedMechanism(World& w, bool force) {
+    const std::wstring path = w.folder + L"\\" + kStateName;
+    FILETIME time{};
+    uint64_t size = 0;
+    if (!fileStamp(path, time, size)) return;
+    if (!force && CompareFileTime(&time, &w.stateTime) == 0 && size == w.stateSize) return;
+    w.stateTime = time;
+    w.stateSize = size;
+    std::string text = readFileBytes(path);
+    if (text.size() > kStateMaxBytes) return;
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    if (text.compare(0, stateStamp(w).size() + 1, stateStamp(w) + "\n") != 0) return;
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        char letter = 0;
+        int open = 0;
+        unsigned long locks = 0;
+        SimDrive* drive = nullptr;
+        if (std::sscanf(text.c_str() + at + 1, "%c open=%d locks=%lu", &letter, &open, &locks) != 3 ||
+            (drive = driveOf(w, static_cast<wchar_t>(static_cast<unsigned char>(letter)))) == nullptr ||
+            !isPresent(drive)) {
+            continue;
+        }
+        if (drive->config.trayOpen != (open != 0)) simMoveTray(*drive, open != 0);
+        drive->lockCount = static_cast<uint32_t>(std::min<unsigned long>(locks, UINT32_MAX));
+        w.sharedMechanism[static_cast<size_t>(drive - w.drives.data())] = mechanismOf(*drive);
+    }
+}
+
+// Writes simstate.txt whenever a request changed a tray or a lock count.
+void saveSharedMechanism(World& w) {
+    if (w.mode != Mode::File) return;
+    bool changed = false;
+    for (size_t i = 0; i < w.drives.size(); ++i) changed = changed || mechanismOf(w.drives[i]) != w.sharedMechanism[i];
+    if (!changed) return;
+    std::string text = stateStamp(w) + "\r\n";
+    for (size_t i = 0; i < w.drives.size(); ++i) {
+        w.sharedMechanism[i] = mechanismOf(w.drives[i]);
+        if (!isPresent(&w.drives[i])) continue;
+        char line[48];
+        std::snprintf(line, sizeof line, "%c open=%d locks=%lu\r\n", static_cast<char>('A' + i),
+                      w.sharedMechanism[i].first ? 1 : 0, static_cast<unsigned long>(w.sharedMechanism[i].second));
+        text += line;
+    }
+    const DWORD error = GetLastError();
+    // Written aside and moved into place: a reader never sees half a file.
+    const std::wstring path = w.folder + L"\\" + kStateName;
+    const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    DeleteFileW(temporary.c_str());
+    appendToFile(temporary, text);
+    if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        fileStamp(path, w.stateTime, w.stateSize);
+    }
+    SetLastError(error);
 }
 
 // Windows tells every top-level window when a volume arrives or is removed:
@@ -317,7 +404,10 @@ DWORD WINAPI watchIniFile(void*) {
         {
             WorldLock lock;
             World& w = world();
-            if (w.mode == Mode::File) reloadIni(w, false);
+            if (w.mode == Mode::File) {
+                reloadIni(w, false);
+                loadSharedMechanism(w, false);
+            }
             announcements.swap(w.announcements);
         }
         for (const auto& [letter, arrived] : announcements) broadcastVolume(letter, arrived);
@@ -330,6 +420,7 @@ void enterFileMode(World& w, std::wstring folder) {
     clearWorld(w, Mode::File);
     w.folder = folder;
     reloadIni(w, true);
+    loadSharedMechanism(w, true);
     static bool watching = false;
     if (watching) return;
     watching = true;
@@ -339,8 +430,13 @@ void enterFileMode(World& w, std::wstring folder) {
 // Every seam call starts here, holding the lock.
 void startCall(World& w) {
     const DWORD error = GetLastError();
-    if (w.mode == Mode::Undecided) enterFileMode(w, executableFolder());
-    else if (w.mode == Mode::File) reloadIni(w, false);
+    if (w.mode == Mode::Undecided) {
+        enterFileMode(w, executableFolder());
+    } else if (w.mode == Mode::File) {
+        const ULONGLONG checked = w.lastCheck;
+        reloadIni(w, false);
+        if (w.lastCheck != checked) loadSharedMechanism(w, false);
+    }
     SetLastError(error);
 }
 
@@ -506,6 +602,7 @@ MCIERROR mciSetDoor(World& w, MCIDEVICEID id, DWORD_PTR flags) {
         error = MCIERR_HARDWARE;
     } else {
         simMoveTray(*drive, open);
+        saveSharedMechanism(w);
     }
     const char* what = door == MCI_SET_DOOR_OPEN ? "MCI door open" : door == MCI_SET_DOOR_CLOSED ? "MCI door closed" : "MCI set";
     journal(w, prefix(letter) + what + (error == 0 ? " -> ok" : " -> fail"));
@@ -600,6 +697,7 @@ BOOL seamDeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void
             answer.error = ERROR_INVALID_PARAMETER;  // a synchronous call must get the byte count
         } else if (open != nullptr) {
             answer = simAnswerIoctl(*driveOf(w, open->letter), open->access, code, in, inSize, out, outSize);
+            saveSharedMechanism(w);
         }
         journal(w, prefix(open ? open->letter : 0) + request + (answer.ok ? " -> ok" : " -> fail"));
     }

@@ -88,6 +88,9 @@ CONTRACT = {
     "IDS_UPDATE_FAILED":  (100, "", (), None, None),
     "IDS_UPDATE_BUSY":    (260, "", (), None, None),
     "IDS_STARTUP_RIGHTS": (260, "", (), None, None),
+    # Shown by "sbay.exe /?" in a message box.
+    "IDS_CMD_USAGE":      (1024, "", (), None, None),
+    "IDS_CMD_USAGE_CAP":  (50, "", (), None, None),
 }
 
 # Strings that must read the same in every library (each language's name is
