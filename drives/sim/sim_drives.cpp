@@ -138,6 +138,16 @@ std::wstring executableFolder() {
     return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
 }
 
+// Writes `text` as the whole of a new file at `path`.
+void writeNewFile(const std::wstring& path, const std::string& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 std::string readFileBytes(const std::wstring& path) {
     std::string bytes;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -359,8 +369,7 @@ void saveSharedMechanism(World& w) {
     // Written aside and moved into place: a reader never sees half a file.
     const std::wstring path = w.folder + L"\\" + kStateName;
     const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    DeleteFileW(temporary.c_str());
-    appendToFile(temporary, text);
+    writeNewFile(temporary, text);
     if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         fileStamp(path, w.stateTime, w.stateSize);
     }
