@@ -205,7 +205,29 @@ bool parseArguments(int count, const wchar_t* const* arguments, ParsedCommand& p
     return parseDrive(arguments[1], parsed.letter);
 }
 
+namespace {
+
+// Whether anything follows the program's name. The name ends at its closing
+// quote when it starts with one, else at the first blank, as Windows splits
+// it; an ordinary start then never loads the shell for the split.
+bool hasArguments(const wchar_t* commandLine) {
+    if (commandLine == nullptr) return false;
+    const wchar_t* c = commandLine;
+    if (*c == L'"') {
+        for (++c; *c != L'\0' && *c != L'"'; ++c) {
+        }
+        if (*c == L'"') ++c;
+    } else {
+        while (*c != L'\0' && *c != L' ' && *c != L'\t') ++c;
+    }
+    while (*c == L' ' || *c == L'\t') ++c;
+    return *c != L'\0';
+}
+
+}  // namespace
+
 int runCommandLine(const wchar_t* commandLine) {
+    if (!hasArguments(commandLine)) return kStartAsUsual;
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
     if (arguments == nullptr) return kStartAsUsual;

@@ -32,6 +32,12 @@ TEST(CommandLine, ArgumentsOutsideTheInterfaceAreRefusedWithTwoAndTouchNoDrive) 
     }
     EXPECT_TRUE(simJournal().empty());
     EXPECT_EQ(runCommandLine(L"\"C:\\Program Files\\Spindlebay\\sbay.exe\"   "), kStartAsUsual);
+    EXPECT_EQ(runCommandLine(L"sbay.exe\t"), kStartAsUsual);
+    EXPECT_EQ(runCommandLine(L""), kStartAsUsual);
+    // Whatever follows the name counts, however the name is written.
+    EXPECT_EQ(runCommandLine(L"\"C:\\Program Files\\sbay.exe\"/bad"), kExitNotUnderstood);
+    EXPECT_EQ(runCommandLine(L"C:\\Spindlebay\\sbay.exe\t/bad"), kExitNotUnderstood);
+    EXPECT_EQ(runCommandLine(L"\"C:\\Spindle bay\\sbay.exe\" \"\""), kExitNotUnderstood);
 }
 
 TEST(CommandLine, ARunningCopyCarriesTheCommandOutAsTheMenuDoes) {
