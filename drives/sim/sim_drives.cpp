@@ -23,7 +23,9 @@ constexpr uintptr_t kHandleBase = 0x53420000;
 constexpr uint32_t kHandleSlots = 0x10000;
 constexpr MCIDEVICEID kLastMciId = 0xFFF0;
 constexpr size_t kJournalKeep = 100000;
-constexpr ULONGLONG kReloadIntervalMs = 200;
+// The folder's files are looked at no more often than this, however busy
+// the folder is (the journal itself is written every second).
+constexpr DWORD kReloadIntervalMs = 200;
 constexpr size_t kLongestText = 32768;  // longest string taken from a caller
 constexpr wchar_t kIniName[] = L"simdrives.ini";
 constexpr wchar_t kJournalName[] = L"simjournal.log";
@@ -63,7 +65,6 @@ struct World {
     bool                            journalEnabled = true;
     std::wstring                    folder;        // file mode: where the ini and the log are
     HANDLE                          journalFile = INVALID_HANDLE_VALUE;  // file mode: kept open while journalling
-    ULONGLONG                       lastCheck = 0;
     bool                            iniSeen = false;
     FILETIME                        iniTime{};
     uint64_t                        iniSize = 0;
@@ -76,6 +77,8 @@ struct World {
 };
 
 SRWLOCK worldLock = SRWLOCK_INIT;
+// Signalled when the folder to watch changes: another one, or none.
+HANDLE folderMoved;
 
 World& world() {
     static World instance;
@@ -199,6 +202,9 @@ void journal(World& w, std::string line) {
 // handle or id left over from before is not taken for a new one.
 void clearWorld(World& w, Mode mode) {
     closeJournalFile(w);
+    // The folder watcher, if any, looks again at what it should watch.
+    if (folderMoved == nullptr) folderMoved = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (folderMoved != nullptr) SetEvent(folderMoved);
     const uint32_t nextSlot = w.nextSlot;
     const MCIDEVICEID nextMciId = w.nextMciId;
     w = World{};
@@ -270,13 +276,9 @@ std::pair<bool, uint32_t> mechanismOf(const SimDrive& drive) {
     return {isPresent(&drive) && drive.config.trayOpen, isPresent(&drive) ? drive.lockCount : 0};
 }
 
-// Re-reads simdrives.ini when its time or size changed, looking at most
-// every 200 ms unless forced.
+// Re-reads simdrives.ini when its time or size changed, or when forced.
 void reloadIni(World& w, bool force) {
-    const ULONGLONG now = GetTickCount64();
-    if (!force && now - w.lastCheck < kReloadIntervalMs) return;
-    w.lastCheck = now;
-    // Let go of the journal now and then: a file deleted while open stays
+    // Let go of the journal at each look: a file deleted while open stays
     // until its last handle closes, and a new one is then begun.
     closeJournalFile(w);
     const std::wstring path = w.folder + L"\\" + kIniName;
@@ -403,26 +405,55 @@ void broadcastVolume(wchar_t letter, bool arrived) {
     }
 }
 
-// In file mode, looks at simdrives.ini every 200 ms whether or not the
-// program makes requests (with no drive nothing else would), and broadcasts
-// the drives that came and went, outside the lock.
-DWORD WINAPI watchIniFile(void*) {
-    for (;;) {
-        Sleep(static_cast<DWORD>(kReloadIntervalMs));
-        std::vector<std::pair<wchar_t, bool>> announcements;
-        {
-            WorldLock lock;
-            World& w = world();
-            if (w.mode == Mode::File) {
-                reloadIni(w, false);
-                loadSharedMechanism(w, false);
-            }
-            announcements.swap(w.announcements);
+// Looks at the files once, then broadcasts the drives that came and went,
+// outside the lock. Returns the folder to watch: empty unless in file mode.
+std::wstring lookAtFiles() {
+    std::vector<std::pair<wchar_t, bool>> announcements;
+    std::wstring folder;
+    {
+        WorldLock lock;
+        World& w = world();
+        if (w.mode == Mode::File) {
+            folder = w.folder;
+            reloadIni(w, false);
+            loadSharedMechanism(w, false);
         }
-        for (const auto& [letter, arrived] : announcements) broadcastVolume(letter, arrived);
+        announcements.swap(w.announcements);
     }
+    for (const auto& [letter, arrived] : announcements) broadcastVolume(letter, arrived);
+    return folder;
 }
 
+// In file mode, looks at simdrives.ini and simstate.txt whenever something
+// in their folder changes, whether or not the program makes requests (with
+// no drive nothing else would). Nothing is looked at while nothing changes:
+// the program's own requests never touch the files.
+DWORD WINAPI watchFolder(void*) {
+    HANDLE change = INVALID_HANDLE_VALUE;
+    std::wstring watched;
+    for (;;) {
+        const std::wstring folder = lookAtFiles();
+        if (folder != watched) {
+            if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+            change = folder.empty() ? INVALID_HANDLE_VALUE
+                                    : FindFirstChangeNotificationW(folder.c_str(), FALSE,
+                                                                   FILE_NOTIFY_CHANGE_FILE_NAME |
+                                                                       FILE_NOTIFY_CHANGE_SIZE |
+                                                                       FILE_NOTIFY_CHANGE_LAST_WRITE);
+            watched = folder;
+            continue;  // a change before the watch began is seen by the next look
+        }
+        Sleep(kReloadIntervalMs);
+        if (folder.empty()) {
+            WaitForSingleObject(folderMoved, INFINITE);
+        } else if (change == INVALID_HANDLE_VALUE) {
+            WaitForSingleObject(folderMoved, 0);  // no watch to be had: look every 200 ms
+        } else {
+            const HANDLE waits[] = {change, folderMoved};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) FindNextChangeNotification(change);
+        }
+    }
+}
 
 void enterFileMode(World& w, std::wstring folder) {
     while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
@@ -433,19 +464,14 @@ void enterFileMode(World& w, std::wstring folder) {
     static bool watching = false;
     if (watching) return;
     watching = true;
-    if (HANDLE watcher = CreateThread(nullptr, 0, watchIniFile, nullptr, 0, nullptr)) CloseHandle(watcher);
+    if (HANDLE watcher = CreateThread(nullptr, 0, watchFolder, nullptr, 0, nullptr)) CloseHandle(watcher);
 }
 
 // Every seam call starts here, holding the lock.
 void startCall(World& w) {
+    if (w.mode != Mode::Undecided) return;
     const DWORD error = GetLastError();
-    if (w.mode == Mode::Undecided) {
-        enterFileMode(w, executableFolder());
-    } else if (w.mode == Mode::File) {
-        const ULONGLONG checked = w.lastCheck;
-        reloadIni(w, false);
-        if (w.lastCheck != checked) loadSharedMechanism(w, false);
-    }
+    enterFileMode(w, executableFolder());
     SetLastError(error);
 }
 
