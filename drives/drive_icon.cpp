@@ -124,6 +124,22 @@ void sendToShell(DriveRecord* record, HICON icon, const wchar_t* tip, bool modif
     }
 }
 
+// The pause until the next whole second of the performance counter, which
+// every drive's monitor shares: the monitors wake together, once a second,
+// rather than each at its own moment (timer coalescing, as Microsoft advises
+// for periodic work, lets the processor sleep in between). Never above a
+// second; a wake a little early is followed by a whole second.
+DWORD pauseToNextSecond() {
+    constexpr LONGLONG kEarlyMs = 50;
+    LARGE_INTEGER now{}, frequency{};
+    if (!QueryPerformanceCounter(&now) || !QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) {
+        return 1000;
+    }
+    const LONGLONG into = now.QuadPart % frequency.QuadPart;
+    const LONGLONG left = ((frequency.QuadPart - into) * 1000 + frequency.QuadPart - 1) / frequency.QuadPart;
+    return left >= kEarlyMs && left <= 1000 ? static_cast<DWORD>(left) : 1000;
+}
+
 }  // namespace
 
 void recomposeDriveIcons(DriveRecord* record, HICON replacedBusyIcon) {
@@ -253,11 +269,26 @@ DWORD WINAPI monitorThreadProc(void* parameter) {
     auto* record = static_cast<DriveRecord*>(parameter);
     while (!stopping(record)) {
         updateDriveIcon(record, true);
-        if (stopping(record)) break;
-        WaitForSingleObject(record->stopEvent, 1000);
+        // The pause between polls. A condition variable rather than an event:
+        // it costs the system nothing while the drive has no news, where a
+        // timed wait on a kernel object is a call into the kernel (under Wine,
+        // a round trip to its server) for every drive every second.
+        EnterCriticalSection(&record->guard);
+        if (!stopping(record)) SleepConditionVariableCS(&record->stopWake, &record->guard, pauseToNextSecond());
+        LeaveCriticalSection(&record->guard);
     }
     releaseDriveRecord(record);
     return 0;
+}
+
+void askMonitorToStop(DriveRecord* record) {
+    InterlockedExchange(&record->stopRequested, 1);
+    // The guard is free only while the monitor polls or pauses, never between
+    // its look at the flag and the start of its pause: the wake cannot fall
+    // into that gap.
+    EnterCriticalSection(&record->guard);
+    WakeAllConditionVariable(&record->stopWake);
+    LeaveCriticalSection(&record->guard);
 }
 
 void setIconVisible(DriveRecord* record, bool show) {
@@ -265,15 +296,13 @@ void setIconVisible(DriveRecord* record, bool show) {
         if (record->trayIcon != nullptr) return;
         updateDriveIcon(record, false);
         InterlockedExchange(&record->stopRequested, 0);
-        if (record->stopEvent == nullptr) record->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         InterlockedIncrement(&record->references);
         record->monitorThread = CreateThread(nullptr, 0, monitorThreadProc, record, 0, nullptr);
         if (record->monitorThread == nullptr) InterlockedDecrement(&record->references);
         return;
     }
     if (record->trayIcon == nullptr) return;
-    InterlockedExchange(&record->stopRequested, 1);
-    if (record->stopEvent != nullptr) SetEvent(record->stopEvent);
+    askMonitorToStop(record);
     if (record->monitorThread != nullptr) {
         WaitForSingleObject(record->monitorThread, INFINITE);
         CloseHandle(record->monitorThread);
@@ -282,10 +311,6 @@ void setIconVisible(DriveRecord* record, bool show) {
     // The thread has ended: a hidden drive still takes the menu's and the
     // wake-up's lock and speed requests.
     InterlockedExchange(&record->stopRequested, 0);
-    if (record->stopEvent != nullptr) {
-        CloseHandle(record->stopEvent);
-        record->stopEvent = nullptr;
-    }
     EnterCriticalSection(&record->guard);
     removeTrayIconRecord(record->trayIcon);
     record->trayIcon = nullptr;

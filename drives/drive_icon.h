@@ -20,6 +20,8 @@ void setIconVisible(DriveRecord* record, bool show);
 void updateDriveIcon(DriveRecord* record, bool poll);
 
 DWORD WINAPI monitorThreadProc(void* record);
+// Asks the drive's monitor thread to end and wakes it from its pause.
+void askMonitorToStop(DriveRecord* record);
 
 // The tip for a drive holding a medium: label and size, or the audio track.
 void buildTrayTip(DriveRecord* record, wchar_t (&buffer)[kTipBufferCapacity]);

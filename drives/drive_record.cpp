@@ -31,7 +31,6 @@ void buildFixedTips(DriveRecord* record) {
 
 void releaseDriveRecord(DriveRecord* record) {
     if (record == nullptr || InterlockedDecrement(&record->references) != 0) return;
-    if (record->stopEvent != nullptr) CloseHandle(record->stopEvent);
     DeleteCriticalSection(&record->guard);
     ::operator delete(record);
 }

@@ -29,7 +29,7 @@ struct DriveRecord {
     int32_t         closeHotKeyRegistered;
     TrayIconRecord* trayIcon;           // null while the icon is hidden
     HANDLE          monitorThread;
-    HANDLE          stopEvent;          // manual reset
+    CONDITION_VARIABLE stopWake;        // ends the monitor's pause early; waited on with guard held
     HICON           icons[8];           // each composed when first shown, null until then
     wchar_t         tipNoMedium[128];
     wchar_t         tipTrayOpen[128];

@@ -69,6 +69,7 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     const int index = letter - L'A';
     ++driveRecordCount;
     InitializeCriticalSection(&record->guard);
+    InitializeConditionVariable(&record->stopWake);
     record->references = 1;
     // The device commands that change a drive's state refuse to run while a
     // stop is asked for, also on the main thread.
@@ -96,7 +97,6 @@ DriveRecord* createDriveRecord(DriveRecord* record, wchar_t letter) {
     record->closeHotKeyRegistered = 0;
     registerDriveHotKeys(record);
     record->countdownDialog = nullptr;
-    record->stopEvent = nullptr;
     setIconVisible(record, liveSettings.drives[index].bHide == 0);
     return record;
 }
@@ -105,21 +105,13 @@ void destroyDriveRecord(DriveRecord* record) {
     if (record->countdownDialog != nullptr) DestroyWindow(record->countdownDialog);
     if (record->audioStatus == kAudioPlaying && record->playStarted) stopAudio(record);
 
-    InterlockedExchange(&record->stopRequested, 1);
-    if (record->stopEvent != nullptr) SetEvent(record->stopEvent);
+    askMonitorToStop(record);
     if (record->monitorThread != nullptr) {
-        const bool ended = WaitForSingleObject(record->monitorThread, kMonitorStopWaitMs) == WAIT_OBJECT_0;
+        // A thread still stuck in a request keeps its reference, and with it
+        // the record, until it comes back and sees the stop.
+        WaitForSingleObject(record->monitorThread, kMonitorStopWaitMs);
         CloseHandle(record->monitorThread);
         record->monitorThread = nullptr;
-        // A thread still stuck in a request keeps its reference, and with it
-        // the record and the event, until it comes back and sees the stop.
-        if (ended && record->stopEvent != nullptr) {
-            CloseHandle(record->stopEvent);
-            record->stopEvent = nullptr;
-        }
-    } else if (record->stopEvent != nullptr) {
-        CloseHandle(record->stopEvent);
-        record->stopEvent = nullptr;
     }
 
     // Only the program's own lock is released: the drive's lock count is

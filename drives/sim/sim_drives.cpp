@@ -174,8 +174,12 @@ void closeJournalFile(World& w) {
 // drive's every request comes here each second, so the file stays open
 // between lines, until the next look at the files. The caller's last error
 // survives the file's I/O.
-void journal(World& w, std::string line) {
+// The line is made only when the journal is on: with it off, as for the idle
+// measurements, a request costs no text at all.
+template <typename MakeLine>
+void journal(World& w, MakeLine&& makeLine) {
     if (!w.journalEnabled) return;
+    std::string line = makeLine();
     for (char& c : line) {
         if (static_cast<unsigned char>(c) < 0x20) c = '?';
     }
@@ -614,7 +618,7 @@ MCIERROR mciOpen(World& w, DWORD_PTR flags, MCI_OPEN_PARMSW* open) {
             }
         }
     }
-    journal(w, prefix(letter) + "MCI open -> " + (error == 0 ? "ok" : "fail"));
+    journal(w, [&] { return std::string(prefix(letter) + "MCI open -> " + (error == 0 ? "ok" : "fail")); });
     return error;
 }
 
@@ -639,23 +643,25 @@ MCIERROR mciSetDoor(World& w, MCIDEVICEID id, DWORD_PTR flags) {
         simMoveTray(*drive, open);
         saveSharedMechanism(w);
     }
-    const char* what = door == MCI_SET_DOOR_OPEN ? "MCI door open" : door == MCI_SET_DOOR_CLOSED ? "MCI door closed" : "MCI set";
-    journal(w, prefix(letter) + what + (error == 0 ? " -> ok" : " -> fail"));
+    const char* what = door == MCI_SET_DOOR_OPEN     ? "MCI door open"
+                       : door == MCI_SET_DOOR_CLOSED ? "MCI door closed"
+                                                     : "MCI set";
+    journal(w, [&] { return std::string(prefix(letter) + what + (error == 0 ? " -> ok" : " -> fail")); });
     return error;
 }
 
 MCIERROR mciClose(World& w, MCIDEVICEID id) {
     if (id == MCI_ALL_DEVICE_ID) {
         w.mciDevices.clear();
-        journal(w, "*: MCI close");
+        journal(w, [&] { return std::string("*: MCI close"); });
         return 0;
     }
     const auto found = w.mciDevices.find(id);
     if (found == w.mciDevices.end()) {
-        journal(w, "?: MCI close -> fail");
+        journal(w, [&] { return std::string("?: MCI close -> fail"); });
         return MCIERR_INVALID_DEVICE_ID;
     }
-    journal(w, prefix(found->second.letter) + "MCI close");
+    journal(w, [&] { return std::string(prefix(found->second.letter) + "MCI close"); });
     w.mciDevices.erase(found);
     return 0;
 }
@@ -691,7 +697,9 @@ HANDLE seamOpenDevice(wchar_t letter, DWORD access, DWORD share, DWORD /*flagsAn
             result = reinterpret_cast<HANDLE>(value);
         }
         const char* mode = granted.write ? "passthrough" : granted.read ? "read" : "query";
-        journal(w, prefix(letter) + "open " + mode + (error == ERROR_SUCCESS ? " -> ok" : " -> fail"));
+        journal(w, [&] {
+            return std::string(prefix(letter) + "open " + mode + (error == ERROR_SUCCESS ? " -> ok" : " -> fail"));
+        });
     }
     SetLastError(error);
     return result;
@@ -699,15 +707,18 @@ HANDLE seamOpenDevice(wchar_t letter, DWORD access, DWORD share, DWORD /*flagsAn
 
 BOOL seamDeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                          DWORD* returned) {
-    const std::string request = simIoctlName(code) + simDescribeIoctlInput(code, in, inSize);
+    std::string request;  // as the journal and a held request name it; made only for them
     DWORD delay = 0;
     {
         WorldLock lock;
         World& w = world();
         startCall(w);
         const OpenHandle* open = findHandle(w, device);
+        if (w.journalEnabled || (open != nullptr && !w.holds[open->letter - L'A'].request.empty())) {
+            request = simIoctlName(code) + simDescribeIoctlInput(code, in, inSize);
+        }
         if (open == nullptr) {
-            journal(w, "?: " + request + " -> fail");
+            journal(w, [&] { return std::string("?: " + request + " -> fail"); });
             if (returned != nullptr) *returned = 0;
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
@@ -717,7 +728,7 @@ BOOL seamDeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void
         Hold& hold = w.holds[open->letter - L'A'];
         if (!hold.request.empty() && request.compare(0, hold.request.size(), hold.request) == 0) {
             delay = hold.delayMs;
-            journal(w, prefix(open->letter) + "hold " + request);
+            journal(w, [&] { return std::string(prefix(open->letter) + "hold " + request); });
             hold = Hold{};
         }
     }
@@ -734,7 +745,9 @@ BOOL seamDeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void
             answer = simAnswerIoctl(*driveOf(w, open->letter), open->access, code, in, inSize, out, outSize);
             saveSharedMechanism(w);
         }
-        journal(w, prefix(open ? open->letter : 0) + request + (answer.ok ? " -> ok" : " -> fail"));
+        journal(w, [&] {
+            return std::string(prefix(open ? open->letter : 0) + request + (answer.ok ? " -> ok" : " -> fail"));
+        });
     }
     if (returned != nullptr) *returned = answer.returned;
     SetLastError(answer.ok ? ERROR_SUCCESS : answer.error);
@@ -750,11 +763,11 @@ void seamCloseDevice(HANDLE device) {
         char line[64];
         std::snprintf(line, sizeof line, "?: close unknown handle 0x%llX",
                       static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(device)));
-        journal(w, line);
+        journal(w, [&] { return std::string(line); });
         SetLastError(ERROR_INVALID_HANDLE);
         return;
     }
-    journal(w, prefix(found->second.letter) + "close");
+    journal(w, [&] { return std::string(prefix(found->second.letter) + "close"); });
     w.handles.erase(found);
 }
 
@@ -764,7 +777,7 @@ UINT seamGetDriveType(const wchar_t* root) {
     startCall(w);
     const wchar_t letter = rootLetter(root);
     const bool cdrom = isPresent(driveOf(w, letter));
-    journal(w, prefix(letter) + "drive type -> " + (cdrom ? "cdrom" : "none"));
+    journal(w, [&] { return std::string(prefix(letter) + "drive type -> " + (cdrom ? "cdrom" : "none")); });
     return cdrom ? DRIVE_CDROM : DRIVE_NO_ROOT_DIR;
 }
 
@@ -794,7 +807,10 @@ BOOL seamGetVolumeLabel(const wchar_t* root, wchar_t* label, DWORD labelCapacity
             label[kept] = L'\0';
             text.resize(kept);
         }
-        journal(w, prefix(letter) + "volume label -> " + (error == ERROR_SUCCESS ? quoted(text.c_str()) : "fail"));
+        journal(w, [&] {
+            return std::string(prefix(letter) + "volume label -> " +
+                               (error == ERROR_SUCCESS ? quoted(text.c_str()) : "fail"));
+        });
     }
     SetLastError(error);
     return error == ERROR_SUCCESS;
@@ -819,8 +835,10 @@ BOOL seamGetDiskTotalBytes(const wchar_t* root, ULARGE_INTEGER* total) {
         } else if (total != nullptr) {
             total->QuadPart = drive->config.size;
         }
-        journal(w, prefix(letter) + "disk size -> " +
-                       (error == ERROR_SUCCESS ? std::to_string(drive->config.size) : std::string("fail")));
+        journal(w, [&] {
+            return prefix(letter) + "disk size -> " +
+                   (error == ERROR_SUCCESS ? std::to_string(drive->config.size) : std::string("fail"));
+        });
     }
     SetLastError(error);
     return error == ERROR_SUCCESS;
@@ -838,7 +856,9 @@ MCIERROR seamMciSendCommand(MCIDEVICEID device, UINT message, DWORD_PTR flags, D
         const auto found = w.mciDevices.find(device);
         char name[32];
         std::snprintf(name, sizeof name, "MCI message 0x%04X", message);
-        journal(w, prefix(found == w.mciDevices.end() ? 0 : found->second.letter) + name + " -> fail");
+        journal(w, [&] {
+            return std::string(prefix(found == w.mciDevices.end() ? 0 : found->second.letter) + name + " -> fail");
+        });
         return MCIERR_UNSUPPORTED_FUNCTION;
     }
     }
@@ -852,7 +872,8 @@ HINSTANCE seamShellExecute(HWND /*owner*/, const wchar_t* verb, const wchar_t* f
         World& w = world();
         startCall(w);
         std::wstring target = file ? std::wstring(file, wcsnlen(file, kLongestText)) : std::wstring();
-        const std::wstring folder = directory ? std::wstring(directory, wcsnlen(directory, kLongestText)) : std::wstring();
+        const std::wstring folder =
+            directory ? std::wstring(directory, wcsnlen(directory, kLongestText)) : std::wstring();
         const bool relative = !target.empty() && pathLetter(target) == 0 && target[0] != L'\\' && !isUrl(target);
         if (relative && !folder.empty()) {
             target = folder + (folder.back() == L'\\' ? L"" : L"\\") + target;
@@ -861,8 +882,11 @@ HINSTANCE seamShellExecute(HWND /*owner*/, const wchar_t* verb, const wchar_t* f
         const SimDrive* drive = driveOf(w, letter);
         if (drive != nullptr && drive->known) ok = existsOnDisc(*drive, belowRoot(target));
         else ok = existsOnHost(target);
-        journal(w, std::string("shell ") + (verb ? utf8(verb) : std::string("default")) + " " + quoted(file) + " " +
-                       quoted(parameters) + " " + quoted(directory) + (ok ? " -> ok" : " -> fail"));
+        journal(w, [&] {
+            return std::string(std::string("shell ") + (verb ? utf8(verb) : std::string("default")) + " " +
+                               quoted(file) + " " + quoted(parameters) + " " + quoted(directory) +
+                               (ok ? " -> ok" : " -> fail"));
+        });
     }
     SetLastError(ok ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     return reinterpret_cast<HINSTANCE>(ok ? kShellOk : kShellFileNotFound);
@@ -876,7 +900,7 @@ BOOL seamPlaySound(const wchar_t* sound, HMODULE /*module*/, DWORD flags) {
     if (sound != nullptr && IS_INTRESOURCE(sound)) what = "#" + std::to_string(reinterpret_cast<uintptr_t>(sound));
     else if (sound != nullptr && (flags & SND_MEMORY)) what = "<memory>";
     else what = quoted(sound);
-    journal(w, "sound " + what + (flags & SND_ASYNC ? " async" : ""));
+    journal(w, [&] { return std::string("sound " + what + (flags & SND_ASYNC ? " async" : "")); });
     return TRUE;
 }
 
@@ -924,8 +948,10 @@ DWORD seamReadDiscProfileString(const wchar_t* section, const wchar_t* key, wcha
         World& w = world();
         const std::string shown = simulated ? prefix(letter) + "read " + quoted(belowRoot(given).c_str())
                                             : "read " + quoted(path);
-        journal(w, shown + " [" + utf8(section) + "] " + utf8(key) + " -> " +
-                       quoted(value != nullptr && capacity > 0 ? value : L""));
+        journal(w, [&] {
+            return shown + " [" + utf8(section) + "] " + utf8(key) + " -> " +
+                   quoted(value != nullptr && capacity > 0 ? value : L"");
+        });
     }
     SetLastError(error);
     return count;
