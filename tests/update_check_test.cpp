@@ -69,8 +69,11 @@ std::wstring boxSeen;
 std::atomic<int> boxesAnswered{0};
 int answer = IDOK;
 void CALLBACK answerBox(HWND, UINT, UINT_PTR, DWORD) {
+    // The answer is posted: a busy machine may show the same box at the next tick, not counted again.
+    static HWND answered;
     HWND box = FindWindowW(L"#32770", nullptr);
-    if (box == nullptr || !IsWindowVisible(box)) return;
+    if (box == nullptr || box == answered || !IsWindowVisible(box)) return;
+    answered = box;
     wchar_t caption[64] = L"", text[300] = L"";
     GetWindowTextW(box, caption, 64);
     GetDlgItemTextW(box, 0xFFFF, text, 300);
