@@ -8,8 +8,9 @@
 #   scripts/bench_idle.sh [SECONDS [RUNS]]     defaults: 60 seconds, 1 run each
 #
 # Environment: JOURNAL=1 keeps the simulator's journal on (default off, as the
-# real program has none); SETTLE=N seconds waited after each start (10);
-# SHOTS=1 saves a screenshot of each desktop to build/mingw/screenshots;
+# real program has none); SETTLE=N seconds waited after each start (20: under
+# Wine a program's failed bid to be a service takes ten, where Windows refuses
+# it at once, and idle is what comes after); SHOTS=1 saves a screenshot of each desktop to build/mingw/screenshots;
 # VERBOSE=1 shows each process's share.
 # It runs on a private Xvfb in a Wine prefix of its own, build/mingw/idle-prefix,
 # so that nothing else uses the prefix it measures. Build first (scripts/build.sh).
@@ -20,7 +21,7 @@ if [ -z "${SBAY_IDLE_XVFB:-}" ]; then
 fi
 root=$PWD
 build=$root/build/mingw
-seconds=${1:-60} runs=${2:-1} settle=${SETTLE:-10}
+seconds=${1:-60} runs=${2:-1} settle=${SETTLE:-20}
 export WINEPREFIX="$build/idle-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 for file in sim/sbay_sim.exe tests/sbay_bench.exe; do
     [ -f "$build/$file" ] || { echo "$build/$file is missing: run scripts/build.sh first" >&2; exit 1; }
