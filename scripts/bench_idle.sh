@@ -10,8 +10,8 @@
 # Environment: JOURNAL=1 keeps the simulator's journal on (default off, as the
 # real program has none); SETTLE=N seconds waited after each start (20: under
 # Wine a program's failed bid to be a service takes ten, where Windows refuses
-# it at once, and idle is what comes after); SHOTS=1 saves a screenshot of each desktop to build/mingw/screenshots;
-# VERBOSE=1 shows each process's share.
+# it at once, and idle is what comes after); SHOTS=1 saves a screenshot of each
+# desktop to build/mingw/screenshots; VERBOSE=1 shows each process's share.
 # It runs on a private Xvfb in a Wine prefix of its own, build/mingw/idle-prefix,
 # so that nothing else uses the prefix it measures. Build first (scripts/build.sh).
 set -eu
