@@ -430,8 +430,9 @@ std::wstring lookAtFiles() {
 
 // In file mode, looks at simdrives.ini and simstate.txt whenever something
 // in their folder changes, whether or not the program makes requests (with
-// no drive nothing else would). Nothing is looked at while nothing changes:
-// the program's own requests never touch the files.
+// no drive nothing else would). Nothing is looked at while the folder stays
+// as it is; a journal being written changes it, and is then looked at no more
+// than five times a second.
 DWORD WINAPI watchFolder(void*) {
     HANDLE change = INVALID_HANDLE_VALUE;
     std::wstring watched;
